@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "fsutil/status.h"
+
+namespace dravelkent {
+
+// What a path names, judged by the entry itself or by what it leads to.
+enum class FileKind { kMissing, kFile, kDirectory, kSymlink, kOther };
+
+// Whether a stat looks through a symbolic link to what it names.
+enum class FollowLinks { kNo, kYes };
+
+struct FileInfo {
+  FileKind kind = FileKind::kMissing;
+  int64_t mtime_ns = 0;  // last-write time, nanoseconds since the epoch
+};
+
+// One entry of a folder listing. "." and ".." are listed like any entry.
+struct DirEntry {
+  std::string name;       // the entry's bytes as the file system holds them
+  bool is_dir = false;    // a real folder; a link to a folder is not one
+  bool is_symlink = false;
+  int64_t mtime_ns = 0;   // the entry's own last-write time (lstat)
+};
+
+// Streams the entries of one folder, in the file system's order.
+class DirReader {
+ public:
+  virtual ~DirReader() = default;
+
+  // Fills |*entry| with the next entry and returns true; returns false at
+  // the end of the folder or when listing fails (see status()).
+  virtual bool Next(DirEntry* entry) = 0;
+
+  // Returns ok, or the error that ended the listing early.
+  virtual Status status() const = 0;
+};
+
+// The file operations the job engine needs. RealDiskInterface does them on
+// the real file system; tests wrap it to fail any call.
+class DiskInterface {
+ public:
+  virtual ~DiskInterface() = default;
+
+  // Opens |dir| for listing. Returns a reader, or nullptr with |*status|
+  // set when the folder is missing or cannot be read.
+  virtual std::unique_ptr<DirReader> OpenDir(const std::string& dir,
+                                             Status* status) = 0;
+
+  // Fills |*info| for |path|. A missing path is not an error: returns ok
+  // with kind kMissing. Returns a failure for any other error.
+  virtual Status Stat(const std::string& path, FollowLinks follow,
+                      FileInfo* info) = 0;
+
+  // Copies the file |from| to |to|, replacing |to|, keeping the mtime to the
+  // nanosecond and the permission bits. Goes through a temporary file, so a
+  // failure leaves an existing |to| as it was. Returns ok or the failure.
+  virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
+
+  // Moves |from| to |to| without ever replacing |to|, also across file
+  // systems. Fails and changes nothing (error EEXIST) when |to| exists.
+  virtual Status MoveFile(const std::string& from, const std::string& to) = 0;
+
+  // Removes one file (not a folder). Returns ok or the failure.
+  virtual Status RemoveFile(const std::string& path) = 0;
+
+  // Creates one folder. Returns ok, or a failure whose error_number() is
+  // EEXIST when something of that name exists already.
+  virtual Status MakeDir(const std::string& path) = 0;
+};
+
+}  // namespace dravelkent

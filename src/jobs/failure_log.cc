@@ -1,0 +1,11 @@
+#include "jobs/failure_log.h"
+
+namespace dravelkent {
+
+void StreamFailureLog::Report(const Status& status) {
+  ++count_;
+  std::fprintf(stream_, "dravelkent: %s\n", status.message().c_str());
+  std::fflush(stream_);
+}
+
+}  // namespace dravelkent

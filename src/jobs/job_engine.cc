@@ -1,0 +1,149 @@
+#include "jobs/job_engine.h"
+
+#include <cstdio>
+
+#include "jobs/make_directory_path.h"
+#include "jobs/text_util.h"
+#include "jobs/texts.h"
+
+namespace dravelkent {
+
+StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures) {
+  std::string view = settings->Read(texts::kBasicSection, texts::kView,
+                                    texts::kOff);
+  if (view != texts::kOff) return StartMode::kWaitForUser;
+  Status saved = settings->Write(texts::kBasicSection, texts::kView,
+                                 texts::kOff);
+  if (!saved.ok()) failures->Report(saved);
+  return StartMode::kRunAtOnce;
+}
+
+JobEngine::JobEngine(const EngineEnv& env) : env_(env) {}
+
+void JobEngine::RunAllJobs() {
+  stop_ = false;
+  message_on_ = false;
+  mode_ = TransferMode::kMove;
+
+  std::string backup =
+      env_.settings->Read(texts::kBasicSection, texts::kBackup, texts::kOff);
+  if (backup == texts::kOn) {
+    mode_ = TransferMode::kCopy;
+  } else if (backup != texts::kOff) {
+    // An unknown value becomes "On" for the next run; this run moves.
+    WriteSetting(texts::kBasicSection, texts::kBackup, texts::kOn);
+  }
+
+  std::string message =
+      env_.settings->Read(texts::kBasicSection, texts::kMessage, "");
+  if (message == texts::kOn) {
+    message_on_ = true;
+  } else {
+    WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
+  }
+
+  for (int job = 1; job <= kMaxJobs && !stop_; ++job) {
+    ProcessJob(job);
+  }
+
+  std::string timestamp =
+      env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "");
+  if (timestamp != texts::kForcedTimestamp) {
+    WriteSetting(texts::kBasicSection, texts::kTimestamp,
+                 FormatDateText(env_.clock->Today()));
+  }
+
+  if (message_on_) env_.host->ShowMessage(texts::kRunDone);
+  env_.host->EndRun();
+}
+
+void JobEngine::ProcessJob(int job_number) {
+  source_folder_.clear();
+  target_folder_.clear();
+  last_run_date_.clear();
+  retention_text_.clear();
+  file_name_.clear();
+  kind_.clear();
+  delete_all_ = false;
+  work_message_.clear();
+
+  if (!ReadFolderKey(job_number, texts::kDirNameFrom, &source_folder_)) return;
+  if (!ReadFolderKey(job_number, texts::kDirNameTo, &target_folder_)) return;
+
+  // The target folders are created before the remaining keys are checked.
+  Status failure;
+  if (!MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
+      !failure.ok()) {
+    env_.failures->Report(failure);
+  }
+
+  std::string key = JobKey(job_number, texts::kFileName);
+  file_name_ = env_.settings->Read(texts::kJobSection, key, "");
+  if (file_name_.empty()) {
+    WriteSetting(texts::kJobSection, key, "");
+    stop_ = true;
+  }
+
+  key = JobKey(job_number, texts::kKind);
+  kind_ = env_.settings->Read(texts::kJobSection, key, "");
+  if (kind_.find('*') == std::string::npos && kind_.size() != 3) {
+    WriteSetting(texts::kJobSection, key, "");
+    stop_ = true;
+  }
+
+  key = JobKey(job_number, texts::kDeleteDay);
+  retention_text_ = env_.settings->Read(texts::kJobSection, key, "");
+  long long days = LeadingInteger(retention_text_);
+  if (days < 1 || days > 9999) {
+    WriteSetting(texts::kJobSection, key, "0");
+    retention_text_ = "0";
+  }
+
+  key = JobKey(job_number, texts::kDeleteAll);
+  delete_all_ =
+      env_.settings->Read(texts::kHiddenSection, key, "") == texts::kOn;
+
+  if (stop_) return;
+
+  DoFileWork();
+
+  work_message_ = texts::kJobDone;
+  ShowStatus(work_message_);
+}
+
+std::string JobEngine::JobKey(int job_number, const char* suffix) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%02d", job_number);
+  return std::string(number) + suffix;
+}
+
+bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
+                              std::string* folder) {
+  std::string key = JobKey(job_number, suffix);
+  *folder = env_.settings->Read(texts::kJobSection, key, "");
+  if (!folder->empty()) {
+    if (folder->back() != '/') folder->push_back('/');
+    return true;
+  }
+  stop_ = true;
+  if (job_number != 1) return false;
+  WriteSetting(texts::kJobSection, key, "");
+  *folder = env_.current_directory + "/";
+  return true;
+}
+
+void JobEngine::DoFileWork() {
+  // The daily rotation and the expiry of dated copies come here.
+}
+
+void JobEngine::WriteSetting(const char* section, const std::string& key,
+                             const std::string& value) {
+  Status saved = env_.settings->Write(section, key, value);
+  if (!saved.ok()) env_.failures->Report(saved);
+}
+
+void JobEngine::ShowStatus(const std::string& text) {
+  env_.host->ShowStatus(text);
+}
+
+}  // namespace dravelkent

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <string>
+
+#include "fsutil/disk_interface.h"
+#include "jobs/clock.h"
+#include "jobs/failure_log.h"
+#include "jobs/host.h"
+#include "settings/settings_store.h"
+
+namespace dravelkent {
+
+// Whether the run copies (BACKUP "On") or moves the jobs' files.
+enum class TransferMode { kMove, kCopy };
+
+// Everything the engine works with, owned by the caller.
+struct EngineEnv {
+  SettingsStore* settings = nullptr;
+  DiskInterface* disk = nullptr;
+  Clock* clock = nullptr;
+  Host* host = nullptr;
+  FailureLog* failures = nullptr;
+  // The process's current directory at start-up; job 1 falls back to it.
+  std::string current_directory;
+};
+
+// How the program starts, from the VIEW switch.
+enum class StartMode { kRunAtOnce, kWaitForUser };
+
+// Reads "基本"/VIEW (default "Off"). When it is "Off", writes "Off" back and
+// returns kRunAtOnce; otherwise returns kWaitForUser.
+StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures);
+
+// The run over the numbered jobs and the state of the job at hand.
+class JobEngine {
+ public:
+  static constexpr int kMaxJobs = 98;
+
+  explicit JobEngine(const EngineEnv& env);
+
+  // Settles the run-wide switches, processes jobs 1 to 98 until the list
+  // ends, records the date of the run in TIMESTAMP, shows the completion
+  // message when messages are on and ends the run through the host.
+  void RunAllJobs();
+
+  // Processes one job: reads and checks its keys, creates its target folder
+  // and, when the keys are usable, does its file work. Sets the stop flag
+  // when the job list ends here.
+  void ProcessJob(int job_number);
+
+  bool stop() const { return stop_; }
+  TransferMode mode() const { return mode_; }
+  bool message_on() const { return message_on_; }
+
+  // The fields of the job last processed.
+  const std::string& source_folder() const { return source_folder_; }
+  const std::string& target_folder() const { return target_folder_; }
+  const std::string& file_name() const { return file_name_; }
+  const std::string& kind() const { return kind_; }
+  const std::string& retention_text() const { return retention_text_; }
+  bool delete_all() const { return delete_all_; }
+  const std::string& work_message() const { return work_message_; }
+
+ private:
+  // Returns the key name of |suffix| for |job_number|: "%02d%s".
+  static std::string JobKey(int job_number, const char* suffix);
+
+  // Reads a folder key (DIRNAMEFROM or DIRNAMETO) into |*folder|. Returns
+  // false when the job ends at once (later jobs with an empty key).
+  bool ReadFolderKey(int job_number, const char* suffix, std::string* folder);
+
+  // The job's file work once its keys passed: the daily rotation, then the
+  // expiry of dated copies.
+  void DoFileWork();
+
+  // Writes a key and reports a failed save.
+  void WriteSetting(const char* section, const std::string& key,
+                    const std::string& value);
+
+  void ShowStatus(const std::string& text);
+
+  EngineEnv env_;
+
+  // Run-wide state.
+  bool stop_ = false;
+  bool message_on_ = false;
+  TransferMode mode_ = TransferMode::kMove;
+
+  // Job state, rewritten by every job.
+  std::string source_folder_;
+  std::string target_folder_;
+  std::string last_run_date_;
+  std::string retention_text_;
+  std::string file_name_;
+  std::string kind_;
+  bool delete_all_ = false;
+  std::string work_message_;
+};
+
+}  // namespace dravelkent

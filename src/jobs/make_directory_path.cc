@@ -1,0 +1,69 @@
+#include "jobs/make_directory_path.h"
+
+#include <cerrno>
+
+namespace dravelkent {
+namespace {
+
+// Returns ok when |path| is a folder (following links, as entering it
+// would), else the failure of entering it.
+Status CheckEnterable(DiskInterface* disk, const std::string& path) {
+  FileInfo info;
+  Status status = disk->Stat(path, FollowLinks::kYes, &info);
+  if (!status.ok()) return status;
+  if (info.kind == FileKind::kDirectory) return Status::Ok();
+  int error = info.kind == FileKind::kMissing ? ENOENT : ENOTDIR;
+  return Status::FromErrno("cannot enter folder", path, error);
+}
+
+}  // namespace
+
+bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
+                       Status* failure) {
+  *failure = Status::Ok();
+  if (folder.size() >= 2 && folder[0] == '/' && folder[1] == '/') {
+    return false;
+  }
+
+  // |built| is the path walked so far, always ending in "/" once the first
+  // component has been taken.
+  size_t pos = 0;
+  size_t slash = folder.find('/');
+  std::string built = folder.substr(0, slash) + "/";
+  if (slash == std::string::npos) {
+    // A single relative name: the first component is never created, and
+    // the walk ends with it.
+    return true;
+  }
+  if (Status status = CheckEnterable(disk, built); !status.ok()) {
+    *failure = status;
+    return false;
+  }
+  pos = slash + 1;
+
+  while (true) {
+    slash = folder.find('/', pos);
+    std::string component = folder.substr(
+        pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    if (component.empty()) {
+      // The empty remainder after a trailing "/" ends the walk; "//" in the
+      // middle cannot be created.
+      return slash == std::string::npos;
+    }
+    std::string path = built + component;
+    Status made = disk->MakeDir(path);
+    if (!made.ok() && made.error_number() != EEXIST) {
+      *failure = made;
+      return false;
+    }
+    if (slash == std::string::npos) return true;
+    if (Status status = CheckEnterable(disk, path); !status.ok()) {
+      *failure = status;
+      return false;
+    }
+    built = path + "/";
+    pos = slash + 1;
+  }
+}
+
+}  // namespace dravelkent

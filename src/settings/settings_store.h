@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "fsutil/status.h"
+
+namespace dravelkent {
+
+// Reads and writes keys of the sectioned settings file at one path.
+//
+// Every read goes to the file; nothing is cached. Section and key names match
+// without regard to ASCII case; names and values are trimmed of blanks; one
+// pair of matching quotes around a value is removed. The file is UTF-8 (with
+// or without a byte order mark) or else CP932, and is written back in its
+// own encoding; every line a write does not edit keeps its bytes. Saves go
+// through a temporary file renamed over the old one.
+class SettingsStore {
+ public:
+  explicit SettingsStore(std::string path);
+
+  const std::string& path() const { return path_; }
+
+  // Returns the value of |key| in |section|, decoded to UTF-8, or
+  // |default_value| when the file, the section or the key is missing or the
+  // file cannot be read. Never fails.
+  std::string Read(std::string_view section, std::string_view key,
+                   std::string_view default_value) const;
+
+  // Sets |key| in |section| to |value| (UTF-8), creating the file, the
+  // section and the key as needed. Returns ok, or the failure; on failure the
+  // file keeps its old bytes.
+  Status Write(std::string_view section, std::string_view key,
+               std::string_view value);
+
+ private:
+  std::string path_;
+};
+
+// Returns the settings path for the folder |current_directory|: the folder,
+// "/" and "Dravelkent.ini".
+std::string SettingsPathFor(const std::string& current_directory);
+
+}  // namespace dravelkent

@@ -1,0 +1,47 @@
+#include "ui/console_front_end.h"
+
+#include <unistd.h>
+
+#include "fsutil/real_disk_interface.h"
+#include "jobs/clock.h"
+#include "jobs/failure_log.h"
+#include "jobs/job_engine.h"
+#include "jobs/texts.h"
+#include "settings/settings_store.h"
+#include "ui/console_host.h"
+
+namespace dravelkent {
+namespace {
+
+Terminal TerminalOf(std::FILE* stream) {
+  return isatty(fileno(stream)) ? Terminal::kYes : Terminal::kNo;
+}
+
+}  // namespace
+
+int RunConsoleFrontEnd(const std::string& current_directory, std::FILE* in,
+                       std::FILE* out, std::FILE* err) {
+  SettingsStore settings(SettingsPathFor(current_directory));
+  RealDiskInterface disk;
+  SystemClock clock;
+  StreamFailureLog failures(err);
+  ConsoleHost host(in, out, TerminalOf(in), TerminalOf(out));
+
+  EngineEnv env;
+  env.settings = &settings;
+  env.disk = &disk;
+  env.clock = &clock;
+  env.host = &host;
+  env.failures = &failures;
+  env.current_directory = current_directory;
+  JobEngine engine(env);
+
+  host.ShowStatus(texts::kStartStatus);
+  if (ReadStartMode(&settings, &failures) == StartMode::kRunAtOnce ||
+      host.AskToRun(texts::kStartStatus)) {
+    engine.RunAllJobs();
+  }
+  return failures.count() > 0 ? 1 : 0;
+}
+
+}  // namespace dravelkent
