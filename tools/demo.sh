@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the program, copies the shipped demo into a scratch folder, runs
+# the program there and shows what it did.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/tools/install-deps.sh" packages-build.txt packages-test.txt packages-gui.txt
+cd "$root"
+cmake --preset default >/dev/null
+cmake --build --preset default >/dev/null
+
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/dravelkent-demo-XXXXXX")"
+cp -a "$root/demo/." "$scratch/"
+
+echo "== Demo folder: $scratch"
+echo "== Before the run:"
+(cd "$scratch" && find . -type f ! -name Dravelkent.ini | sort)
+echo
+echo "== Running dravelkent"
+status=0
+(cd "$scratch" && env -u DISPLAY -u WAYLAND_DISPLAY "$root/build/dravelkent") || status=$?
+echo "== Exit status: $status"
+echo
+echo "== After the run:"
+(cd "$scratch" && find . -type f ! -name Dravelkent.ini | sort)
+echo
+echo "== Dravelkent.ini after the run:"
+cat "$scratch/Dravelkent.ini"
+exit "$status"
