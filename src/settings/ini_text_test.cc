@@ -54,20 +54,6 @@ TEST(DetectEncodingTest, PicksTheEncodingFromTheBytes) {
   }
 }
 
-TEST(TextCodecTest, Cp932ConvertsBothWaysAndRefusesWhatItLacks) {
-  TextCodec codec(TextEncoding::kCp932);
-  ASSERT_TRUE(codec.usable());
-  std::string text;
-  ASSERT_TRUE(codec.Decode("C:\\" CP932_HYO "\\" CP932_ZO, &text));
-  EXPECT_EQ(text, "C:\\表\\ゾ");
-  std::string bytes;
-  ASSERT_TRUE(codec.Encode(text, &bytes));
-  EXPECT_EQ(bytes, "C:\\" CP932_HYO "\\" CP932_ZO);
-  EXPECT_FALSE(codec.Encode("😀", &bytes));
-  EXPECT_FALSE(codec.Encode("\xFF", &bytes));
-  EXPECT_FALSE(codec.Decode("\x81", &text));  // lead byte without trail
-}
-
 TEST(FindIniValueTest, ReadsTheFirstMatch) {
   const std::string long_value(1000, 'v');
   struct Case {
