@@ -10,6 +10,7 @@ class FaultyDirReader : public DirReader {
   FaultyDirReader(std::unique_ptr<DirReader> target, std::string dir,
                   FaultyDiskInterface* disk)
       : target_(std::move(target)), dir_(std::move(dir)), disk_(disk) {}
+  ~FaultyDirReader() override { disk_->ListingClosed(); }
 
   bool Next(DirEntry* entry) override {
     if (!status_.ok()) return false;
@@ -87,6 +88,9 @@ std::unique_ptr<DirReader> FaultyDiskInterface::OpenDir(const std::string& dir,
   if (!status->ok()) return nullptr;
   std::unique_ptr<DirReader> reader = target_->OpenDir(dir, status);
   if (reader == nullptr) return nullptr;
+  if (++open_listings_ > max_open_listings_) {
+    max_open_listings_ = open_listings_;
+  }
   return std::make_unique<FaultyDirReader>(std::move(reader), dir, this);
 }
 

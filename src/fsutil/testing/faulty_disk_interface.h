@@ -63,9 +63,13 @@ class FaultyDiskInterface : public DiskInterface {
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
 
+  // The most listings that were open at one time.
+  int max_open_listings() const { return max_open_listings_; }
+
   // Counts one kReadDir and returns its failure, or ok. Used by the
-  // readers this interface hands out.
+  // readers this interface hands out, with ListingClosed when they go.
   Status CountRead(const std::string& dir);
+  void ListingClosed() { --open_listings_; }
 
  private:
   // Counts a call of |call| on |path| and returns the failure planned for
@@ -77,6 +81,8 @@ class FaultyDiskInterface : public DiskInterface {
   std::map<DiskCall, std::map<int, int>> fail_at_;  // call -> n -> errno
   std::map<DiskCall, std::map<std::string, int>> fail_path_;
   std::vector<DiskCallRecord> calls_;
+  int open_listings_ = 0;
+  int max_open_listings_ = 0;
 };
 
 // A step hook that stops the operation (kCrash) before the step with index

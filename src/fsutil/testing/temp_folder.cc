@@ -1,5 +1,6 @@
 #include "fsutil/testing/temp_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,6 +11,30 @@
 #include <system_error>
 
 namespace dravelkent::testing {
+namespace {
+
+// Removes |name| in |parent_fd| with everything below it, going by folder
+// descriptors, so that trees deeper than any path can be removed too.
+void RemoveTreeAt(int parent_fd, const char* name) {
+  if (unlinkat(parent_fd, name, 0) == 0) return;
+  fchmodat(parent_fd, name, 0700, 0);
+  int fd = openat(parent_fd, name,
+                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return;
+  }
+  while (struct dirent* entry = readdir(dir)) {
+    std::string child = entry->d_name;
+    if (child != "." && child != "..") RemoveTreeAt(fd, child.c_str());
+  }
+  closedir(dir);
+  unlinkat(parent_fd, name, AT_REMOVEDIR);
+}
+
+}  // namespace
 
 TempFolder::TempFolder(const std::string& base) {
   std::error_code error;
@@ -37,6 +62,7 @@ TempFolder::~TempFolder() {
   }
   chmod(path_.c_str(), 0700);
   std::filesystem::remove_all(path_, error);
+  if (error) RemoveTreeAt(AT_FDCWD, path_.c_str());
 }
 
 std::string TempFolder::operator/(const std::string& relative) const {
@@ -113,7 +139,7 @@ std::vector<std::string> ListTree(const std::string& path) {
        !error && it != std::filesystem::recursive_directory_iterator();
        it.increment(error)) {
     std::string name =
-        std::filesystem::relative(it->path(), path, error).string();
+        it->path().lexically_relative(path).string();
     if (it->is_directory(error) && !it->is_symlink(error)) name += "/";
     names.push_back(name);
   }
