@@ -80,8 +80,11 @@ TEST(IsSourceNewerTest, EntryThatCannotBeExaminedCountsAsMissing) {
   ASSERT_TRUE(WriteFile(dir / "dst", "x", 0644, kTime + 1));
   RealDiskInterface real;
   testing::FaultyDiskInterface disk(&real);
-  disk.FailPath(testing::DiskCall::kStat, dir / "dst", EACCES);
+  disk.FailNthCall(testing::DiskCall::kStat, 2, EACCES);
   EXPECT_EQ(IsSourceNewer(&disk, dir / "src", dir / "dst"), 1);
+  disk.FailNthCall(testing::DiskCall::kStat, 1, EACCES);
+  EXPECT_EQ(IsSourceNewer(&disk, dir / "src", dir / "dst"), 1);
+  EXPECT_EQ(IsSourceNewer(&disk, dir / "src", dir / "dst"), -1);
 }
 
 }  // namespace
