@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 
 #include "fsutil/disk_interface.h"
 #include "fsutil/posix_file_util.h"
