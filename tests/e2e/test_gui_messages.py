@@ -39,8 +39,7 @@ class MessageBoxTest(h.GuiTestCase):
 
     def test_failed_move_is_shown_before_the_completion(self):
         h.require_settings(self)
-        if not h.files_rotate():
-            self.skipTest("this build does not move files yet")
+        h.skip_unless(self, h.files_rotate(), "this build does not move files yet")
         job = h.move_job(self.root, create_source_file=False)
         program, dialog = self.start_run_from_dialog(job)
         box = self.screen.find_window(program, h.MESSAGE_TITLE)
@@ -84,8 +83,8 @@ class MessageBoxTest(h.GuiTestCase):
 
     def test_names_that_are_not_utf8_are_shown_without_complaint(self):
         h.require_settings(self)
-        if not h.old_copies_expire():
-            self.skipTest("this build does not delete expired copies yet")
+        h.skip_unless(self, h.old_copies_expire(),
+                      "this build does not delete expired copies yet")
         job = h.move_job(self.root)
         job["DELETEDAY"] = "1"
         target = os.path.join(self.root, "dst").encode()
