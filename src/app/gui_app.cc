@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 #include "app/gui_module_abi.h"
 #include "ui/gui_main_dialog.h"

@@ -3,6 +3,8 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include <utility>
+
 #include "jobs/texts.h"
 #include "ui/gui_about_dialog.h"
 #include "ui/gui_support.h"
