@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fsutil/real_disk_interface.h"
+#include "jobs/failure_log.h"
+#include "jobs/host.h"
+#include "jobs/job_engine.h"
+
+namespace dravelkent::testing {
+
+// Keeps every status text and message the engine shows.
+class RecordingHost : public Host {
+ public:
+  void ShowStatus(const std::string& text) override {
+    statuses.push_back(text);
+  }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+  }
+  void EndRun() override { ended = true; }
+
+  std::vector<std::string> statuses;
+  std::vector<std::string> messages;
+  bool ended = false;
+};
+
+// Keeps every reported failure.
+class RecordingFailureLog : public FailureLog {
+ public:
+  void Report(const Status& status) override { reported.push_back(status); }
+  int count() const override { return static_cast<int>(reported.size()); }
+
+  std::vector<Status> reported;
+};
+
+// The operations of TestDisk that can be made to fail.
+enum class DiskOp { kCopy, kMove, kRemove, kOpenDir };
+
+// The real file system, with a plain copy and a non-replacing move of its
+// own, and failures on demand.
+class TestDisk : public RealDiskInterface {
+ public:
+  // Makes every later |op| on |path| fail with |error| without touching
+  // anything.
+  void FailOn(DiskOp op, const std::string& path, int error);
+
+  std::unique_ptr<DirReader> OpenDir(const std::string& dir,
+                                     Status* status) override;
+  // Copies what |from| leads to, replacing |to|, with the mtime of the data.
+  Status CopyFile(const std::string& from, const std::string& to) override;
+  // Renames without replacing (one file system only).
+  Status MoveFile(const std::string& from, const std::string& to) override;
+  Status RemoveFile(const std::string& path) override;
+
+ private:
+  // Returns the injected failure for |op| on |path|, or ok.
+  Status Injected(DiskOp op, const std::string& path) const;
+
+  struct Failure {
+    DiskOp op;
+    std::string path;
+    int error;
+  };
+  std::vector<Failure> failures_;
+};
+
+// A TestDisk, a RecordingHost and a RecordingFailureLog, with an EngineEnv
+// that points at them (no settings, no clock).
+struct JobTestEnv {
+  JobTestEnv() {
+    env.disk = &disk;
+    env.host = &host;
+    env.failures = &failures;
+  }
+  JobTestEnv(const JobTestEnv&) = delete;
+  JobTestEnv& operator=(const JobTestEnv&) = delete;
+
+  TestDisk disk;
+  RecordingHost host;
+  RecordingFailureLog failures;
+  EngineEnv env;
+};
+
+// Sets the mtime of |path| itself (a link's own when it is one). Returns
+// false on failure.
+bool SetMtime(const std::string& path, int64_t mtime_ns);
+
+// Returns the mtime of |path| itself in nanoseconds, or -1.
+int64_t MtimeOf(const std::string& path);
+
+}  // namespace dravelkent::testing
