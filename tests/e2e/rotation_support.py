@@ -40,6 +40,9 @@ def read_key(folder, key):
 def run(folder, when):
     """Runs the program in |folder| with the clock at |when|."""
     env = dict(os.environ, NO_FAKE_STAT="1")
+    # faketime preloads its library ahead of a sanitizer build's runtime.
+    env["ASAN_OPTIONS"] = ":".join(
+        filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
     return subprocess.run(["faketime", when, BIN], cwd=folder, env=env,
                           stdin=subprocess.DEVNULL, capture_output=True,
                           text=True, timeout=120)
@@ -77,7 +80,10 @@ def _probe(feature):
     scratch = Scratch()
     try:
         if feature == "settings":
-            run(scratch.path, "2026-12-06 10:00:00")
+            result = run(scratch.path, "2026-12-06 10:00:00")
+            if result.returncode != 0:
+                raise RuntimeError(f"a first run failed ({result.returncode}): "
+                                   f"{result.stderr}")
             ini = scratch.join("Dravelkent.ini")
             if not os.path.exists(ini) or read_key(scratch.path, "01FILENAME") is None:
                 return ("the settings store is not in this build: a first run "
