@@ -4,6 +4,7 @@ namespace dravelkent {
 
 void StreamFailureLog::Report(const Status& status) {
   ++count_;
+  if (!written_.insert(status.message()).second) return;
   std::fprintf(stream_, "dravelkent: %s\n", status.message().c_str());
   std::fflush(stream_);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
+#include <string>
 
 #include "fsutil/status.h"
 
@@ -19,7 +21,9 @@ class FailureLog {
   virtual int count() const = 0;
 };
 
-// Writes each failure as one line "dravelkent: message" on a stream.
+// Writes each failure as one line "dravelkent: message" on a stream. The
+// same message is written once however often it recurs (an unreadable
+// settings file fails every write the same way); every report is counted.
 class StreamFailureLog : public FailureLog {
  public:
   explicit StreamFailureLog(std::FILE* stream) : stream_(stream) {}
@@ -30,6 +34,7 @@ class StreamFailureLog : public FailureLog {
  private:
   std::FILE* stream_;
   int count_ = 0;
+  std::set<std::string> written_;
 };
 
 }  // namespace dravelkent

@@ -1,21 +1,271 @@
 #include "settings/settings_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "jobs/texts.h"
+#include "settings/ini_text.h"
+#include "settings/text_encoding.h"
+
 namespace dravelkent {
+namespace {
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+
+enum class FileState { kPresent, kMissing };
+
+// The file's bytes and, when it exists, its status.
+struct FileContents {
+  FileState state = FileState::kMissing;
+  std::string bytes;
+  struct stat info = {};
+};
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// Reads the whole regular file at |path| into |*contents|. Returns ok with
+// kMissing when there is no such file, ok with kPresent and the bytes when
+// it was read, or the failure (a folder, a device, no permission, ...).
+Status ReadWholeFile(const std::string& path, FileContents* contents) {
+  contents->state = FileState::kMissing;
+  contents->bytes.clear();
+  // O_NONBLOCK keeps a FIFO at the path from stalling the open.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT) return Status::Ok();
+    return Status::FromErrno("cannot read", path, errno);
+  }
+  if (fstat(fd, &contents->info) != 0) {
+    int error = errno;
+    close(fd);
+    return Status::FromErrno("cannot read", path, error);
+  }
+  if (!S_ISREG(contents->info.st_mode)) {
+    close(fd);
+    int error = S_ISDIR(contents->info.st_mode) ? EISDIR : EINVAL;
+    return Status::FromErrno("cannot read", path, error);
+  }
+  contents->bytes.reserve(static_cast<size_t>(contents->info.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      int error = errno;
+      close(fd);
+      contents->bytes.clear();
+      return Status::FromErrno("cannot read", path, error);
+    }
+    if (got == 0) break;
+    contents->bytes.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  contents->state = FileState::kPresent;
+  return Status::Ok();
+}
+
+// Follows |path| through symbolic links to the name of the file they end
+// at, which need not exist, into |*target|. Returns ok, or the failure (a
+// link that cannot be read, a loop).
+Status ResolveLinks(const std::string& path, std::string* target) {
+  *target = path;
+  for (int hops = 0;; ++hops) {
+    struct stat info;
+    if (lstat(target->c_str(), &info) != 0) {
+      if (errno == ENOENT) return Status::Ok();
+      return Status::FromErrno("cannot look up", *target, errno);
+    }
+    if (!S_ISLNK(info.st_mode)) return Status::Ok();
+    if (hops == kMaxLinkHops) {
+      return Status::FromErrno("cannot follow links of", path, ELOOP);
+    }
+    std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
+    ssize_t length = readlink(target->c_str(), link.data(), link.size());
+    if (length < 0) return Status::FromErrno("cannot read link", *target, errno);
+    if (static_cast<size_t>(length) == link.size()) {
+      // The link grew between lstat and readlink; look again.
+      continue;
+    }
+    link.resize(static_cast<size_t>(length));
+    *target = link.front() == '/' ? link : JoinPath(DirName(*target), link);
+  }
+}
+
+mode_t CurrentUmask() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return mask;
+}
+
+// Writes all of |bytes| to |fd|. Returns 0, or the errno of the failure.
+int WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t put = write(fd, bytes.data(), bytes.size());
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return errno;
+    bytes.remove_prefix(static_cast<size_t>(put));
+  }
+  return 0;
+}
+
+// Replaces the file |target| by one holding |bytes|, through a temporary
+// file in the same folder renamed over it. |old_info| is the status of the
+// file replaced, or nullptr for a new file. |shown| names the file in
+// messages. Returns ok, or the failure; before the rename a failure leaves
+// the old file as it was and no temporary file behind.
+Status SaveAtomically(const std::string& target, std::string_view bytes,
+                      const struct stat* old_info, const std::string& shown) {
+  std::string dir = DirName(target);
+  std::string temp = JoinPath(dir, "." + BaseName(target) + ".XXXXXX");
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return Status::FromErrno("cannot create a temporary file to save", shown,
+                             errno);
+  }
+  auto fail = [&](int error) {
+    if (fd >= 0) close(fd);
+    unlink(temp.c_str());
+    return Status::FromErrno("cannot save", shown, error);
+  };
+
+  if (int error = WriteAll(fd, bytes); error != 0) return fail(error);
+  mode_t mode = old_info != nullptr ? (old_info->st_mode & 07777)
+                                    : (0666 & ~CurrentUmask());
+  if (fchmod(fd, mode) != 0) return fail(errno);
+  if (old_info != nullptr) {
+    // Keeps the owner when run by root on someone else's file; a plain user
+    // cannot give a file away, and the new file is then theirs.
+    struct stat temp_info;
+    if (fstat(fd, &temp_info) != 0) return fail(errno);
+    bool same_owner = temp_info.st_uid == old_info->st_uid &&
+                      temp_info.st_gid == old_info->st_gid;
+    if (!same_owner && fchown(fd, old_info->st_uid, old_info->st_gid) == 0) {
+      // A change of owner clears the set-id bits; put them back.
+      if (fchmod(fd, mode) != 0) return fail(errno);
+    }
+  }
+  if (fsync(fd) != 0) return fail(errno);
+  int closed = close(fd);
+  fd = -1;
+  if (closed != 0) return fail(errno);
+  if (rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
+
+  // The rename is made; flush the folder so that it survives a crash.
+  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) {
+    return Status::FromErrno("saved, but cannot flush the folder of", shown,
+                             errno);
+  }
+  int synced = fsync(dir_fd);
+  int error = errno;
+  close(dir_fd);
+  // Some file systems cannot flush a folder at all; that is no failure.
+  if (synced != 0 && error != EINVAL) {
+    return Status::FromErrno("saved, but cannot flush the folder of", shown,
+                             error);
+  }
+  return Status::Ok();
+}
+
+Status EditFailure(IniEditResult result, std::string_view section,
+                   std::string_view key, const std::string& path,
+                   TextEncoding encoding) {
+  std::string message = "cannot write ";
+  message.append(key).append(" in [").append(section).append("] of ");
+  message.append(path).append(": ");
+  switch (result) {
+    case IniEditResult::kNotEncodable:
+      message.append("the value has no form in the file's encoding (");
+      message.append(EncodingName(encoding)).append(")");
+      break;
+    case IniEditResult::kUnknownEncoding:
+      message.append("the file's encoding (").append(EncodingName(encoding));
+      message.append(") cannot be written");
+      break;
+    case IniEditResult::kMalformed:
+    case IniEditResult::kDone:
+      message.append("the name or the value would not read back");
+      break;
+  }
+  return Status::Error(std::move(message));
+}
+
+}  // namespace
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
-std::string SettingsStore::Read(std::string_view, std::string_view,
+std::string SettingsStore::Read(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
-  return std::string(default_value);
+  FileContents contents;
+  if (!ReadWholeFile(path_, &contents).ok() ||
+      contents.state == FileState::kMissing) {
+    return std::string(default_value);
+  }
+  std::optional<std::string> value =
+      FindIniValue(contents.bytes, section, key);
+  return value ? *value : std::string(default_value);
 }
 
-Status SettingsStore::Write(std::string_view, std::string_view,
-                            std::string_view) {
+Status SettingsStore::Write(std::string_view section, std::string_view key,
+                            std::string_view value) {
+  std::string target;
+  Status resolved = ResolveLinks(path_, &target);
+  if (!resolved.ok()) return resolved;
+  std::string shown = target == path_ ? path_ : path_ + " -> " + target;
+
+  FileContents contents;
+  Status read = ReadWholeFile(target, &contents);
+  if (!read.ok()) return read;
+
+  std::string updated;
+  IniEditResult result =
+      SetIniValue(contents.bytes, section, key, value, &updated);
+  if (result != IniEditResult::kDone) {
+    return EditFailure(result, section, key, shown,
+                       DetectEncoding(contents.bytes));
+  }
+  if (contents.state == FileState::kPresent && updated == contents.bytes) {
+    return Status::Ok();
+  }
+  return SaveAtomically(target, updated,
+                        contents.state == FileState::kPresent ? &contents.info
+                                                              : nullptr,
+                        shown);
+}
+
+Status SettingsStore::CheckReadable() const {
+  FileContents contents;
+  Status read = ReadWholeFile(path_, &contents);
+  if (!read.ok() || contents.state == FileState::kMissing) return read;
+  TextEncoding encoding = DetectEncoding(contents.bytes);
+  if (!TextCodec(encoding).usable()) {
+    return Status::Error("cannot read " + path_ + ": text in " +
+                         EncodingName(encoding) + " cannot be read");
+  }
   return Status::Ok();
 }
 
 std::string SettingsPathFor(const std::string& current_directory) {
-  return current_directory + "/Dravelkent.ini";
+  return current_directory + "/" + texts::kSettingsFileName;
 }
 
 }  // namespace dravelkent

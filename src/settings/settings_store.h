@@ -29,9 +29,15 @@ class SettingsStore {
 
   // Sets |key| in |section| to |value| (UTF-8), creating the file, the
   // section and the key as needed. Returns ok, or the failure; on failure the
-  // file keeps its old bytes.
+  // file keeps its old bytes. A write that would not change the file's bytes
+  // does not touch the file. When the path is a symbolic link, the file it
+  // finally names is replaced and the link stays.
   Status Write(std::string_view section, std::string_view key,
                std::string_view value);
+
+  // Returns ok when the file can be read or does not exist; otherwise why it
+  // cannot be read (and why every read yields its default).
+  Status CheckReadable() const;
 
  private:
   std::string path_;

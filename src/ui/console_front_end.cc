@@ -36,6 +36,9 @@ int RunConsoleFrontEnd(const std::string& current_directory, std::FILE* in,
   env.current_directory = current_directory;
   JobEngine engine(env);
 
+  if (Status readable = settings.CheckReadable(); !readable.ok()) {
+    failures.Report(readable);
+  }
   host.ShowStatus(texts::kStartStatus);
   if (ReadStartMode(&settings, &failures) == StartMode::kRunAtOnce ||
       host.AskToRun(texts::kStartStatus)) {

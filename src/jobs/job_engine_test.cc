@@ -1,0 +1,150 @@
+#include "jobs/job_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fsutil/real_disk_interface.h"
+#include "jobs/testing/recording_host.h"
+#include "jobs/testing/temp_dir.h"
+
+namespace dravelkent {
+namespace {
+
+namespace fs = std::filesystem;
+
+class JobEngineTest : public ::testing::Test {
+ protected:
+  JobEngineTest()
+      : settings_(temp_.Join("Dravelkent.ini")), clock_({2026, 12, 6}) {
+    env_.settings = &settings_;
+    env_.disk = &disk_;
+    env_.clock = &clock_;
+    env_.host = &host_;
+    env_.failures = &failures_;
+    env_.current_directory = temp_.path();
+  }
+
+  void WriteIni(const std::string& text) {
+    testing::WriteFileBytes(settings_.path(), text);
+  }
+  std::string Ini() { return testing::ReadFileBytes(settings_.path()); }
+
+  // Settings lines of one usable job.
+  std::string Job(int n, const std::string& extra = "") {
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "%02d", n);
+    std::string p = prefix;
+    return p + "DIRNAMEFROM=" + temp_.Join("src") + "\n" + p + "DIRNAMETO=" +
+           temp_.Join("dst" + p) + "\n" + p + "FILENAME=app\n" + p +
+           "KIND=log\n" + p + "DELETEDAY=7\n" + extra;
+  }
+
+  testing::TempDir temp_;
+  SettingsStore settings_;
+  RealDiskInterface disk_;
+  FixedClock clock_;
+  testing::RecordingHost host_;
+  testing::RecordingFailureLog failures_;
+  EngineEnv env_;
+};
+
+TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
+  struct Case {
+    const char* name;
+    std::string third_job;   // settings of job 3
+    bool third_folder_made;  // its target folder exists afterwards
+    bool fourth_runs;
+  } cases[] = {
+      {"usable", Job(3), true, true},
+      {"no source", "03DIRNAMETO=" + temp_.Join("dst03") + "\n", false, false},
+      {"no target", "03DIRNAMEFROM=" + temp_.Join("src") + "\n", false, false},
+      {"no name", Job(3).replace(Job(3).find("03FILENAME=app"), 14, "03FILENAME="),
+       true, false},
+      {"four-letter kind",
+       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false},
+      {"star kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=*"), true,
+       true},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(temp_.Join("dst03"));
+    fs::remove_all(temp_.Join("dst04"));
+    WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2) +
+             c.third_job + Job(4));
+    host_ = testing::RecordingHost();
+    JobEngine engine(env_);
+    engine.RunAllJobs();
+    EXPECT_EQ(fs::is_directory(temp_.Join("dst03")), c.third_folder_made)
+        << c.name;
+    EXPECT_EQ(fs::is_directory(temp_.Join("dst04")), c.fourth_runs) << c.name;
+    EXPECT_EQ(host_.end_count, 1) << c.name;
+  }
+}
+
+TEST_F(JobEngineTest, EveryUsableJobEndsWithTheCompletionText) {
+  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2));
+  JobEngine engine(env_);
+  engine.RunAllJobs();
+  EXPECT_EQ(host_.statuses,
+            std::vector<std::string>(2, "全ての処理が終了しました"));
+  EXPECT_TRUE(host_.messages.empty());
+  EXPECT_TRUE(failures_.failures.empty());
+}
+
+TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
+  WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
+  JobEngine engine(env_);
+  engine.ProcessJob(1);
+  EXPECT_TRUE(engine.stop());
+  EXPECT_EQ(engine.source_folder(), temp_.path() + "/");
+  EXPECT_EQ(engine.target_folder(), temp_.path() + "/");
+  EXPECT_NE(Ini().find("01DIRNAMEFROM=\n01DIRNAMETO=\n"), std::string::npos);
+}
+
+TEST_F(JobEngineTest, FieldsOfAUsableJob) {
+  WriteIni("[設定]\n01DIRNAMEFROM=/a/b\n01DIRNAMETO=" + temp_.Join("t/") +
+           "\n01FILENAME=app\n01KIND=*\n01DELETEDAY=12 days\n"
+           "[裏設定]\n01DELETEALL=On\n");
+  JobEngine engine(env_);
+  engine.ProcessJob(1);
+  EXPECT_FALSE(engine.stop());
+  EXPECT_EQ(engine.source_folder(), "/a/b/");
+  EXPECT_EQ(engine.target_folder(), temp_.Join("t/"));
+  EXPECT_EQ(engine.retention_text(), "12 days");
+  EXPECT_TRUE(engine.delete_all());
+}
+
+TEST_F(JobEngineTest, MessagesAndModeComeFromTheBasicSection) {
+  struct Case {
+    const char* basic;
+    TransferMode mode;
+    bool message;
+  } cases[] = {
+      {"", TransferMode::kMove, false},
+      {"BACKUP=On\nMESSAGE=On\n", TransferMode::kCopy, true},
+      {"BACKUP=on\nMESSAGE=ON\n", TransferMode::kMove, false},
+      {"backup=\"On\"\nmessage='On'\n", TransferMode::kCopy, true},
+  };
+  for (const Case& c : cases) {
+    WriteIni(std::string("[基本]\n") + c.basic);
+    host_ = testing::RecordingHost();
+    JobEngine engine(env_);
+    engine.RunAllJobs();
+    EXPECT_EQ(engine.mode(), c.mode) << c.basic;
+    EXPECT_EQ(host_.messages.size(), c.message ? 1u : 0u) << c.basic;
+  }
+}
+
+TEST_F(JobEngineTest, AFolderThatCannotBeCreatedIsReported) {
+  testing::WriteFileBytes(temp_.Join("file"), "x");
+  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n01DIRNAMEFROM=/x\n"
+           "01DIRNAMETO=" + temp_.Join("file/sub") +
+           "\n01FILENAME=app\n01KIND=log\n");
+  JobEngine engine(env_);
+  engine.RunAllJobs();
+  ASSERT_EQ(failures_.failures.size(), 1u);
+  EXPECT_NE(failures_.failures[0].find("file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dravelkent

@@ -1,0 +1,262 @@
+#include "settings/ini_text.h"
+
+#include <cstddef>
+
+#include "settings/text_encoding.h"
+
+namespace dravelkent {
+namespace {
+
+// One line of the file as raw bytes: its text and its line ending (LF, CRLF,
+// CR, or empty for a last line without a break). |begin| is the offset of
+// the text in the file body.
+struct RawLine {
+  std::string_view text;
+  std::string_view ending;
+  size_t begin = 0;
+
+  size_t end() const { return begin + text.size() + ending.size(); }
+};
+
+// Reads the line at |*pos| of |body| into |*line| and moves |*pos| past it.
+// Returns false at the end of |body|.
+bool NextLine(std::string_view body, size_t* pos, RawLine* line) {
+  if (*pos >= body.size()) return false;
+  size_t begin = *pos;
+  size_t stop = body.find_first_of("\r\n", begin);
+  if (stop == std::string_view::npos) stop = body.size();
+  size_t ending_size = 0;
+  if (stop < body.size()) {
+    ending_size = body[stop] == '\r' && stop + 1 < body.size() &&
+                          body[stop + 1] == '\n'
+                      ? 2
+                      : 1;
+  }
+  line->begin = begin;
+  line->text = body.substr(begin, stop - begin);
+  line->ending = body.substr(stop, ending_size);
+  *pos = stop + ending_size;
+  return true;
+}
+
+enum class LineKind { kBlank, kComment, kSection, kKey, kOther };
+
+// What one decoded line says. |name| is the section or key name, |value| the
+// value as read (trimmed, without surrounding quotes).
+struct LineInfo {
+  LineKind kind = LineKind::kOther;
+  std::string_view name;
+  std::string_view value;
+};
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+LineInfo ClassifyLine(std::string_view text) {
+  LineInfo info;
+  std::string_view trimmed = TrimBlanks(text);
+  if (trimmed.empty()) {
+    info.kind = LineKind::kBlank;
+  } else if (trimmed.front() == '[') {
+    info.kind = LineKind::kSection;
+    std::string_view rest = trimmed.substr(1);
+    info.name = TrimBlanks(rest.substr(0, rest.find(']')));
+  } else if (trimmed.front() == ';') {
+    info.kind = LineKind::kComment;
+  } else if (size_t eq = trimmed.find('='); eq != std::string_view::npos) {
+    info.kind = LineKind::kKey;
+    info.name = TrimBlanks(trimmed.substr(0, eq));
+    info.value = Unquote(TrimBlanks(trimmed.substr(eq + 1)));
+  }
+  return info;
+}
+
+// The file's body: its bytes after a UTF-8 byte order mark.
+std::string_view BodyOf(std::string_view file_bytes, TextEncoding encoding) {
+  if (encoding == TextEncoding::kUtf8WithBom) {
+    return file_bytes.substr(kUtf8Bom.size());
+  }
+  return file_bytes;
+}
+
+bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool IsWritable(std::string_view section, std::string_view key,
+                std::string_view value) {
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
+    return false;
+  }
+  if (section.find(']') != std::string_view::npos) return false;
+  if (key.find('=') != std::string_view::npos) return false;
+  std::string_view trimmed_key = TrimBlanks(key);
+  return trimmed_key.empty() ||
+         (trimmed_key.front() != '[' && trimmed_key.front() != ';');
+}
+
+// Where a write lands in the file, found in one pass over its lines.
+struct WriteSite {
+  bool section_found = false;
+  bool key_found = false;
+  RawLine key_line;           // the matching key line, when key_found
+  bool key_value_same = false;  // it already reads as the new value
+  RawLine last_filled_line;   // last non-blank line of the section
+  std::string_view eol;       // the file's first line ending, or empty
+  bool ends_without_break = false;  // the body's last line has no ending
+};
+
+WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
+                        std::string_view section, std::string_view key,
+                        std::string_view value) {
+  WriteSite site;
+  bool inside = false;
+  size_t pos = 0;
+  RawLine line;
+  std::string text;
+  while (NextLine(body, &pos, &line)) {
+    if (site.eol.empty()) site.eol = line.ending;
+    site.ends_without_break = line.ending.empty();
+    if (!codec->Decode(line.text, &text)) {
+      // Kept as it is; it still counts as text of the section it is in.
+      if (inside) site.last_filled_line = line;
+      continue;
+    }
+    LineInfo info = ClassifyLine(text);
+    if (info.kind == LineKind::kSection) {
+      if (inside) return site;  // the first matching section ends here
+      if (!site.section_found && NamesMatch(info.name, section)) {
+        site.section_found = true;
+        inside = true;
+        site.last_filled_line = line;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (info.kind != LineKind::kBlank) site.last_filled_line = line;
+    if (info.kind == LineKind::kKey && NamesMatch(info.name, key)) {
+      site.key_found = true;
+      site.key_line = line;
+      site.key_value_same = info.value == value;
+      return site;
+    }
+  }
+  return site;
+}
+
+}  // namespace
+
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  size_t last = text.find_last_not_of(kBlanks);
+  return text.substr(first, last - first + 1);
+}
+
+bool NamesMatch(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> FindIniValue(std::string_view file_bytes,
+                                        std::string_view section,
+                                        std::string_view key) {
+  TextEncoding encoding = DetectEncoding(file_bytes);
+  TextCodec codec(encoding);
+  if (!codec.usable()) return std::nullopt;
+  std::string_view body = BodyOf(file_bytes, encoding);
+  section = TrimBlanks(section);
+  key = TrimBlanks(key);
+
+  bool inside = false;
+  size_t pos = 0;
+  RawLine line;
+  std::string text;
+  while (NextLine(body, &pos, &line)) {
+    if (!codec.Decode(line.text, &text)) continue;
+    LineInfo info = ClassifyLine(text);
+    if (info.kind == LineKind::kSection) {
+      if (inside) return std::nullopt;  // only the first match counts
+      inside = NamesMatch(info.name, section);
+    } else if (inside && info.kind == LineKind::kKey &&
+               NamesMatch(info.name, key)) {
+      return std::string(info.value);
+    }
+  }
+  return std::nullopt;
+}
+
+IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
+                          std::string_view key, std::string_view value,
+                          std::string* new_bytes) {
+  if (!IsWritable(section, key, value)) return IniEditResult::kMalformed;
+  TextEncoding encoding = DetectEncoding(file_bytes);
+  TextCodec codec(encoding);
+  if (!codec.usable()) return IniEditResult::kUnknownEncoding;
+  std::string_view body = BodyOf(file_bytes, encoding);
+  size_t body_offset = file_bytes.size() - body.size();
+
+  WriteSite site = FindWriteSite(body, &codec, TrimBlanks(section),
+                                 TrimBlanks(key), value);
+  std::string_view eol = site.eol.empty() ? "\n" : site.eol;
+
+  std::string encoded_value;
+  if (!codec.Encode(value, &encoded_value)) {
+    return IniEditResult::kNotEncodable;
+  }
+  if (site.key_found) {
+    if (site.key_value_same) {
+      new_bytes->assign(file_bytes);
+      return IniEditResult::kDone;
+    }
+    // "=" (0x3D) is never part of a CP932 double-byte character, so the raw
+    // bytes up to the first one are exactly the key part of the line.
+    const RawLine& line = site.key_line;
+    size_t key_part = body_offset + line.begin + line.text.find('=') + 1;
+    new_bytes->assign(file_bytes.substr(0, key_part));
+    new_bytes->append(encoded_value);
+    new_bytes->append(line.ending);
+    new_bytes->append(file_bytes.substr(body_offset + line.end()));
+    return IniEditResult::kDone;
+  }
+
+  std::string encoded_key;
+  if (!codec.Encode(key, &encoded_key)) return IniEditResult::kNotEncodable;
+  std::string added;
+  if (site.section_found) {
+    const RawLine& after = site.last_filled_line;
+    if (after.ending.empty()) added.append(eol);
+    added.append(encoded_key).append("=").append(encoded_value).append(eol);
+    size_t at = body_offset + after.end();
+    new_bytes->assign(file_bytes.substr(0, at));
+    new_bytes->append(added);
+    new_bytes->append(file_bytes.substr(at));
+    return IniEditResult::kDone;
+  }
+
+  std::string encoded_section;
+  if (!codec.Encode(section, &encoded_section)) {
+    return IniEditResult::kNotEncodable;
+  }
+  if (site.ends_without_break) added.append(eol);
+  added.append("[").append(encoded_section).append("]").append(eol);
+  added.append(encoded_key).append("=").append(encoded_value).append(eol);
+  new_bytes->assign(file_bytes);
+  new_bytes->append(added);
+  return IniEditResult::kDone;
+}
+
+}  // namespace dravelkent

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dravelkent {
+
+// The text functions of the settings file, working on its bytes in memory.
+// They do no I/O, keep no state and accept any bytes.
+//
+// The file is split into lines at LF, CRLF and lone CR. Each line is decoded
+// on its own (the encoding is decided once for the whole file); a line that
+// cannot be decoded matches nothing and is kept as it is. On decoded text:
+// a line whose trimmed text starts with "[" opens a section named by the
+// trimmed text up to the first "]"; a line starting with ";" is a comment;
+// any other line holding "=" is a key line, the key being the trimmed text
+// before the first "=" and the value the trimmed text after it, without one
+// pair of matching surrounding quotes. Names match without regard to ASCII
+// case. Lines before the first section belong to no section.
+
+// Returns |text| without the blanks (space, tab, CR, LF, VT, FF) at either
+// end.
+std::string_view TrimBlanks(std::string_view text);
+
+// Returns true when |a| and |b| are equal, ASCII letters compared without
+// regard to case.
+bool NamesMatch(std::string_view a, std::string_view b);
+
+// Returns the value of |key| in the first section named |section| of the
+// file |file_bytes|, decoded to UTF-8, or nullopt when the section or the
+// key is missing there or the file's encoding cannot be read. Stops at the
+// first match.
+std::optional<std::string> FindIniValue(std::string_view file_bytes,
+                                        std::string_view section,
+                                        std::string_view key);
+
+// How an edit of the file's bytes came out.
+enum class IniEditResult {
+  kDone,             // |*new_bytes| holds the file after the write
+  kNotEncodable,     // a name or the value has no form in the file's encoding
+  kUnknownEncoding,  // the file's encoding cannot be written (UTF-16)
+  kMalformed,        // a name or the value holds a line break, the key an
+                     // "=" or starts like a section or comment, or the
+                     // section a "]": the line would not read back
+};
+
+// Produces in |*new_bytes| the file |file_bytes| after setting |key| in
+// |section| to |value| (all three UTF-8): the value of the first matching
+// key of the first matching section is replaced in place, keeping the line's
+// bytes up to and including its "=" and its line ending; a missing key is
+// added after the last non-blank line of that section; a missing section is
+// added at the end of the file. Added lines end with the file's first line
+// ending (LF when it has none), and a last line without a line break gets
+// one before anything is added after it. A key whose value already reads as
+// |value| is left as it stands. Every other byte is kept.
+// Returns kDone on success, otherwise why the write cannot be made;
+// |*new_bytes| is then unspecified.
+IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
+                          std::string_view key, std::string_view value,
+                          std::string* new_bytes);
+
+}  // namespace dravelkent

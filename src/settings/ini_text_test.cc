@@ -1,0 +1,220 @@
+#include "settings/ini_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "settings/text_encoding.h"
+
+namespace dravelkent {
+namespace {
+
+// CP932 bytes of a few words used below.
+#define CP932_KIHON "\x8a\xee\x96\x7b"  // 基本: its own section name
+#define CP932_HYO "\x95\x5c"            // 表: trail byte 0x5C
+#define CP932_ZO "\x83\x5d"             // ゾ: trail byte "]"
+
+// Shows bytes readably in failure messages.
+std::string Escaped(std::string_view bytes) {
+  std::string out;
+  for (unsigned char c : bytes) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+TEST(DetectEncodingTest, PicksTheEncodingFromTheBytes) {
+  struct Case {
+    std::string_view bytes;
+    TextEncoding expected;
+  } cases[] = {
+      {"", TextEncoding::kUtf8},
+      {"[a]\nk=1\n", TextEncoding::kUtf8},
+      {"[基本]\n", TextEncoding::kUtf8},
+      {"\xEF\xBB\xBF[a]\n", TextEncoding::kUtf8WithBom},
+      {"\xEF\xBB\xBF\x95\x5c", TextEncoding::kUtf8WithBom},
+      {"\xFF\xFE[\0a\0]\0", TextEncoding::kUtf16},
+      {"[" CP932_KIHON "]\r\n", TextEncoding::kCp932},
+      {"\xC0\xAF", TextEncoding::kCp932},          // overlong "/"
+      {"\xED\xA0\x80", TextEncoding::kCp932},      // surrogate
+      {"\xF4\x90\x80\x80", TextEncoding::kCp932},  // above U+10FFFF
+      {"\xE8\xA1", TextEncoding::kCp932},          // cut short
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DetectEncoding(c.bytes), c.expected) << Escaped(c.bytes);
+  }
+}
+
+TEST(FindIniValueTest, ReadsTheFirstMatch) {
+  const std::string long_value(1000, 'v');
+  struct Case {
+    std::string_view file;
+    std::string_view section;
+    std::string_view key;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"[基本]\nVIEW=On\n", "基本", "VIEW", "On"},
+      {"[Basic]\nview=On", "bASIC", "VIEW", "On"},
+      {" \t[ 基本 ] x\n\t VIEW \t= \tOn \v\f\n", "基本", "VIEW", "On"},
+      {"[a]\r\nk=1\r\n", "a", "k", "1"},
+      {"[a]\rk=1\r", "a", "k", "1"},
+      {"\xEF\xBB\xBF[a]\nk=1", "a", "k", "1"},
+      {"[a\nk=1", "a", "k", "1"},
+      {"[a]\nk=x=y", "a", "k", "x=y"},
+      {"[a]\nk=", "a", "k", ""},
+      {"[a]\nk=\"C:\\My Files\"", "a", "k", "C:\\My Files"},
+      {"[a]\nk='x'", "a", "k", "x"},
+      {"[a]\nk=\" x \"", "a", "k", " x "},
+      {"[a]\nk=\"x'", "a", "k", "\"x'"},
+      {"[a]\nk=\"", "a", "k", "\""},
+      {"[a]\nk=\"\"", "a", "k", ""},
+      {"[a]\nk=1\nk=2\n", "a", "k", "1"},
+      {"[a]\nk=1\n[a]\nk=2\n", "a", "k", "1"},
+      {"[a]\nx=1\n[a]\nk=2\n", "a", "k", std::nullopt},
+      {"[a]\n;k=1\n  ; k=2\nk=3", "a", "k", "3"},
+      {"[a]\nk\n", "a", "k", std::nullopt},
+      {"k=1\n[a]\n", "a", "k", std::nullopt},
+      {"[a]\n[b]k=1\n", "a", "k", std::nullopt},
+      {"[b]\nk=1\n", "a", "k", std::nullopt},
+      {"", "a", "k", std::nullopt},
+      {"[a]\n\x81\nk=1", "a", "k", "1"},
+      {"[" CP932_KIHON "]\r\nDIR=C:\\" CP932_HYO "\r\n", "基本", "DIR",
+       "C:\\表"},
+      {"[" CP932_ZO "]\r\nk=" CP932_ZO "\r\n", "ゾ", "k", "ゾ"},
+      {"[" CP932_ZO "x]\r\nk=1\r\n", "ゾx", "k", "1"},
+      {"\xFF\xFE[\0a\0]\0\nk=1", "a", "k", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FindIniValue(c.file, c.section, c.key), c.expected)
+        << Escaped(c.file);
+  }
+  std::string file = "[a]\nk=" + long_value + "\n";
+  EXPECT_EQ(FindIniValue(file, "a", "k"), long_value);
+}
+
+TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
+  struct Case {
+    std::string_view before;
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+    std::string_view after;
+  } cases[] = {
+      // Replacing a value keeps the key part and the line's ending.
+      {"[a]\nk=1\n", "a", "k", "2", "[a]\nk=2\n"},
+      {"[a]\r\n  K  =  1  \r\nx=1\r\n", "a", "k", "2",
+       "[a]\r\n  K  =2\r\nx=1\r\n"},
+      {"[a]\nk=1", "a", "k", "2", "[a]\nk=2"},
+      {"[a]\nk=1\n", "a", "k", "", "[a]\nk=\n"},
+      {"[a]\nk= \"On\" \n", "a", "k", "On", "[a]\nk= \"On\" \n"},
+      {"[a]\nk=1\nk=1\n[a]\nk=1\n", "a", "k", "2",
+       "[a]\nk=2\nk=1\n[a]\nk=1\n"},
+      // A missing key goes after the section's last non-blank line.
+      {"[a]\nk=1\n\n[b]\nx=1\n", "a", "y", "2", "[a]\nk=1\ny=2\n\n[b]\nx=1\n"},
+      {"[a]\r\nk=1\r\n;end\r\n\r\n", "a", "y", "", "[a]\r\nk=1\r\n;end\r\ny=\r\n\r\n"},
+      {"[a]\nx=1\n[a]\nk=2\n", "a", "k", "3", "[a]\nx=1\nk=3\n[a]\nk=2\n"},
+      {";k=1\n[a]\n;k=1\n", "a", "k", "2", ";k=1\n[a]\n;k=1\nk=2\n"},
+      {"k=1\n[a]\n", "a", "k", "2", "k=1\n[a]\nk=2\n"},
+      {"[a]\nk=1", "a", "y", "2", "[a]\nk=1\ny=2\n"},
+      {"[a]", "a", "y", "2", "[a]\ny=2\n"},
+      // A missing section goes at the end, with the file's line ending.
+      {"", "a", "k", "v", "[a]\nk=v\n"},
+      {"[a]\nk=1\n", "b", "x", "v", "[a]\nk=1\n[b]\nx=v\n"},
+      {"[a]\rk=1\r", "b", "x", "v", "[a]\rk=1\r[b]\rx=v\r"},
+      {"[a]\r\nk=1", "b", "x", "v", "[a]\r\nk=1\r\n[b]\r\nx=v\r\n"},
+      {"; only a comment", "b", "x", "v", "; only a comment\n[b]\nx=v\n"},
+      {"\xEF\xBB\xBF", "b", "x", "v", "\xEF\xBB\xBF[b]\nx=v\n"},
+      {"\xEF\xBB\xBF[a]\r\nk=1\r\n", "a", "k", "表",
+       "\xEF\xBB\xBF[a]\r\nk=表\r\n"},
+      {"[a]\nk=1\n", "基本", "VIEW", "Off", "[a]\nk=1\n[基本]\nVIEW=Off\n"},
+      // CP932 files stay CP932; trail bytes never act as text.
+      {"[" CP932_KIHON "]\r\nDIR=C:\\" CP932_HYO "\r\nx=1\r\n", "基本", "DIR",
+       "D:\\表\\", "[" CP932_KIHON "]\r\nDIR=D:\\" CP932_HYO "\\\r\nx=1\r\n"},
+      {"[" CP932_ZO "]\r\nk=1\r\n", "ゾ", "y", "2",
+       "[" CP932_ZO "]\r\nk=1\r\ny=2\r\n"},
+      {"[a]\r\nk=" CP932_HYO "\r\n", "設定", "01KIND", "表",
+       "[a]\r\nk=" CP932_HYO "\r\n[\x90\xdd\x92\xe8]\r\n01KIND=" CP932_HYO
+       "\r\n"},
+      {"[a]\r\n\x81\r\nk=" CP932_HYO "\r\n", "a", "k", "1",
+       "[a]\r\n\x81\r\nk=1\r\n"},
+      {"[a]\r\nk=" CP932_HYO "\r\n\x81", "a", "y", "1",
+       "[a]\r\nk=" CP932_HYO "\r\n\x81\r\ny=1\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::string after;
+    ASSERT_EQ(SetIniValue(c.before, c.section, c.key, c.value, &after),
+              IniEditResult::kDone)
+        << Escaped(c.before);
+    EXPECT_EQ(Escaped(after), Escaped(c.after)) << "before: " << Escaped(c.before);
+  }
+}
+
+TEST(SetIniValueTest, RefusesWritesThatCannotBeMadeFaithfully) {
+  struct Case {
+    std::string_view before;
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+    IniEditResult expected;
+  } cases[] = {
+      {"[a]\r\nk=" CP932_HYO "\r\n", "a", "k", "😀",
+       IniEditResult::kNotEncodable},
+      {"[a]\r\nk=" CP932_HYO "\r\n", "😀", "k", "1",
+       IniEditResult::kNotEncodable},
+      {"[a]\nk=1\n", "a", "k", "\xFF", IniEditResult::kNotEncodable},
+      {"\xFF\xFE[\0a\0]\0", "a", "k", "1", IniEditResult::kUnknownEncoding},
+      {"", "a", "k", "1\n[b]", IniEditResult::kMalformed},
+      {"", "a", "k", "1\r", IniEditResult::kMalformed},
+      {"", "a", "k=x", "1", IniEditResult::kMalformed},
+      {"", "a", " ;k", "1", IniEditResult::kMalformed},
+      {"", "a", "[k", "1", IniEditResult::kMalformed},
+      {"", "a]b", "k", "1", IniEditResult::kMalformed},
+  };
+  for (const Case& c : cases) {
+    std::string after;
+    EXPECT_EQ(SetIniValue(c.before, c.section, c.key, c.value, &after),
+              c.expected)
+        << Escaped(c.before) << " " << c.key << "=" << Escaped(c.value);
+  }
+}
+
+// Any bytes: no crash, and a value written reads back.
+TEST(SetIniValueTest, WrittenValueReadsBackFromAnyFile) {
+  const std::string_view pieces[] = {
+      "[a]", "[A ]", "[b]", "[",  "]",      "k",          "K=",   "=", "x",
+      "\r",  "\n",   "\r\n", ";", "\"",     CP932_HYO,    CP932_ZO, "\x81",
+      " ",   "\t",   "表",   "\xEF\xBB\xBF", "\xFF\xFE",
+      std::string_view("\0", 1)};
+  std::mt19937 random(12345);
+  for (int round = 0; round < 3000; ++round) {
+    std::string file;
+    int count = static_cast<int>(random() % 24);
+    for (int i = 0; i < count; ++i) {
+      file += pieces[random() % std::size(pieces)];
+    }
+    std::string value = "v" + std::to_string(round);
+    std::string after;
+    FindIniValue(file, "a", "k");
+    if (SetIniValue(file, "a", "k", value, &after) != IniEditResult::kDone) {
+      EXPECT_EQ(DetectEncoding(file), TextEncoding::kUtf16) << Escaped(file);
+      continue;
+    }
+    EXPECT_EQ(FindIniValue(after, "a", "k"), value)
+        << Escaped(file) << " -> " << Escaped(after);
+    std::string again;
+    ASSERT_EQ(SetIniValue(after, "a", "k", value, &again), IniEditResult::kDone);
+    EXPECT_EQ(again, after) << Escaped(after);
+  }
+}
+
+}  // namespace
+}  // namespace dravelkent

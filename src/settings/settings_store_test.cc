@@ -1,0 +1,292 @@
+#include "settings/settings_store.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace dravelkent {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (fs::temp_directory_path() / "dravelkent_settings_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/Dravelkent.ini";
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add,
+                    ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  static void WriteBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+  }
+
+  static std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  // Names in |dir|, to see that no temporary file stays behind.
+  static std::set<std::string> Entries(const std::string& dir) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  static struct stat StatOf(const std::string& path) {
+    struct stat info = {};
+    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+    return info;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+TEST_F(SettingsStoreTest, UnreadableFileGivesDefaultsAndIsNotReplaced) {
+  enum class Obstacle { kMissing, kFolder, kUnderAFile, kFifo, kUtf16 };
+  struct Case {
+    Obstacle obstacle;
+    bool readable;  // CheckReadable succeeds
+    bool writable;  // Write succeeds
+  } cases[] = {
+      {Obstacle::kMissing, true, true},
+      {Obstacle::kFolder, false, false},
+      {Obstacle::kUnderAFile, false, false},
+      {Obstacle::kFifo, false, false},
+      {Obstacle::kUtf16, false, false},
+  };
+  const std::string utf16("\xFF\xFE[\0a\0]\0\n\0", 10);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.obstacle));
+    fs::remove_all(dir_ + "/case");
+    fs::create_directory(dir_ + "/case");
+    std::string path = dir_ + "/case/Dravelkent.ini";
+    switch (c.obstacle) {
+      case Obstacle::kMissing:
+        break;
+      case Obstacle::kFolder:
+        fs::create_directory(path);
+        break;
+      case Obstacle::kUnderAFile:
+        WriteBytes(dir_ + "/case/file", "[a]\nk=1\n");
+        path = dir_ + "/case/file/Dravelkent.ini";
+        break;
+      case Obstacle::kFifo:
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        break;
+      case Obstacle::kUtf16:
+        WriteBytes(path, utf16);
+        break;
+    }
+    std::set<std::string> before = Entries(dir_ + "/case");
+    SettingsStore store(path);
+    EXPECT_EQ(store.Read("a", "k", "fallback"), "fallback");
+    Status readable = store.CheckReadable();
+    EXPECT_EQ(readable.ok(), c.readable) << readable.message();
+    Status written = store.Write("a", "k", "2");
+    EXPECT_EQ(written.ok(), c.writable) << written.message();
+    if (c.writable) continue;
+    EXPECT_NE(written.message().find(path), std::string::npos)
+        << written.message();
+    EXPECT_EQ(Entries(dir_ + "/case"), before);
+    if (c.obstacle == Obstacle::kUtf16) {
+      EXPECT_EQ(ReadBytes(path), utf16);
+    }
+  }
+}
+
+TEST_F(SettingsStoreTest, NewFileIsUtf8WithLfAndEveryReadGoesToTheFile) {
+  mode_t old_mask = umask(027);
+  SettingsStore store(path_);
+  Status written = store.Write("基本", "VIEW", "Off");
+  umask(old_mask);
+  ASSERT_TRUE(written.ok()) << written.message();
+  EXPECT_EQ(ReadBytes(path_), "[基本]\nVIEW=Off\n");
+  EXPECT_EQ(StatOf(path_).st_mode & 07777, 0640u);
+  EXPECT_TRUE(store.CheckReadable().ok());
+
+  EXPECT_EQ(store.Read("基本", "view", ""), "Off");
+  WriteBytes(path_, "[基本]\nVIEW=On\n");
+  EXPECT_EQ(store.Read("基本", "VIEW", ""), "On");
+}
+
+TEST_F(SettingsStoreTest, SaveReplacesTheFileAndKeepsItsPermissionBits) {
+  const mode_t modes[] = {0600, 0640, 0604, 0755, 0444, 02660};
+  for (mode_t mode : modes) {
+    SCOPED_TRACE(mode);
+    WriteBytes(path_, "[a]\r\nk=1\r\n");
+    ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+    ino_t old_inode = StatOf(path_).st_ino;
+    Status written = SettingsStore(path_).Write("a", "k", "2");
+    ASSERT_TRUE(written.ok()) << written.message();
+    EXPECT_EQ(ReadBytes(path_), "[a]\r\nk=2\r\n");
+    struct stat info = StatOf(path_);
+    EXPECT_EQ(info.st_mode & 07777, mode);
+    EXPECT_NE(info.st_ino, old_inode);  // replaced, not rewritten in place
+    EXPECT_EQ(Entries(dir_), std::set<std::string>{"Dravelkent.ini"});
+    fs::remove(path_);
+  }
+}
+
+TEST_F(SettingsStoreTest, SaveThroughSymbolicLinksKeepsThemLinks) {
+  fs::create_directories(dir_ + "/links");
+  fs::create_directories(dir_ + "/real");
+  const std::string real = dir_ + "/real/settings.ini";
+  struct Case {
+    const char* name;
+    std::string first_link;   // where the settings path points
+    std::string second_link;  // where links/hop points, when used
+    bool target_exists;
+  } cases[] = {
+      {"chain of relative links", "links/hop", "../real/settings.ini", true},
+      {"absolute link", real, "", true},
+      {"dangling link", "real/settings.ini", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(path_);
+    fs::remove(dir_ + "/links/hop");
+    fs::remove(real);
+    if (c.target_exists) WriteBytes(real, "; mine\n[a]\nk=1\n");
+    fs::create_symlink(c.first_link, path_);
+    if (!c.second_link.empty()) {
+      fs::create_symlink(c.second_link, dir_ + "/links/hop");
+    }
+
+    Status written = SettingsStore(path_).Write("a", "k", "2");
+    ASSERT_TRUE(written.ok()) << written.message();
+    EXPECT_TRUE(fs::is_symlink(path_));
+    if (!c.second_link.empty()) {
+      EXPECT_TRUE(fs::is_symlink(dir_ + "/links/hop"));
+    }
+    EXPECT_EQ(ReadBytes(real),
+              c.target_exists ? "; mine\n[a]\nk=2\n" : "[a]\nk=2\n");
+    EXPECT_EQ(SettingsStore(path_).Read("a", "k", ""), "2");
+    EXPECT_EQ(Entries(dir_ + "/real"), std::set<std::string>{"settings.ini"});
+  }
+}
+
+TEST_F(SettingsStoreTest, WriteOfTheSameValueLeavesTheFileAlone) {
+  const char* files[] = {"[a]\nk=On\n", "[a]\r\n k = \"On\" \r\n"};
+  for (const char* file : files) {
+    SCOPED_TRACE(file);
+    WriteBytes(path_, file);
+    const struct timespec old_times[2] = {{978307200, 0}, {978307200, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path_.c_str(), old_times, 0), 0);
+    ino_t old_inode = StatOf(path_).st_ino;
+
+    Status written = SettingsStore(path_).Write("A", "K", "On");
+    ASSERT_TRUE(written.ok()) << written.message();
+    struct stat info = StatOf(path_);
+    EXPECT_EQ(info.st_mtim.tv_sec, 978307200);
+    EXPECT_EQ(info.st_ino, old_inode);
+    EXPECT_EQ(ReadBytes(path_), file);
+  }
+}
+
+// Makes saves in the settings folder fail while it lives.
+class SaveBlocker {
+ public:
+  enum class Method { kFileSizeLimit, kReadOnlyFolder };
+
+  SaveBlocker(Method method, const std::string& dir)
+      : method_(method), dir_(dir) {
+    if (method_ == Method::kFileSizeLimit) {
+      // Works for root too: writing past the limit fails with EFBIG.
+      old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+      getrlimit(RLIMIT_FSIZE, &old_limit_);
+      struct rlimit limit = old_limit_;
+      limit.rlim_cur = 8;
+      setrlimit(RLIMIT_FSIZE, &limit);
+    } else {
+      chmod(dir_.c_str(), 0555);
+    }
+  }
+  ~SaveBlocker() {
+    if (method_ == Method::kFileSizeLimit) {
+      setrlimit(RLIMIT_FSIZE, &old_limit_);
+      std::signal(SIGXFSZ, old_handler_);
+    } else {
+      chmod(dir_.c_str(), 0755);
+    }
+  }
+
+ private:
+  Method method_;
+  std::string dir_;
+  struct rlimit old_limit_ = {};
+  void (*old_handler_)(int) = nullptr;
+};
+
+TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
+  const std::string old_bytes = "[a]\nk=1\n";
+  const SaveBlocker::Method methods[] = {SaveBlocker::Method::kFileSizeLimit,
+                                         SaveBlocker::Method::kReadOnlyFolder};
+  for (SaveBlocker::Method method : methods) {
+    SCOPED_TRACE(static_cast<int>(method));
+    if (method == SaveBlocker::Method::kReadOnlyFolder && geteuid() == 0) {
+      continue;  // root writes into read-only folders
+    }
+    WriteBytes(path_, old_bytes);
+    Status written;
+    {
+      SaveBlocker blocker(method, dir_);
+      written = SettingsStore(path_).Write("a", "k", std::string(100, 'x'));
+    }
+    EXPECT_FALSE(written.ok());
+    EXPECT_NE(written.message().find(path_), std::string::npos)
+        << written.message();
+    EXPECT_EQ(ReadBytes(path_), old_bytes);
+    EXPECT_EQ(Entries(dir_), std::set<std::string>{"Dravelkent.ini"});
+  }
+}
+
+TEST_F(SettingsStoreTest, ValueTheFileCannotHoldIsNotWritten) {
+  const std::string cp932 = "[\x8a\xee\x96\x7b]\r\nDIR=C:\\\x95\x5c\r\n";
+  WriteBytes(path_, cp932);
+  SettingsStore store(path_);
+  EXPECT_EQ(store.Read("基本", "DIR", ""), "C:\\表");
+  Status written = store.Write("基本", "DIR", "C:\\😀");
+  EXPECT_FALSE(written.ok());
+  EXPECT_NE(written.message().find("CP932"), std::string::npos)
+      << written.message();
+  EXPECT_EQ(ReadBytes(path_), cp932);
+}
+
+TEST_F(SettingsStoreTest, LongValuesAreKeptWhole) {
+  std::string folder = "/srv/";
+  while (folder.size() < 1000) folder += "数据フォルダ/";
+  SettingsStore store(path_);
+  ASSERT_TRUE(store.Write("設定", "01DIRNAMETO", folder).ok());
+  EXPECT_EQ(store.Read("設定", "01DIRNAMETO", ""), folder);
+  EXPECT_EQ(ReadBytes(path_), "[設定]\n01DIRNAMETO=" + folder + "\n");
+}
+
+}  // namespace
+}  // namespace dravelkent

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <iconv.h>
+
+#include <string>
+#include <string_view>
+
+namespace dravelkent {
+
+// The encoding of a settings file, decided from its bytes.
+enum class TextEncoding {
+  kUtf8,         // valid UTF-8 without a byte order mark (pure ASCII too)
+  kUtf8WithBom,  // starts with EF BB BF; the mark is kept on writes
+  kCp932,        // anything else: Japanese Windows code page 932
+  kUtf16,        // starts with a UTF-16 byte order mark; not handled
+};
+
+inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// Returns the encoding of a file holding |bytes|: a UTF-8 byte order mark
+// gives kUtf8WithBom, a UTF-16 mark kUtf16, valid UTF-8 (the empty text
+// included) kUtf8, anything else kCp932. Never fails.
+TextEncoding DetectEncoding(std::string_view bytes);
+
+// Returns true when |bytes| is well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// Returns the name of |encoding| for messages, e.g. "CP932".
+const char* EncodingName(TextEncoding encoding);
+
+// Converts between the text of one file's encoding and UTF-8. Holds an
+// iconv handle for CP932 files, so one codec serves all lines of one read
+// or write. Not copyable.
+class TextCodec {
+ public:
+  explicit TextCodec(TextEncoding encoding);
+  ~TextCodec();
+  TextCodec(const TextCodec&) = delete;
+  TextCodec& operator=(const TextCodec&) = delete;
+
+  TextEncoding encoding() const { return encoding_; }
+
+  // Returns false when this codec cannot convert at all: a UTF-16 file, or
+  // the system lacks the CP932 converter.
+  bool usable() const;
+
+  // Decodes |bytes| of the file's encoding into UTF-8 in |*text|. Returns
+  // true on success; false (|*text| unspecified) when |bytes| is not valid
+  // in the encoding or the codec is not usable.
+  bool Decode(std::string_view bytes, std::string* text);
+
+  // Encodes the UTF-8 |text| into the file's encoding in |*bytes|. Returns
+  // true on success; false (|*bytes| unspecified) when |text| is not valid
+  // UTF-8, holds a character the encoding lacks, or the codec is not usable.
+  bool Encode(std::string_view text, std::string* bytes);
+
+ private:
+  static bool Convert(iconv_t handle, std::string_view in, std::string* out);
+
+  TextEncoding encoding_;
+  iconv_t to_utf8_ = reinterpret_cast<iconv_t>(-1);
+  iconv_t from_utf8_ = reinterpret_cast<iconv_t>(-1);
+};
+
+}  // namespace dravelkent
