@@ -5,36 +5,10 @@
 #include <vector>
 
 #include "fsutil/real_disk_interface.h"
-#include "jobs/failure_log.h"
-#include "jobs/host.h"
 #include "jobs/job_engine.h"
+#include "jobs/testing/recording_host.h"
 
 namespace dravelkent::testing {
-
-// Keeps every status text and message the engine shows.
-class RecordingHost : public Host {
- public:
-  void ShowStatus(const std::string& text) override {
-    statuses.push_back(text);
-  }
-  void ShowMessage(const std::string& text) override {
-    messages.push_back(text);
-  }
-  void EndRun() override { ended = true; }
-
-  std::vector<std::string> statuses;
-  std::vector<std::string> messages;
-  bool ended = false;
-};
-
-// Keeps every reported failure.
-class RecordingFailureLog : public FailureLog {
- public:
-  void Report(const Status& status) override { reported.push_back(status); }
-  int count() const override { return static_cast<int>(reported.size()); }
-
-  std::vector<Status> reported;
-};
 
 // The operations of TestDisk that can be made to fail.
 enum class DiskOp { kCopy, kMove, kRemove, kOpenDir };
