@@ -1,13 +1,14 @@
 """End to end: the daily rotation of a job's file, in move and copy mode."""
 
 import os
+import shutil
 import stat
+import tempfile
 import unittest
 
-from rotation_support import (MTIME, RotationTestCase, Scratch, read_file,
-                              read_key, write_file)
+from rotation_support import MTIME, RotationTestCase, read_file, write_file
 
-TODAY = "2026-12-06 10:00:00"
+TODAY = "2026-12-06"
 
 # Set to True where JobEngine::TransferTreeForJob calls TransferTree; until
 # then a wildcard job transfers nothing and its tree test is skipped.
@@ -21,15 +22,15 @@ class NotDueTest(RotationTestCase):
             with self.subTest(timestamp=timestamp):
                 write_file(os.path.join(self.src, "app.log"), "new")
                 self.configure(timestamp)
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, 0, result.stderr)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, 0, result.stderr)
                 self.assertEqual(self.listing(), [])
                 self.assertEqual(read_file(os.path.join(self.src, "app.log")), "new")
-                self.assertEqual(read_key(self.scratch.path, "TIMESTAMP"), "20261206")
+                self.assertEqual(self.timestamp(), "20261206")
 
 
 class MoveTest(RotationTestCase):
-    needs = ("settings", "move")
+    needs = ("move",)
 
     def test_the_dated_name_follows_timestamp_and_retention(self):
         cases = [
@@ -43,14 +44,14 @@ class MoveTest(RotationTestCase):
             with self.subTest(timestamp=timestamp, days=days):
                 write_file(os.path.join(self.src, "app.log"), "new", MTIME)
                 self.configure(timestamp, DELETEDAY=days)
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, 0, result.stderr)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, 0, result.stderr)
                 self.assertEqual(self.listing(), [name])
                 moved = os.path.join(self.dst, name)
                 self.assertEqual(read_file(moved), "new")
                 self.assertEqual(os.stat(moved).st_mtime_ns, MTIME)
                 self.assertEqual(os.listdir(self.src), [])
-                self.assertEqual(read_key(self.scratch.path, "TIMESTAMP"),
+                self.assertEqual(self.timestamp(),
                                  timestamp_after)
                 os.remove(moved)
 
@@ -62,8 +63,8 @@ class MoveTest(RotationTestCase):
                 write_file(source, "new")
                 write_file(copy, "old")
                 self.configure("20261205", message=message)
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, 1)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, 1)
                 self.assertIn(source, result.stderr)
                 self.assertEqual(read_file(source), "new")
                 self.assertEqual(read_file(copy), "old")
@@ -76,9 +77,9 @@ class MoveTest(RotationTestCase):
                 if backup == "On":
                     self.require("copy")
                 self.configure("20261205", backup=backup, message="On")
-                result = self.run_on(TODAY)
+                result = self.run_program(date=TODAY)
                 source = os.path.join(self.src, "app.log")
-                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.status, 1)
                 self.assertIn(source, result.stderr)
                 self.assertIn(f"{source}の処理に失敗しました", result.stdout)
                 self.assertIn("完了しました。", result.stdout)
@@ -88,18 +89,17 @@ class MoveTest(RotationTestCase):
         if not os.path.isdir("/dev/shm") or \
                 os.stat("/dev/shm").st_dev == os.stat(self.dst).st_dev:
             self.skipTest("no second file system at /dev/shm")
-        other = Scratch("/dev/shm")
-        self.addCleanup(other.close)
-        self.src = other.path
-        source = other.join("app.log")
+        self.src = tempfile.mkdtemp(prefix="dravelkent-e2e-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, self.src, True)
+        source = os.path.join(self.src, "app.log")
         write_file(source, "new" * 100000, MTIME)
         os.chmod(source, 0o640)
         write_file(os.path.join(self.dst, "20261204app.log"), "old")
         for timestamp, result_code in (("20261204", 1), ("20261205", 0)):
             with self.subTest(timestamp=timestamp):
                 self.configure(timestamp)
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, result_code, result.stderr)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, result_code, result.stderr)
         self.assertEqual(read_file(os.path.join(self.dst, "20261204app.log")), "old")
         moved = os.path.join(self.dst, "20261205app.log")
         self.assertEqual(read_file(moved), "new" * 100000)
@@ -113,8 +113,8 @@ class MoveTest(RotationTestCase):
         write_file(data, "data")
         os.symlink(data, os.path.join(self.src, "app.log"))
         self.configure("20261205")
-        result = self.run_on(TODAY)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        result = self.run_program(date=TODAY)
+        self.assertEqual(result.status, 0, result.stderr)
         moved = os.path.join(self.dst, "20261205app.log")
         self.assertTrue(os.path.islink(moved))
         self.assertEqual(os.readlink(moved), data)
@@ -122,7 +122,7 @@ class MoveTest(RotationTestCase):
 
 
 class CopyTest(RotationTestCase):
-    needs = ("settings", "copy")
+    needs = ("copy",)
 
     def test_copies_only_when_newer_than_the_last_run_name(self):
         cases = [  # source mtime against the last-run copy, copied
@@ -137,8 +137,8 @@ class CopyTest(RotationTestCase):
                 write_file(source, "new", source_mtime)
                 write_file(copy, "old", MTIME)
                 self.configure("20261205", backup="On")
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, 0, result.stderr)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, 0, result.stderr)
                 self.assertEqual(read_file(copy), "new" if copied else "old")
                 self.assertEqual(os.stat(copy).st_mtime_ns,
                                  source_mtime if copied else MTIME)
@@ -148,16 +148,16 @@ class CopyTest(RotationTestCase):
         source = os.path.join(self.src, "app.log")
         write_file(source, "new", MTIME)
         self.configure("20261204", backup="On", DELETEDAY="0")
-        self.assertEqual(self.run_on("2026-12-05 10:00:00").returncode, 0)
+        self.assertEqual(self.run_program(date="2026-12-05").status, 0)
         self.assertEqual(self.listing(), ["20261205app.log"])
         # The next day compares with that copy: unchanged, nothing is written.
-        self.assertEqual(self.run_on(TODAY).returncode, 0)
+        self.assertEqual(self.run_program(date=TODAY).status, 0)
         self.assertEqual(self.listing(), ["20261205app.log"])
-        self.assertEqual(read_key(self.scratch.path, "TIMESTAMP"), "20261206")
+        self.assertEqual(self.timestamp(), "20261206")
         # Changed, it is copied under today's name.
         write_file(source, "newer", MTIME + 10)
         self.configure("20261205", backup="On", DELETEDAY="0")
-        self.assertEqual(self.run_on(TODAY).returncode, 0)
+        self.assertEqual(self.run_program(date=TODAY).status, 0)
         self.assertEqual(self.listing(), ["20261205app.log", "20261206app.log"])
         self.assertEqual(read_file(os.path.join(self.dst, "20261206app.log")),
                          "newer")
@@ -167,8 +167,8 @@ class CopyTest(RotationTestCase):
         write_file(data, "data", MTIME)
         os.symlink(data, os.path.join(self.src, "app.log"))
         self.configure("20261205", backup="On")
-        result = self.run_on(TODAY)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        result = self.run_program(date=TODAY)
+        self.assertEqual(result.status, 0, result.stderr)
         copy = os.path.join(self.dst, "20261205app.log")
         self.assertFalse(os.path.islink(copy))
         self.assertEqual(read_file(copy), "data")
@@ -182,9 +182,9 @@ class WildcardTest(RotationTestCase):
         os.mkdir(os.path.join(self.src, "sub"))
         write_file(os.path.join(self.src, "sub", "b.txt"), "b")
         self.configure("20261205", FILENAME="*", KIND="log", DELETEDAY="0")
-        result = self.run_on(TODAY)
+        result = self.run_program(date=TODAY)
         # No single file "*.log" is looked for.
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.status, 0, result.stderr)
         if not TREE_TRANSFER_WIRED:
             self.skipTest("the folder tree transfer is not wired into this build")
         self.require("move")

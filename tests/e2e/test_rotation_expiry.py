@@ -10,7 +10,7 @@ import unittest
 
 from rotation_support import MTIME, RotationTestCase, write_file
 
-TODAY = "2026-12-08 10:00:00"
+TODAY = "2026-12-08"
 
 
 class ExpiryTest(RotationTestCase):
@@ -42,8 +42,8 @@ class ExpiryTest(RotationTestCase):
         self.prepare("20261207", [name for name, _ in cases],
                      folders=["20150102app.log"])
         self.configure("20261207", backup="On")
-        result = self.run_on(TODAY)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        result = self.run_program(date=TODAY)
+        self.assertEqual(result.status, 0, result.stderr)
         kept = sorted([name for name, deleted in cases if not deleted] +
                       ["20150102app.log", "20261207app.log"])
         self.assertEqual(self.listing(), kept)
@@ -65,15 +65,15 @@ class ExpiryTest(RotationTestCase):
                 self.prepare(timestamp, names)
                 self.configure(timestamp, backup="On", DELETEDAY=days,
                                hidden={"DELETEALL": "On"})
-                result = self.run_on(TODAY)
-                self.assertEqual(result.returncode, 0, result.stderr)
+                result = self.run_program(date=TODAY)
+                self.assertEqual(result.status, 0, result.stderr)
                 self.assertEqual(self.listing(), sorted(set(kept)))
 
     def test_a_second_run_the_same_day_deletes_nothing(self):
         self.prepare("20261207", ["20261101app.log"])
         self.configure("20261208", backup="On")
-        result = self.run_on(TODAY)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        result = self.run_program(date=TODAY)
+        self.assertEqual(result.status, 0, result.stderr)
         self.assertIn("20261101app.log", self.listing())
 
     def test_a_failed_removal_is_reported(self):
@@ -89,8 +89,8 @@ class ExpiryTest(RotationTestCase):
             os.chmod(self.dst, 0o555)
             self.addCleanup(os.chmod, self.dst, 0o755)
         self.configure("20261207", backup="On")
-        result = self.run_on(TODAY)
-        self.assertEqual(result.returncode, 1)
+        result = self.run_program(date=TODAY)
+        self.assertEqual(result.status, 1)
         self.assertIn(stuck, result.stderr)
         self.assertTrue(os.path.exists(stuck))
 
