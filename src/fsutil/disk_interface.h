@@ -17,6 +17,8 @@ enum class FollowLinks { kNo, kYes };
 struct FileInfo {
   FileKind kind = FileKind::kMissing;
   int64_t mtime_ns = 0;  // last-write time, nanoseconds since the epoch
+  uint64_t device = 0;   // with |inode|, tells whether two paths meet
+  uint64_t inode = 0;
 };
 
 // One entry of a folder listing. "." and ".." are listed like any entry.
@@ -25,6 +27,8 @@ struct DirEntry {
   bool is_dir = false;    // a real folder; a link to a folder is not one
   bool is_symlink = false;
   int64_t mtime_ns = 0;   // the entry's own last-write time (lstat)
+  uint64_t device = 0;    // the entry's own identity (lstat); 0 when unknown
+  uint64_t inode = 0;
 };
 
 // Streams the entries of one folder, in the file system's order.
@@ -56,14 +60,25 @@ class DiskInterface {
   virtual Status Stat(const std::string& path, FollowLinks follow,
                       FileInfo* info) = 0;
 
-  // Copies the file |from| to |to|, replacing |to|, keeping the mtime to the
-  // nanosecond and the permission bits. Goes through a temporary file, so a
-  // failure leaves an existing |to| as it was. Returns ok or the failure.
+  // Copies the file |from| (a link to a file is followed) to |to|,
+  // replacing |to|, keeping the mtime to the nanosecond and the permission
+  // bits. Goes through a temporary file in |to|'s folder, so a failure
+  // leaves an existing |to| as it was and no temporary file. Returns ok, or
+  // the failure naming both paths; a source that is not a regular file
+  // fails.
   virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
 
-  // Moves |from| to |to| without ever replacing |to|, also across file
-  // systems. Fails and changes nothing (error EEXIST) when |to| exists.
+  // Moves the file or symbolic link |from| (never followed) to |to| without
+  // ever replacing |to|, also across file systems, keeping mtime and mode.
+  // Returns ok, or the failure naming both paths; fails and changes nothing
+  // (error EEXIST) when |to| exists.
   virtual Status MoveFile(const std::string& from, const std::string& to) = 0;
+
+  // Recreates the symbolic link |from| as a link at |to| with the same
+  // target text and the link's own mtime, replacing |to| through a
+  // temporary link. Never follows |from|. Returns ok or the failure; a
+  // failure leaves an existing |to| as it was. The default fails (ENOSYS).
+  virtual Status CopySymlink(const std::string& from, const std::string& to);
 
   // Removes one file (not a folder). Returns ok or the failure.
   virtual Status RemoveFile(const std::string& path) = 0;

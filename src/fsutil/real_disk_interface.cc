@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace dravelkent {
 namespace {
@@ -41,12 +42,16 @@ class RealDirReader : public DirReader {
       entry->is_dir = S_ISDIR(st.st_mode);
       entry->is_symlink = S_ISLNK(st.st_mode);
       entry->mtime_ns = MtimeNs(st);
+      entry->device = st.st_dev;
+      entry->inode = st.st_ino;
     } else {
       // Gone since the listing read it, or unreachable: report what the
       // listing itself knows.
       entry->is_dir = ent->d_type == DT_DIR;
       entry->is_symlink = ent->d_type == DT_LNK;
       entry->mtime_ns = 0;
+      entry->device = 0;
+      entry->inode = 0;
     }
     return true;
   }
@@ -59,7 +64,116 @@ class RealDirReader : public DirReader {
   Status status_;
 };
 
+// Opens the folder that will hold |path| and gives |path|'s last name.
+// Returns 0 or errno.
+int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
+  std::string folder;
+  SplitPath(path, &folder, name);
+  if (name->empty() || *name == "." || *name == "..") return EISDIR;
+  dir->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir->valid() ? 0 : errno;
+}
+
+// Reads the target text of the link |path|, whose lstat is |st|.
+int ReadLinkTarget(const std::string& path, const struct stat& st,
+                   std::string* target) {
+  std::vector<char> buffer(static_cast<size_t>(st.st_size) + 1);
+  while (true) {
+    ssize_t size = readlink(path.c_str(), buffer.data(), buffer.size());
+    if (size < 0) return errno;
+    if (static_cast<size_t>(size) < buffer.size()) {
+      target->assign(buffer.data(), static_cast<size_t>(size));
+      return 0;
+    }
+    buffer.resize(buffer.size() * 2);  // Grew since the lstat.
+  }
+}
+
+int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
+
+// Whether a move also gives the new file the old one's owner.
+enum class Owner { kKeep, kMine };
+
+// Gives the open file |fd| the owner (when asked), mode and times of |st|.
+int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
+  if (owner == Owner::kKeep) {
+    // Only root may give a file away; a user's own files keep their owner
+    // anyway, so a refusal changes nothing worth reporting.
+    (void)fchown(fd, st.st_uid, st.st_gid);
+  }
+  if (fchmod(fd, st.st_mode & 07777) != 0) return errno;
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  return ErrnoOf(futimens(fd, times));
+}
+
+// Gives the link |name| in |dir_fd| the owner (when asked) and times of
+// |st|; a link has no mode of its own.
+int SetLinkAttributes(int dir_fd, const std::string& name,
+                      const struct stat& st, Owner owner) {
+  if (owner == Owner::kKeep) {
+    (void)fchownat(dir_fd, name.c_str(), st.st_uid, st.st_gid,
+                   AT_SYMLINK_NOFOLLOW);
+  }
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  return ErrnoOf(
+      utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
+}
+
 }  // namespace
+
+// One copy or move: runs its steps through the step hook and builds the
+// failure that names the operation and both paths.
+class RealDiskInterface::Operation {
+ public:
+  Operation(const RealDiskInterface* disk, const char* what,
+            const std::string& from, const std::string& to)
+      : disk_(disk), what_(what), paths_(from + " to " + to) {}
+
+  // Runs |body| as |step| unless the hook says otherwise. Returns true when
+  // it ran and gave 0; otherwise the failure is kept for status() and, when
+  // the hook stopped the operation, |temp| is abandoned where it stands.
+  template <typename Body>
+  bool Do(DiskStep step, TempEntry* temp, Body body) {
+    switch (disk_->Step(step)) {
+      case StepAction::kCrash:
+        crashed_ = true;
+        temp->Abandon();
+        status_ = Status::Error(what_ + " " + paths_ + ": stopped");
+        return false;
+      case StepAction::kFail:
+        Fail(EIO);
+        return false;
+      case StepAction::kContinue:
+        break;
+    }
+    int error = body();
+    if (error == 0) return true;
+    Fail(error);
+    return false;
+  }
+
+  // Keeps and returns the failure for |error|.
+  Status Fail(int error) {
+    status_ = Status::FromErrno(what_, paths_, error);
+    return status_;
+  }
+
+  // Keeps and returns the failure for a source of a kind it cannot take.
+  Status FailKind(const char* reason) {
+    status_ = Status::Error(what_ + " " + paths_ + ": " + reason);
+    return status_;
+  }
+
+  bool crashed() const { return crashed_; }
+  const Status& status() const { return status_; }
+
+ private:
+  const RealDiskInterface* disk_;
+  std::string what_;
+  std::string paths_;
+  bool crashed_ = false;
+  Status status_;
+};
 
 std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
                                                       Status* status) {
@@ -77,28 +191,165 @@ Status RealDiskInterface::Stat(const std::string& path, FollowLinks follow,
   struct stat st;
   int rc = follow == FollowLinks::kYes ? stat(path.c_str(), &st)
                                        : lstat(path.c_str(), &st);
+  *info = FileInfo();
   if (rc != 0) {
     int err = errno;
-    info->kind = FileKind::kMissing;
-    info->mtime_ns = 0;
     if (err == ENOENT || err == ENOTDIR) return Status::Ok();
     return Status::FromErrno("cannot examine", path, err);
   }
   info->kind = KindOf(st.st_mode);
   info->mtime_ns = MtimeNs(st);
+  info->device = st.st_dev;
+  info->inode = st.st_ino;
   return Status::Ok();
 }
 
 Status RealDiskInterface::CopyFile(const std::string& from,
                                    const std::string& to) {
-  (void)to;
-  return Status::FromErrno("cannot copy", from, ENOSYS);
+  Operation op(this, "cannot copy", from, to);
+  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!source.valid()) return op.Fail(errno);
+  // The times are taken before the data: a source written during the copy
+  // ends up later than its copy, so the next run copies it again.
+  struct stat st;
+  if (fstat(source.get(), &st) != 0) return op.Fail(errno);
+  if (!S_ISREG(st.st_mode)) return op.FailKind("not a file");
+  UniqueFd dir;
+  std::string name;
+  if (int error = OpenParent(to, &dir, &name); error != 0) {
+    return op.Fail(error);
+  }
+
+  TempEntry temp(dir.get());
+  bool done =
+      op.Do(DiskStep::kCreateTemp, &temp,
+            [&] { return temp.CreateFile(options_.unnamed_temp_files); }) &&
+      op.Do(DiskStep::kCopyData, &temp,
+            [&] { return CopyFileData(source.get(), temp.fd()); }) &&
+      op.Do(DiskStep::kSetAttributes, &temp,
+            [&] { return SetFileAttributes(temp.fd(), st, Owner::kMine); }) &&
+      op.Do(DiskStep::kFlushTemp, &temp,
+            [&] { return ErrnoOf(fsync(temp.fd())); }) &&
+      (!temp.unnamed() ||
+       op.Do(DiskStep::kNameTemp, &temp, [&] { return temp.GiveName(); })) &&
+      op.Do(DiskStep::kReplaceDestination, &temp,
+            [&] { return temp.Replace(name); });
+  return done ? Status::Ok() : op.status();
+}
+
+Status RealDiskInterface::CopySymlink(const std::string& from,
+                                      const std::string& to) {
+  Operation op(this, "cannot copy link", from, to);
+  struct stat st;
+  if (lstat(from.c_str(), &st) != 0) return op.Fail(errno);
+  if (!S_ISLNK(st.st_mode)) return op.FailKind("not a link");
+  std::string target;
+  if (int error = ReadLinkTarget(from, st, &target); error != 0) {
+    return op.Fail(error);
+  }
+  UniqueFd dir;
+  std::string name;
+  if (int error = OpenParent(to, &dir, &name); error != 0) {
+    return op.Fail(error);
+  }
+
+  TempEntry temp(dir.get());
+  bool done =
+      op.Do(DiskStep::kCreateTemp, &temp,
+            [&] { return temp.CreateLink(target); }) &&
+      op.Do(DiskStep::kSetAttributes, &temp,
+            [&] {
+              return SetLinkAttributes(dir.get(), temp.name(), st,
+                                       Owner::kMine);
+            }) &&
+      op.Do(DiskStep::kReplaceDestination, &temp,
+            [&] { return temp.Replace(name); });
+  return done ? Status::Ok() : op.status();
 }
 
 Status RealDiskInterface::MoveFile(const std::string& from,
                                    const std::string& to) {
-  (void)to;
-  return Status::FromErrno("cannot move", from, ENOSYS);
+  if (options_.cross_device_move ==
+      RealDiskOptions::CrossDeviceMove::kAlways) {
+    return MoveAcross(from, to);
+  }
+  int error = RenameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                              options_.no_replace_rename);
+  if (error == 0) return Status::Ok();
+  if (error == EXDEV) return MoveAcross(from, to);
+  return Status::FromErrno("cannot move", from + " to " + to, error);
+}
+
+Status RealDiskInterface::MoveAcross(const std::string& from,
+                                     const std::string& to) {
+  Operation op(this, "cannot move", from, to);
+  struct stat st;
+  if (lstat(from.c_str(), &st) != 0) return op.Fail(errno);
+  UniqueFd dir;
+  std::string name;
+  if (int error = OpenParent(to, &dir, &name); error != 0) {
+    return op.Fail(error);
+  }
+  // Refuse at once rather than after copying all the data; the publishing
+  // below refuses as well, should the name appear meanwhile.
+  struct stat existing;
+  if (fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    return op.Fail(EEXIST);
+  }
+  if (errno != ENOENT) return op.Fail(errno);
+
+  TempEntry temp(dir.get());
+  bool made = false;
+  if (S_ISLNK(st.st_mode)) {
+    std::string target;
+    if (int error = ReadLinkTarget(from, st, &target); error != 0) {
+      return op.Fail(error);
+    }
+    made = op.Do(DiskStep::kCreateTemp, &temp,
+                 [&] { return temp.CreateLink(target); }) &&
+           op.Do(DiskStep::kSetAttributes, &temp, [&] {
+             return SetLinkAttributes(dir.get(), temp.name(), st,
+                                      Owner::kKeep);
+           });
+  } else if (S_ISREG(st.st_mode)) {
+    UniqueFd source(
+        open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!source.valid()) return op.Fail(errno);
+    struct stat opened;
+    if (fstat(source.get(), &opened) != 0) return op.Fail(errno);
+    if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+      return op.Fail(EAGAIN);  // Replaced under our feet.
+    }
+    made =
+        op.Do(DiskStep::kCreateTemp, &temp,
+              [&] { return temp.CreateFile(options_.unnamed_temp_files); }) &&
+        op.Do(DiskStep::kCopyData, &temp,
+              [&] { return CopyFileData(source.get(), temp.fd()); }) &&
+        op.Do(DiskStep::kSetAttributes, &temp, [&] {
+          return SetFileAttributes(temp.fd(), opened, Owner::kKeep);
+        }) &&
+        op.Do(DiskStep::kFlushTemp, &temp,
+              [&] { return ErrnoOf(fsync(temp.fd())); });
+  } else {
+    return op.FailKind("neither a file nor a link");
+  }
+  if (!made) return op.status();
+
+  if (!op.Do(DiskStep::kPublish, &temp, [&] {
+        return temp.Publish(name, options_.no_replace_rename);
+      })) {
+    return op.status();
+  }
+  // From here the file is complete under its final name, and the source is
+  // still whole. A failure takes the new name away again, so that a failed
+  // move leaves things as they were.
+  bool done = op.Do(DiskStep::kFlushFolder, &temp,
+                    [&] { return ErrnoOf(fsync(dir.get())); }) &&
+              op.Do(DiskStep::kRemoveSource, &temp,
+                    [&] { return ErrnoOf(unlink(from.c_str())); });
+  if (done) return Status::Ok();
+  if (!op.crashed()) unlinkat(dir.get(), name.c_str(), 0);
+  return op.status();
 }
 
 Status RealDiskInterface::RemoveFile(const std::string& path) {

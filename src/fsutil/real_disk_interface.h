@@ -1,20 +1,83 @@
 #pragma once
 
+#include <functional>
+#include <utility>
+
 #include "fsutil/disk_interface.h"
+#include "fsutil/posix_file_util.h"
 
 namespace dravelkent {
+
+// The steps of a copy (CopyFile, CopySymlink) and of a move across file
+// systems, in the order they run. A copy takes kCreateTemp to
+// kReplaceDestination (kNameTemp only for an unnamed file, kCopyData and
+// kFlushTemp only for a file); a move across file systems takes
+// kCreateTemp to kFlushTemp and then kPublish to kRemoveSource.
+enum class DiskStep {
+  kCreateTemp,          // make the temporary file or link in the folder
+  kCopyData,            // copy the data into it
+  kSetAttributes,       // give it the source's mode and times
+  kFlushTemp,           // fsync it
+  kNameTemp,            // give an unnamed file its "." name
+  kReplaceDestination,  // rename it over the destination
+  kPublish,             // put it under the final name, never replacing
+  kFlushFolder,         // fsync the destination folder
+  kRemoveSource,        // remove the source
+};
+
+// What a step hook lets a step do.
+enum class StepAction {
+  kContinue,  // run the step
+  kFail,      // the step fails (EIO) and the operation cleans up as usual
+  kCrash,     // stop before the step, cleaning nothing up, as a kill would
+};
+
+// Consulted before each step; tests use it to fail or stop an operation at
+// any point.
+using StepHook = std::function<StepAction(DiskStep)>;
+
+// Ways to take the fallback paths on a machine that would not need them.
+struct RealDiskOptions {
+  UnnamedTempFiles unnamed_temp_files = UnnamedTempFiles::kWhereSupported;
+  NoReplaceRename no_replace_rename = NoReplaceRename::kWhereSupported;
+  // kAlways copies even when a rename would do, as across file systems.
+  enum class CrossDeviceMove { kWhenNeeded, kAlways };
+  CrossDeviceMove cross_device_move = CrossDeviceMove::kWhenNeeded;
+};
 
 // DiskInterface on the real POSIX file system.
 class RealDiskInterface : public DiskInterface {
  public:
+  RealDiskInterface() = default;
+  explicit RealDiskInterface(const RealDiskOptions& options)
+      : options_(options) {}
+
+  // Installs |hook|, consulted before every step of a copy or a move
+  // across file systems; an empty hook lets every step run.
+  void set_step_hook(StepHook hook) { step_hook_ = std::move(hook); }
+
   std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                      Status* status) override;
   Status Stat(const std::string& path, FollowLinks follow,
               FileInfo* info) override;
   Status CopyFile(const std::string& from, const std::string& to) override;
   Status MoveFile(const std::string& from, const std::string& to) override;
+  Status CopySymlink(const std::string& from, const std::string& to) override;
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
+
+ private:
+  class Operation;
+
+  // The move of |from| to |to| by copying, as across file systems.
+  Status MoveAcross(const std::string& from, const std::string& to);
+
+  StepAction Step(DiskStep step) const {
+    return step_hook_ ? step_hook_(step) : StepAction::kContinue;
+  }
+
+  RealDiskOptions options_;
+  StepHook step_hook_;
 };
 
 }  // namespace dravelkent

@@ -3,15 +3,13 @@
 #include <string>
 
 #include "fsutil/disk_interface.h"
+#include "fsutil/tree_transfer.h"
 #include "jobs/clock.h"
 #include "jobs/failure_log.h"
 #include "jobs/host.h"
 #include "settings/settings_store.h"
 
 namespace dravelkent {
-
-// Whether the run copies (BACKUP "On") or moves the jobs' files.
-enum class TransferMode { kMove, kCopy };
 
 // Everything the engine works with, owned by the caller.
 struct EngineEnv {

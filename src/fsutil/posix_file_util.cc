@@ -1,0 +1,218 @@
+#include "fsutil/posix_file_util.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace dravelkent {
+namespace {
+
+constexpr int kNameAttempts = 100;
+
+// Returns a fresh temporary name: "." and random hex digits.
+std::string RandomTempName() {
+  uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
+    // No entropy yet: the clock and the process make it unique enough, and
+    // every user of the name retries when it is taken.
+    static uint64_t counter = 0;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    bits = (static_cast<uint64_t>(now.tv_nsec) << 20) ^
+           static_cast<uint64_t>(now.tv_sec) ^
+           (static_cast<uint64_t>(getpid()) << 40) ^ ++counter;
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, ".dravelkent-%016llx.tmp",
+                static_cast<unsigned long long>(bits));
+  return text;
+}
+
+bool IsUnsupported(int error) {
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Writes all of |size| bytes of |data| at |*offset|. Returns 0 or errno.
+int WriteAll(int fd, const char* data, size_t size, off_t* offset) {
+  while (size > 0) {
+    ssize_t written = pwrite(fd, data, size, *offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+    *offset += written;
+  }
+  return 0;
+}
+
+}  // namespace
+
+UniqueFd::~UniqueFd() { Reset(); }
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
+void SplitPath(const std::string& path, std::string* folder,
+               std::string* name) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+int CopyFileData(int from, int to) {
+  off_t in_offset = 0;
+  off_t out_offset = 0;
+  bool use_copy_range = true;
+  while (use_copy_range) {
+    ssize_t copied = copy_file_range(from, &in_offset, to, &out_offset,
+                                     size_t{1} << 30, 0);
+    if (copied > 0) continue;
+    if (copied == 0) break;  // The end, or a file system that gives 0.
+    int error = errno;
+    if (error == EINTR) continue;
+    if (error != EXDEV && !IsUnsupported(error)) return error;
+    use_copy_range = false;
+  }
+  // Read and write whatever copy_file_range left, up to the real end.
+  std::vector<char> buffer(size_t{128} * 1024);
+  while (true) {
+    ssize_t got = pread(from, buffer.data(), buffer.size(), in_offset);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (got == 0) return 0;
+    in_offset += got;
+    int error =
+        WriteAll(to, buffer.data(), static_cast<size_t>(got), &out_offset);
+    if (error != 0) return error;
+  }
+}
+
+int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to,
+                    NoReplaceRename how) {
+  if (how == NoReplaceRename::kWhereSupported) {
+    if (renameat2(from_dir, from, to_dir, to, RENAME_NOREPLACE) == 0) {
+      return 0;
+    }
+    if (!IsUnsupported(errno)) return errno;
+  }
+  // link fails when |to| exists, so nothing is ever replaced. Linux does not
+  // follow a symbolic link here: the link itself moves.
+  if (linkat(from_dir, from, to_dir, to, 0) != 0) return errno;
+  if (unlinkat(from_dir, from, 0) != 0) {
+    int error = errno;
+    unlinkat(to_dir, to, 0);  // Back to the one name it had.
+    return error;
+  }
+  return 0;
+}
+
+TempEntry::~TempEntry() {
+  if (!abandoned_ && !name_.empty()) unlinkat(dir_fd_, name_.c_str(), 0);
+}
+
+int TempEntry::CreateFile(UnnamedTempFiles unnamed) {
+  if (unnamed == UnnamedTempFiles::kWhereSupported) {
+    int fd = openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      fd_.Reset(fd);
+      return 0;
+    }
+    // EISDIR: a kernel that predates O_TMPFILE; the others: a file system
+    // without it. Both get a named file instead.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return errno;
+    }
+  }
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name = RandomTempName();
+    int fd = openat(dir_fd_, name.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) {
+      fd_.Reset(fd);
+      name_ = name;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+int TempEntry::CreateLink(const std::string& target) {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name = RandomTempName();
+    if (symlinkat(target.c_str(), dir_fd_, name.c_str()) == 0) {
+      name_ = name;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+int TempEntry::LinkUnnamed(const std::string& name) {
+  if (linkat(fd_.get(), "", dir_fd_, name.c_str(), AT_EMPTY_PATH) == 0) {
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  // AT_EMPTY_PATH needs a capability an ordinary user lacks; the link
+  // through /proc does the same without it.
+  char proc_path[64];
+  std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd_.get());
+  if (linkat(AT_FDCWD, proc_path, dir_fd_, name.c_str(), AT_SYMLINK_FOLLOW) ==
+      0) {
+    return 0;
+  }
+  return errno;
+}
+
+int TempEntry::GiveName() {
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    std::string name = RandomTempName();
+    int error = LinkUnnamed(name);
+    if (error == 0) {
+      name_ = name;
+      return 0;
+    }
+    if (error != EEXIST) return error;
+  }
+  return EEXIST;
+}
+
+int TempEntry::Publish(const std::string& final_name, NoReplaceRename how) {
+  int error = unnamed() ? LinkUnnamed(final_name)
+                        : RenameNoReplace(dir_fd_, name_.c_str(), dir_fd_,
+                                          final_name.c_str(), how);
+  if (error != 0) return error;
+  name_.clear();
+  placed_ = true;
+  return 0;
+}
+
+int TempEntry::Replace(const std::string& final_name) {
+  if (renameat(dir_fd_, name_.c_str(), dir_fd_, final_name.c_str()) != 0) {
+    return errno;
+  }
+  name_.clear();
+  placed_ = true;
+  return 0;
+}
+
+}  // namespace dravelkent

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fsutil/disk_interface.h"
+#include "fsutil/real_disk_interface.h"
+
+namespace dravelkent::testing {
+
+// The kinds of call a FaultyDiskInterface counts and can fail. kReadDir is
+// one DirReader::Next() on any listing it opened.
+enum class DiskCall {
+  kOpenDir,
+  kReadDir,
+  kStat,
+  kCopyFile,
+  kMoveFile,
+  kCopySymlink,
+  kRemoveFile,
+  kMakeDir,
+};
+
+// One call as it reached the interface; |to| only for copies and moves.
+struct DiskCallRecord {
+  DiskCall call;
+  std::string path;
+  std::string to;
+};
+
+// Forwards every call to another DiskInterface, records it, and fails the
+// calls it was told to fail without forwarding them.
+class FaultyDiskInterface : public DiskInterface {
+ public:
+  explicit FaultyDiskInterface(DiskInterface* target) : target_(target) {}
+
+  // Makes the |n|th call of |call| from now on (counting from 1) fail with
+  // |error_number|.
+  void FailNthCall(DiskCall call, int n, int error_number = EIO);
+
+  // Makes every call of |call| whose (first) path is |path| fail with
+  // |error_number|.
+  void FailPath(DiskCall call, const std::string& path,
+                int error_number = EIO);
+
+  // Returns how many calls of |call| were made.
+  int count(DiskCall call) const;
+
+  // Every call in order. kStat and kReadDir are not recorded, only counted.
+  const std::vector<DiskCallRecord>& calls() const { return calls_; }
+
+  // The calls that write (copy, move, remove, create), in order.
+  std::vector<DiskCallRecord> writes() const;
+
+  std::unique_ptr<DirReader> OpenDir(const std::string& dir,
+                                     Status* status) override;
+  Status Stat(const std::string& path, FollowLinks follow,
+              FileInfo* info) override;
+  Status CopyFile(const std::string& from, const std::string& to) override;
+  Status MoveFile(const std::string& from, const std::string& to) override;
+  Status CopySymlink(const std::string& from, const std::string& to) override;
+  Status RemoveFile(const std::string& path) override;
+  Status MakeDir(const std::string& path) override;
+
+  // The most listings that were open at one time.
+  int max_open_listings() const { return max_open_listings_; }
+
+  // Counts one kReadDir and returns its failure, or ok. Used by the
+  // readers this interface hands out, with ListingClosed when they go.
+  Status CountRead(const std::string& dir);
+  void ListingClosed() { --open_listings_; }
+
+ private:
+  // Counts a call of |call| on |path| and returns the failure planned for
+  // it, or ok.
+  Status Count(DiskCall call, const std::string& path);
+
+  DiskInterface* target_;
+  std::map<DiskCall, int> counts_;
+  std::map<DiskCall, std::map<int, int>> fail_at_;  // call -> n -> errno
+  std::map<DiskCall, std::map<std::string, int>> fail_path_;
+  std::vector<DiskCallRecord> calls_;
+  int open_listings_ = 0;
+  int max_open_listings_ = 0;
+};
+
+// A step hook that stops the operation (kCrash) before the step with index
+// |steps| (counting from 0 over every operation it is consulted for), that
+// is after |steps| steps have run. |*seen|, unless null, receives every step
+// consulted.
+StepHook CrashAfterSteps(int steps, std::vector<DiskStep>* seen);
+
+// A step hook that fails (kFail) the step with index |step|.
+StepHook FailStep(int step, std::vector<DiskStep>* seen);
+
+}  // namespace dravelkent::testing

@@ -1,0 +1,187 @@
+#include "fsutil/tree_transfer.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+#include "fsutil/newer_file.h"
+#include "fsutil/transfer_texts.h"
+
+namespace dravelkent {
+namespace {
+
+struct FolderId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+
+  bool known() const { return device != 0 || inode != 0; }
+  bool operator==(const FolderId&) const = default;
+};
+
+// Returns |format| with its "%s" replaced by |name|, whole.
+std::string StatusText(const char* format, const std::string& name) {
+  std::string text = format;
+  size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, name);
+  return text;
+}
+
+std::string WithSlash(const std::string& folder) {
+  return folder.back() == '/' ? folder : folder + "/";
+}
+
+class TreeTransfer {
+ public:
+  TreeTransfer(DiskInterface* disk, const std::string& date_text,
+               TransferMode mode, long long retention_days,
+               TransferObserver* observer)
+      : disk_(disk),
+        name_prefix_(retention_days != 0 ? date_text : std::string()),
+        mode_(mode),
+        observer_(observer) {}
+
+  // Judges |skip_folder| once, so that it is known wherever it turns up.
+  void SetSkipFolder(const std::string& skip_folder) {
+    if (skip_folder.empty()) return;
+    skip_ = IdOf(skip_folder);
+  }
+
+  // Transfers the folder |source| into |target|; both end in "/" and the
+  // ancestors of |source| (itself included) are on |enclosing_|.
+  void TransferFolder(const std::string& source, const std::string& target) {
+    Status opened;
+    std::unique_ptr<DirReader> files = disk_->OpenDir(source, &opened);
+    if (files == nullptr) {
+      // The folder pass would fail the same way; once is enough to say so.
+      observer_->OnFailure(opened);
+      return;
+    }
+    DirEntry entry;
+    while (files->Next(&entry)) {
+      if (entry.is_dir) continue;
+      TransferFile(entry.name, entry.is_symlink, source, target);
+    }
+    ReportListing(*files);
+    files.reset();
+
+    std::unique_ptr<DirReader> folders = disk_->OpenDir(source, &opened);
+    if (folders == nullptr) {
+      observer_->OnFailure(opened);
+      return;
+    }
+    while (folders->Next(&entry)) {
+      if (!entry.is_dir || entry.name == "." || entry.name == "..") continue;
+      TransferSubFolder(entry, source, target);
+    }
+    ReportListing(*folders);
+  }
+
+  // Takes |source| as the top of the tree, the first enclosing folder.
+  void EnterTop(const std::string& source) {
+    enclosing_.push_back(IdOf(source));
+  }
+
+ private:
+  FolderId IdOf(const std::string& folder) {
+    FileInfo info;
+    if (!disk_->Stat(folder, FollowLinks::kYes, &info).ok() ||
+        info.kind != FileKind::kDirectory) {
+      return FolderId();
+    }
+    return FolderId{info.device, info.inode};
+  }
+
+  void ReportListing(const DirReader& reader) {
+    if (!reader.status().ok()) observer_->OnFailure(reader.status());
+  }
+
+  void TransferFile(const std::string& name, bool is_symlink,
+                    const std::string& source, const std::string& target) {
+    std::string from = source + name;
+    std::string to = target + name_prefix_ + name;
+    std::string text;
+    Status done;
+    if (mode_ == TransferMode::kCopy) {
+      if (IsSourceNewer(disk_, from, to) == 1) {
+        text = StatusText(transfer_texts::kCopying, name);
+        done = is_symlink ? disk_->CopySymlink(from, to)
+                          : disk_->CopyFile(from, to);
+      } else {
+        text = StatusText(transfer_texts::kNotNewer, name);
+      }
+    } else {
+      text = StatusText(transfer_texts::kMoving, name);
+      done = disk_->MoveFile(from, to);
+    }
+    if (!done.ok()) observer_->OnFailure(done);
+    observer_->OnStatus(text);
+  }
+
+  void TransferSubFolder(const DirEntry& entry, const std::string& source,
+                         const std::string& target) {
+    FolderId id{entry.device, entry.inode};
+    if (id.known()) {
+      if (id == skip_) return;  // The job's own target folder.
+      for (const FolderId& enclosing : enclosing_) {
+        if (id == enclosing) {
+          // A bind mount can show a folder inside itself.
+          observer_->OnFailure(
+              Status::Error("cannot transfer folder " + source + entry.name +
+                            ": it is one of its own enclosing folders"));
+          return;
+        }
+      }
+    }
+    std::string sub_target = target + name_prefix_ + entry.name;
+    if (!MakeTargetFolder(sub_target)) return;
+
+    enclosing_.push_back(id);
+    TransferFolder(source + entry.name + "/", sub_target + "/");
+    enclosing_.pop_back();
+  }
+
+  // Creates |folder|, or uses the folder of that name that exists. Returns
+  // false, the failure reported, when there is no folder to write into.
+  bool MakeTargetFolder(const std::string& folder) {
+    Status made = disk_->MakeDir(folder);
+    if (made.ok()) return true;
+    if (made.error_number() == EEXIST) {
+      FileInfo info;
+      Status examined = disk_->Stat(folder, FollowLinks::kYes, &info);
+      if (examined.ok() && info.kind == FileKind::kDirectory) return true;
+      if (!examined.ok()) made = examined;
+    }
+    observer_->OnFailure(made);
+    return false;
+  }
+
+  DiskInterface* disk_;
+  std::string name_prefix_;
+  TransferMode mode_;
+  TransferObserver* observer_;
+  FolderId skip_;
+  std::vector<FolderId> enclosing_;
+};
+
+}  // namespace
+
+int TransferTree(DiskInterface* disk, const std::string& source_folder,
+                 const std::string& target_folder,
+                 const std::string& date_text, TransferMode mode,
+                 long long retention_days, const std::string& skip_folder,
+                 TransferObserver* observer) {
+  if (source_folder.empty() || target_folder.empty()) {
+    // "/" would be the whole file system; an empty folder names nothing.
+    observer->OnFailure(Status::Error(
+        "cannot transfer a folder tree: no source or target folder given"));
+    return 1;
+  }
+  TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
+  transfer.SetSkipFolder(skip_folder);
+  std::string source = WithSlash(source_folder);
+  transfer.EnterTop(source);
+  transfer.TransferFolder(source, WithSlash(target_folder));
+  return 1;
+}
+
+}  // namespace dravelkent

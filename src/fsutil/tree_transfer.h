@@ -1,0 +1,52 @@
+#pragma once
+
+#include <string>
+
+#include "fsutil/disk_interface.h"
+#include "fsutil/status.h"
+
+namespace dravelkent {
+
+// Whether a run copies (BACKUP "On") or moves the jobs' files.
+enum class TransferMode { kMove, kCopy };
+
+// Where the folder tree transfer tells what it does.
+class TransferObserver {
+ public:
+  virtual ~TransferObserver() = default;
+
+  // Shows |text| in the status line at once. Called once for every file,
+  // after the file has been handled; never for a folder.
+  virtual void OnStatus(const std::string& text) = 0;
+
+  // Receives one failure (not ok). The transfer goes on after it.
+  virtual void OnFailure(const Status& failure) = 0;
+};
+
+// Copies or moves every file of the folder tree |source_folder| into
+// |target_folder|, reproducing its sub-folders there (created one level at
+// a time below |target_folder|, which must exist). Depth first: in each
+// folder all files in listing order, then each sub-folder in listing order.
+//
+// kCopy copies a file only when IsSourceNewer gives 1 for it and its
+// destination, replacing the destination; kMove moves every file, never
+// replacing an existing one. When |retention_days| is not 0, every file and
+// sub-folder written below |target_folder| begins with |date_text|. Source
+// folders are never removed. Symbolic links are carried as links (copy mode
+// recreates them, move mode moves them) and never followed. The folder
+// |skip_folder| (judged by identity; empty for none), met inside the source
+// tree, is neither listed nor descended into, and neither is a folder that
+// is one of its own enclosing folders.
+//
+// After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
+// "%s を移動中" with the file's bare name. Every failure (a folder that cannot
+// be listed or created, a copy or move that fails) goes to |observer| and
+// the transfer goes on with the next entry. Holds one folder listing open
+// for each level of depth, never a whole tree. Returns 1 in every case.
+int TransferTree(DiskInterface* disk, const std::string& source_folder,
+                 const std::string& target_folder,
+                 const std::string& date_text, TransferMode mode,
+                 long long retention_days, const std::string& skip_folder,
+                 TransferObserver* observer);
+
+}  // namespace dravelkent

@@ -1,0 +1,239 @@
+// The folder tree transfer on trees that would trap a naive walk: the
+// target inside the source, links, odd names, deep and wide trees.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "fsutil/real_disk_interface.h"
+#include "fsutil/testing/faulty_disk_interface.h"
+#include "fsutil/testing/recording_observer.h"
+#include "fsutil/testing/temp_folder.h"
+#include "fsutil/tree_transfer.h"
+
+namespace dravelkent {
+namespace {
+
+using testing::DiskCall;
+using testing::Exists;
+using testing::FaultyDiskInterface;
+using testing::ListTree;
+using testing::MtimeOf;
+using testing::ReadFile;
+using testing::RecordingObserver;
+using testing::SetMtime;
+using testing::TempFolder;
+using testing::WriteFile;
+
+using Names = std::vector<std::string>;
+
+constexpr char kDate[] = "20240315";
+constexpr int64_t kLinkTime = 1600000000000000042;
+
+std::string LinkTarget(const std::string& path) {
+  char target[512] = {};
+  if (readlink(path.c_str(), target, sizeof target - 1) < 0) return "";
+  return target;
+}
+
+TEST(TreeTransferEdgeTest, TargetInsideTheSourceIsSkipped) {
+  struct Case {
+    const char* label;
+    TransferMode mode;
+    long long retention;
+    Names backup_tree;
+  } cases[] = {
+      {"copy", TransferMode::kCopy, 0,
+       {"a.txt", "old.txt", "sub/", "sub/b.txt"}},
+      {"move, dated", TransferMode::kMove, 7,
+       {"20240315a.txt", "20240315sub/", "20240315sub/20240315b.txt",
+        "old.txt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder src;
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((src / "backup").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / "a.txt", "a"));
+    ASSERT_TRUE(WriteFile(src / "sub/b.txt", "b"));
+    ASSERT_TRUE(WriteFile(src / "backup/old.txt", "from an earlier run"));
+
+    RealDiskInterface real;
+    FaultyDiskInterface disk(&real);
+    RecordingObserver observer;
+    // The job names its target another way; identity still finds it.
+    std::string target = src / "sub/../backup/";
+    TransferTree(&disk, src.path(), target, kDate, c.mode, c.retention,
+                 target, &observer);
+    EXPECT_EQ(ListTree(src / "backup"), c.backup_tree);
+    EXPECT_EQ(observer.failures, Names{});
+    EXPECT_EQ(observer.statuses.size(), 2u);  // old.txt is never handled
+    EXPECT_EQ(disk.count(DiskCall::kMakeDir), 1);
+  }
+}
+
+TEST(TreeTransferEdgeTest, LinksAreCarriedAsLinksAndNeverFollowed) {
+  TempFolder outside;
+  ASSERT_TRUE(WriteFile(outside / "secret.txt", "not part of the tree"));
+  const struct {
+    const char* name;
+    std::string target;
+  } links[] = {
+      {"file_link", "a.txt"},
+      {"loop", "."},
+      {"parent", ".."},
+      {"outside", outside.path()},
+      {"dangling", "nowhere"},
+  };
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    SCOPED_TRACE(mode == TransferMode::kCopy ? "copy" : "move");
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_TRUE(WriteFile(src / "a.txt", "a"));
+    for (const auto& link : links) {
+      ASSERT_EQ(symlink(link.target.c_str(), (src / link.name).c_str()), 0);
+      ASSERT_TRUE(SetMtime(src / link.name, kLinkTime));
+    }
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                 &observer);
+    EXPECT_EQ(observer.failures, Names{});
+    EXPECT_EQ(observer.statuses.size(), 6u);
+    EXPECT_EQ(ListTree(dst.path()), (Names{"a.txt", "dangling", "file_link",
+                                           "loop", "outside", "parent"}));
+    for (const auto& link : links) {
+      EXPECT_EQ(LinkTarget(dst / link.name), link.target) << link.name;
+      EXPECT_EQ(MtimeOf(dst / link.name), kLinkTime) << link.name;
+      EXPECT_EQ(Exists(src / link.name), mode == TransferMode::kCopy);
+    }
+    EXPECT_EQ(ListTree(outside.path()), Names{"secret.txt"});
+
+    if (mode == TransferMode::kCopy) {
+      // The links' own times say they are unchanged.
+      RecordingObserver again;
+      TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                   &again);
+      for (const std::string& text : again.statuses) {
+        EXPECT_NE(text.find("は更新されていません"), std::string::npos) << text;
+      }
+    }
+  }
+}
+
+TEST(TreeTransferEdgeTest, NamesAreBytesAndTextsAreWhole) {
+  const std::string odd_file = "\xff\xfe raw.bin";
+  const std::string odd_folder = "\x80\x81 folder";
+  const std::string inner = "caf\xe9.txt";
+  const std::string long_name = std::string(200, 'L') + ".txt";
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_TRUE(WriteFile(src / odd_file, "1"));
+    ASSERT_TRUE(WriteFile(src / long_name, "2"));
+    ASSERT_EQ(mkdir((src / odd_folder).c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / (odd_folder + "/" + inner), "3"));
+
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 1, dst.path(),
+                 &observer);
+    EXPECT_EQ(observer.failures, Names{});
+    std::string dated = std::string(kDate);
+    EXPECT_EQ(ReadFile(dst / (dated + odd_file)), "1");
+    EXPECT_EQ(ReadFile(dst / (dated + long_name)), "2");
+    EXPECT_EQ(ReadFile(dst / (dated + odd_folder + "/" + dated + inner)), "3");
+    const char* suffix = mode == TransferMode::kCopy ? " をコピー中" : " を移動中";
+    std::vector<std::string> statuses = observer.statuses;
+    std::sort(statuses.begin(), statuses.end());
+    Names expected = {long_name + suffix, inner + suffix, odd_file + suffix};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(statuses, expected);
+  }
+}
+
+// Makes a chain of |depth| folders named |name| below |dir|, each holding
+// one file, and returns the relative path of the deepest folder.
+std::string MakeChain(const std::string& dir, const std::string& name,
+                      int depth) {
+  std::string relative;
+  for (int level = 0; level < depth; ++level) {
+    relative += name + "/";
+    EXPECT_EQ(mkdir((dir + "/" + relative).c_str(), 0755), 0);
+    EXPECT_TRUE(WriteFile(dir + "/" + relative + "f", "x"));
+  }
+  return relative;
+}
+
+TEST(TreeTransferEdgeTest, DeepAndWideTreeHoldsOneListingPerLevel) {
+  TempFolder src;
+  TempFolder dst;
+  // Far longer than the 255 bytes of the original's paths.
+  std::string deepest = MakeChain(src.path(), std::string(50, 'd'), 40);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(WriteFile(src / (deepest + "wide" + std::to_string(i)), "w"));
+  }
+  RealDiskInterface real;
+  FaultyDiskInterface disk(&real);
+  RecordingObserver observer;
+  TransferTree(&disk, src.path(), dst.path(), kDate, TransferMode::kMove, 0,
+               dst.path(), &observer);
+  EXPECT_EQ(observer.failures, Names{});
+  EXPECT_EQ(observer.statuses.size(), 340u);
+  EXPECT_EQ(ReadFile(dst / (deepest + "wide299")), "w");
+  // The top folder and its 40 levels, whatever the number of files.
+  EXPECT_EQ(disk.max_open_listings(), 41);
+}
+
+TEST(TreeTransferEdgeTest, PathBeyondTheSystemLimitFailsOnlyThere) {
+  TempFolder src;
+  TempFolder dst;
+  ASSERT_TRUE(WriteFile(src / "top.txt", "top"));
+  ASSERT_EQ(mkdir((src / "z").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(src / "z/z.txt", "z"));
+  // A chain whose paths pass PATH_MAX, made one folder at a time.
+  const std::string name(250, 'p');
+  int fd = open(src.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int level = 0; level < 20; ++level) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  int file = openat(fd, "bottom.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  EXPECT_GE(file, 0);
+  close(file);
+  close(fd);
+
+  RealDiskInterface disk;
+  RecordingObserver observer;
+  EXPECT_EQ(TransferTree(&disk, src.path(), dst.path(), kDate,
+                         TransferMode::kCopy, 0, dst.path(), &observer),
+            1);
+  EXPECT_FALSE(observer.failures.empty());
+  EXPECT_EQ(ReadFile(dst / "top.txt"), "top");
+  EXPECT_EQ(ReadFile(dst / "z/z.txt"), "z");
+}
+
+TEST(TreeTransferEdgeTest, SpecialFileIsReportedNotWaitedOn) {
+  TempFolder src;
+  TempFolder dst;
+  ASSERT_EQ(mkfifo((src / "pipe").c_str(), 0644), 0);
+  ASSERT_TRUE(WriteFile(src / "after.txt", "after"));
+  RealDiskInterface disk;
+  RecordingObserver observer;
+  TransferTree(&disk, src.path(), dst.path(), kDate, TransferMode::kCopy, 0,
+               dst.path(), &observer);
+  ASSERT_EQ(observer.failures.size(), 1u);
+  EXPECT_NE(observer.failures[0].find(src / "pipe"), std::string::npos);
+  EXPECT_EQ(ListTree(dst.path()), Names{"after.txt"});
+}
+
+}  // namespace
+}  // namespace dravelkent
