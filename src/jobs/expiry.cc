@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "fsutil/wildcard.h"
+#include "fsutil/name_pattern.h"
 #include "jobs/date_arithmetic.h"
 #include "jobs/rotation.h"
 #include "jobs/text_util.h"
@@ -17,7 +17,7 @@ constexpr size_t kShortestDatedName = 12;
 }  // namespace
 
 bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
-  if (!MatchesPattern("*." + job.kind, name)) return false;
+  if (!MatchesNamePattern("*." + job.kind, name)) return false;
   if (name.size() < kShortestDatedName) return false;
   long long name_date = LeadingInteger(std::string_view(name).substr(0, 8));
   if (name_date < kEarliestNameDate || name_date > kLatestNameDate) {

@@ -168,7 +168,7 @@ TEST_F(ExpiryScanTest, KeepingEverythingLeavesTheStatusLineAlone) {
 }
 
 TEST_F(ExpiryScanTest, AFailedRemovalIsReportedAndTheScanGoesOn) {
-  t_.disk.FailOn(testing::DiskOp::kRemove, temp_.Join("20261130app.log"),
+  t_.disk.FailPath(testing::DiskCall::kRemoveFile, temp_.Join("20261130app.log"),
                  EACCES);
   std::string work_message;
   ExpireDatedCopies(t_.env, JobHere(7, DeleteAll::kNo), &work_message);
@@ -188,7 +188,7 @@ TEST_F(ExpiryScanTest, AMissingFolderIsQuietAnUnreadableOneIsReported) {
   EXPECT_EQ(t_.failures.count(), 0);
 
   job.target_folder = temp_.path() + "/";
-  t_.disk.FailOn(testing::DiskOp::kOpenDir, job.target_folder, EACCES);
+  t_.disk.FailPath(testing::DiskCall::kOpenDir, job.target_folder, EACCES);
   ExpireDatedCopies(t_.env, job, &work_message);
   EXPECT_EQ(t_.failures.count(), 1);
   EXPECT_TRUE(t_.host.statuses.empty());

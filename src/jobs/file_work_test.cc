@@ -50,9 +50,10 @@ TEST(FileWorkTest, RotationThenExpiryThenTheCompletionText) {
         "$D20261201app.log 削除中", "$D20261208app.log 削除中",
         "全ての処理が終了しました"},
        {}, 0, {}},
+      // The tree transfer dates names with today and shows bare names.
       {"wildcard", "TIMESTAMP=20261207\n", "01FILENAME=*\n01DELETEDAY=7\n", "",
-       {"$D20261130app.log 削除中", "全ての処理が終了しました"}, {}, 0,
-       {"20261201app.log"}},
+       {"app.log を移動中", "$D20261130app.log 削除中", "全ての処理が終了しました"},
+       {}, 0, {"20261201app.log", "20261208app.log"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -1,6 +1,7 @@
 #include "jobs/rotation.h"
 
-#include "fsutil/newer_test.h"
+#include "fsutil/newer_file.h"
+#include "fsutil/tree_transfer.h"
 #include "jobs/text_util.h"
 #include "jobs/texts.h"
 
@@ -123,13 +124,24 @@ void JobEngine::RunRotation(const RunDates& dates) {
 }
 
 void JobEngine::TransferTreeForJob(const std::string& today) {
-  // A wildcard job hands its whole source folder to the folder tree
-  // transfer: TransferTree with the source folder, the target folder,
-  // |today| as the date text, the job's copy mode and retention days, the
-  // host for its status texts and the failure log. The transfer writes its
-  // own status texts and leaves the work message alone. Until the transfer
-  // is part of the build, a wildcard job transfers nothing.
-  (void)today;
+  // The transfer writes its own status texts and leaves the work message
+  // alone; its failures are the run's failures.
+  class HostObserver : public TransferObserver {
+   public:
+    HostObserver(Host* host, FailureLog* failures)
+        : host_(host), failures_(failures) {}
+    void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
+    void OnFailure(const Status& failure) override {
+      failures_->Report(failure);
+    }
+
+   private:
+    Host* host_;
+    FailureLog* failures_;
+  } observer(env_.host, env_.failures);
+  // The target folder, should it lie inside the source tree, is skipped.
+  TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
+               RetentionDays(), target_folder_, &observer);
 }
 
 }  // namespace dravelkent

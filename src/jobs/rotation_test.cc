@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "fsutil/testing/temp_folder.h"
 #include "jobs/testing/job_test_env.h"
 #include "jobs/testing/temp_dir.h"
 
@@ -163,7 +164,7 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
       testing::WriteFileBytes(job.paths.last_run_name, "old");
       ASSERT_TRUE(testing::SetMtime(job.paths.last_run_name, c.last_run_mtime));
     }
-    if (c.fail) t.disk.FailOn(testing::DiskOp::kCopy, job.paths.source, EIO);
+    if (c.fail) t.disk.FailPath(testing::DiskCall::kCopyFile, job.paths.source, EIO);
 
     std::string work_message;
     RotateSingleFile(t.env, job, &work_message);

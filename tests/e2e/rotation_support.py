@@ -2,12 +2,10 @@
 
 Each test writes a Dravelkent.ini with one job over the folders src/ and
 dst/ of its scratch folder, runs the program on a chosen date and looks at
-what is left. Tests that need a feature the build lacks (the file layer's
-copy or move) are skipped, saying so.
+what is left.
 """
 
 import os
-import tempfile
 
 from e2e_support import ProgramTestCase, make_file
 
@@ -33,49 +31,15 @@ def ini_lines(basic, job, hidden=None):
     return "\n".join(lines) + "\n"
 
 
-# Why a feature cannot be tested with this build, by feature; None when it
-# can. Filled by the first test that asks.
-_missing = {}
-
-
 class RotationTestCase(ProgramTestCase):
     """A scratch folder with src/ and dst/ and job 01 over them."""
 
-    # What the tests of the class need besides the settings store: "copy",
-    # "move".
-    needs = ()
-
     def setUp(self):
         super().setUp()
-        for feature in self.needs:
-            self.require(feature)
         self.src = self.path("src")
         self.dst = self.path("dst")
         os.mkdir(self.src)
         os.mkdir(self.dst)
-
-    def require(self, feature):
-        """Skips the test when the build lacks |feature| ("copy", "move")."""
-        if feature not in _missing:
-            _missing[feature] = self._probe(feature)
-        if _missing[feature]:
-            self.skipTest(_missing[feature])
-
-    def _probe(self, feature):
-        with tempfile.TemporaryDirectory(prefix="dravelkent-probe-") as probe:
-            make_file(os.path.join(probe, "src", "app.log"))
-            with open(os.path.join(probe, "Dravelkent.ini"), "w",
-                      encoding="utf-8") as f:
-                f.write(ini_lines(
-                    {"BACKUP": "On" if feature == "copy" else "Off",
-                     "TIMESTAMP": "00000000"},
-                    {"DIRNAMEFROM": os.path.join(probe, "src"),
-                     "DIRNAMETO": os.path.join(probe, "dst"),
-                     "FILENAME": "app", "KIND": "log", "DELETEDAY": "0"}))
-            result = self.run_program(cwd=probe)
-        if "Function not implemented" in result.stderr:
-            return f"the file layer's {feature} is not in this build"
-        return None
 
     def configure(self, timestamp, backup="Off", message="Off", hidden=None,
                   **job):

@@ -10,10 +10,6 @@ from rotation_support import MTIME, RotationTestCase, read_file, write_file
 
 TODAY = "2026-12-06"
 
-# Set to True where JobEngine::TransferTreeForJob calls TransferTree; until
-# then a wildcard job transfers nothing and its tree test is skipped.
-TREE_TRANSFER_WIRED = False
-
 
 class NotDueTest(RotationTestCase):
 
@@ -30,7 +26,6 @@ class NotDueTest(RotationTestCase):
 
 
 class MoveTest(RotationTestCase):
-    needs = ("move",)
 
     def test_the_dated_name_follows_timestamp_and_retention(self):
         cases = [
@@ -74,8 +69,6 @@ class MoveTest(RotationTestCase):
     def test_a_missing_source_is_reported(self):
         for backup in ("Off", "On"):
             with self.subTest(backup=backup):
-                if backup == "On":
-                    self.require("copy")
                 self.configure("20261205", backup=backup, message="On")
                 result = self.run_program(date=TODAY)
                 source = os.path.join(self.src, "app.log")
@@ -122,7 +115,6 @@ class MoveTest(RotationTestCase):
 
 
 class CopyTest(RotationTestCase):
-    needs = ("copy",)
 
     def test_copies_only_when_newer_than_the_last_run_name(self):
         cases = [  # source mtime against the last-run copy, copied
@@ -185,9 +177,6 @@ class WildcardTest(RotationTestCase):
         result = self.run_program(date=TODAY)
         # No single file "*.log" is looked for.
         self.assertEqual(result.status, 0, result.stderr)
-        if not TREE_TRANSFER_WIRED:
-            self.skipTest("the folder tree transfer is not wired into this build")
-        self.require("move")
         self.assertEqual(self.listing(), ["a.txt", "sub"])
         self.assertEqual(read_file(os.path.join(self.dst, "sub", "b.txt")), "b")
         self.assertEqual(self.listing(self.src), ["sub"])
