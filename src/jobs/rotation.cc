@@ -34,6 +34,20 @@ int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
   return data.mtime_ns == copy.mtime_ns ? 0 : -1;
 }
 
+// Passes the tree transfer's status texts to the host and its failures to
+// the run's failure log. The transfer leaves the work message alone.
+class HostObserver : public TransferObserver {
+ public:
+  HostObserver(Host* host, FailureLog* failures)
+      : host_(host), failures_(failures) {}
+  void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
+  void OnFailure(const Status& failure) override { failures_->Report(failure); }
+
+ private:
+  Host* host_;
+  FailureLog* failures_;
+};
+
 }  // namespace
 
 RunDates SettleRunDates(const std::string& today,
@@ -124,21 +138,7 @@ void JobEngine::RunRotation(const RunDates& dates) {
 }
 
 void JobEngine::TransferTreeForJob(const std::string& today) {
-  // The transfer writes its own status texts and leaves the work message
-  // alone; its failures are the run's failures.
-  class HostObserver : public TransferObserver {
-   public:
-    HostObserver(Host* host, FailureLog* failures)
-        : host_(host), failures_(failures) {}
-    void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
-    void OnFailure(const Status& failure) override {
-      failures_->Report(failure);
-    }
-
-   private:
-    Host* host_;
-    FailureLog* failures_;
-  } observer(env_.host, env_.failures);
+  HostObserver observer(env_.host, env_.failures);
   // The target folder, should it lie inside the source tree, is skipped.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
                RetentionDays(), target_folder_, &observer);
