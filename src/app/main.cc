@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
-#include "ui/console_front_end.h"
+#include "app/front_end_choice.h"
 
 int main(int argc, char** argv) {
   int exit_status = 0;
@@ -17,6 +17,5 @@ int main(int argc, char** argv) {
                  std::strerror(error));
     return 1;
   }
-  return dravelkent::RunConsoleFrontEnd(current_directory, stdin, stdout,
-                                        stderr);
+  return dravelkent::RunFrontEnd(current_directory, stdin, stdout, stderr);
 }

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace dravelkent {
+
+// Whether the environment names a display to show windows on.
+enum class DisplayPresence { kNone, kPresent };
+
+// Which front end runs the program.
+enum class FrontEnd { kConsole, kGui };
+
+// Returns kPresent when |display| (DISPLAY) or |wayland_display|
+// (WAYLAND_DISPLAY) is set and not empty; either may be null.
+DisplayPresence DisplayFromEnvironment(const char* display,
+                                       const char* wayland_display);
+
+// Returns kGui when there is a display and the run has something to show:
+// the dialog (|view| other than "Off") or message boxes (|message| "On").
+// Returns kConsole otherwise, so that a silent run never pays for the
+// toolkit.
+FrontEnd ChooseFrontEnd(DisplayPresence display, const std::string& view,
+                        const std::string& message);
+
+// Returns the places to look for the GUI module, in order, for the program
+// at |executable_path|: its own folder, then "../lib/dravelkent" beside it.
+// Returns an empty list when |executable_path| has no folder part.
+std::vector<std::string> GuiModuleCandidates(
+    const std::string& executable_path);
+
+// Runs the program in the folder |current_directory| with the front end that
+// fits: the dialog from the GUI module when it must show something and the
+// module loads and opens the display; the console front end otherwise, with
+// no word about the module. Returns the exit status of the front end that
+// ran (see RunConsoleFrontEnd).
+int RunFrontEnd(const std::string& current_directory, std::FILE* in,
+                std::FILE* out, std::FILE* err);
+
+}  // namespace dravelkent

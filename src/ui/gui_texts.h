@@ -1,0 +1,13 @@
+#pragma once
+
+// Texts of the dialogs, byte for byte (UTF-8); the texts the run shows are
+// in jobs/texts.h.
+namespace dravelkent::texts {
+
+inline constexpr char kDialogCaption[] = "Dravelkent";
+inline constexpr char kAboutMenuEntry[] = "Dravelkent のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+inline constexpr char kAboutCaption[] = "Dravelkentのﾊﾞｰｼﾞｮﾝ情報";
+inline constexpr char kAboutNotice[] = "毎日のファイル移動と整理";
+inline constexpr char kAboutOk[] = "OK";
+
+}  // namespace dravelkent::texts
