@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "jobs/make_directory_path.h"
+#include "jobs/rotation.h"
 #include "jobs/text_util.h"
 #include "jobs/texts.h"
 
@@ -133,7 +134,18 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
 }
 
 void JobEngine::DoFileWork() {
-  // The daily rotation and the expiry of dated copies come here.
+  // Today is taken once, so the rotation and the expiry of the job agree.
+  const RunDates dates = SettleRunDates(
+      FormatDateText(env_.clock->Today()),
+      env_.settings->Read(texts::kBasicSection, texts::kTimestamp, ""));
+  last_run_date_ = dates.last_run_date;
+  if (RotationDue(dates)) RunRotation(dates);
+  if (ExpiryDue(dates, RetentionDays())) RunExpiry(dates);
+}
+
+int JobEngine::RetentionDays() const {
+  long long days = LeadingInteger(retention_text_);
+  return days < 0 || days > 9999 ? 0 : static_cast<int>(days);
 }
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,

@@ -22,6 +22,8 @@ struct EngineEnv {
   std::string current_directory;
 };
 
+struct RunDates;
+
 // How the program starts, from the VIEW switch.
 enum class StartMode { kRunAtOnce, kWaitForUser };
 
@@ -67,9 +69,24 @@ class JobEngine {
   // false when the job ends at once (later jobs with an empty key).
   bool ReadFolderKey(int job_number, const char* suffix, std::string* folder);
 
-  // The job's file work once its keys passed: the daily rotation, then the
-  // expiry of dated copies.
+  // The job's file work once its keys passed: the daily rotation when it is
+  // due, then the expiry of dated copies when it is due.
   void DoFileWork();
+
+  // The daily rotation of the job at hand: the tree transfer for a wildcard
+  // job, else the move or copy of its one file (rotation.cc).
+  void RunRotation(const RunDates& dates);
+
+  // Hands a wildcard job's folder pair to the folder tree transfer, with
+  // |today| as the date text of the names it writes (rotation.cc).
+  void TransferTreeForJob(const std::string& today);
+
+  // Deletes the job's expired dated copies (expiry.cc).
+  void RunExpiry(const RunDates& dates);
+
+  // Returns the retention days: the leading integer of the retention text,
+  // 0 to 9999.
+  int RetentionDays() const;
 
   // Writes a key and reports a failed save.
   void WriteSetting(const char* section, const std::string& key,

@@ -4,7 +4,7 @@ target folders created, the date of the run recorded."""
 import os
 import unittest
 
-from e2e_support import ProgramTestCase
+from e2e_support import ProgramTestCase, make_file
 
 TEMPLATE = (
     "[基本]\n"
@@ -27,6 +27,11 @@ def job_keys(n, src, dst, name="app", kind="log", days="7"):
 
 
 class RunSpineTest(ProgramTestCase):
+    def run_due_job(self, source_folder):
+        """Runs a job whose rotation is due, with its file in place."""
+        make_file(os.path.join(source_folder, "app.log"))
+        return self.run_program()
+
     def test_first_run_writes_the_template(self):
         result = self.run_program()
         self.assertEqual(result.status, 0, result.stderr)
@@ -72,7 +77,10 @@ class RunSpineTest(ProgramTestCase):
             with self.subTest(line=line):
                 self.write_ini("[基本]\n" + line + "\n[設定]\n" +
                                job_keys(1, self.path("s"), self.path("d")))
-                result = self.run_program()
+                if line.startswith("TIMESTAMP"):
+                    result = self.run_due_job(self.path("s"))
+                else:
+                    result = self.run_program()
                 self.assertEqual(result.status, 0, result.stderr)
                 self.assertIn(expected + "\n", self.ini_text())
         for days, expected in [("10000", "0"), ("-3", "0"), ("abc", "0"),
@@ -113,7 +121,7 @@ class RunSpineTest(ProgramTestCase):
                 "[設定]\r\n" + job_keys(1, self.path("元"), folder)
                 .replace("\n", "\r\n"))
         self.write_ini(text, encoding="cp932")
-        result = self.run_program()
+        result = self.run_due_job(self.path("元"))
         self.assertEqual(result.status, 0, result.stderr)
         self.assertTrue(os.path.isdir(folder))
         expected = text.replace(

@@ -1,0 +1,76 @@
+#include "jobs/expiry.h"
+
+#include <cerrno>
+
+#include "fsutil/name_pattern.h"
+#include "jobs/date_arithmetic.h"
+#include "jobs/rotation.h"
+#include "jobs/text_util.h"
+#include "jobs/texts.h"
+
+namespace dravelkent {
+namespace {
+
+// Eight digits of date and at least "x.yz" after them.
+constexpr size_t kShortestDatedName = 12;
+
+}  // namespace
+
+bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
+  if (!MatchesNamePattern("*." + job.kind, name)) return false;
+  if (name.size() < kShortestDatedName) return false;
+  long long name_date = LeadingInteger(std::string_view(name).substr(0, 8));
+  if (name_date < kEarliestNameDate || name_date > kLatestNameDate) {
+    return false;
+  }
+  if (!job.file_name.empty() && job.file_name[0] == '*') return true;
+  return name.compare(8, job.file_name.size(), job.file_name) == 0;
+}
+
+bool IsExpired(const ExpiryJob& job, const std::string& name) {
+  if (job.delete_all == DeleteAll::kYes) return true;
+  if (job.retention_days == 0) return false;
+  const std::string expires = AddDaysToDate(name, job.retention_days);
+  return LeadingInteger(expires) < LeadingInteger(job.today);
+}
+
+void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
+                       std::string* work_message) {
+  Status opened;
+  std::unique_ptr<DirReader> reader =
+      env.disk->OpenDir(job.target_folder, &opened);
+  if (reader == nullptr) {
+    // A missing target folder holds no copies; its creation failed earlier
+    // and was reported then.
+    if (opened.error_number() != ENOENT && opened.error_number() != ENOTDIR) {
+      env.failures->Report(opened);
+    }
+    return;
+  }
+  DirEntry entry;
+  while (reader->Next(&entry)) {
+    if (entry.is_dir || !IsDatedCopy(job, entry.name)) continue;
+    // An entry examined but kept leaves the status line as it is: it shows
+    // the work message already, or the job composed none.
+    if (!IsExpired(job, entry.name)) continue;
+    const std::string path = job.target_folder + entry.name;
+    Status removed = env.disk->RemoveFile(path);
+    if (!removed.ok()) env.failures->Report(removed);
+    *work_message = FormatText(texts::kDeleting, {path});
+    env.host->ShowStatus(*work_message);
+  }
+  if (!reader->status().ok()) env.failures->Report(reader->status());
+}
+
+void JobEngine::RunExpiry(const RunDates& dates) {
+  ExpiryJob job;
+  job.target_folder = target_folder_;
+  job.file_name = file_name_;
+  job.kind = kind_;
+  job.retention_days = RetentionDays();
+  job.delete_all = delete_all_ ? DeleteAll::kYes : DeleteAll::kNo;
+  job.today = dates.today;
+  ExpireDatedCopies(env_, job, &work_message_);
+}
+
+}  // namespace dravelkent

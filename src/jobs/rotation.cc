@@ -1,0 +1,147 @@
+#include "jobs/rotation.h"
+
+#include "fsutil/newer_file.h"
+#include "fsutil/tree_transfer.h"
+#include "jobs/text_util.h"
+#include "jobs/texts.h"
+
+namespace dravelkent {
+namespace {
+
+// The leading integers of a plausible TIMESTAMP.
+constexpr long long kEarliestLastRun = 19600000;
+constexpr long long kLatestLastRun = 29000000;
+
+// Copy mode copies what a link leads to, so a link is judged by that file's
+// mtime: the copy carries the mtime of the data it holds, and a link's own
+// mtime says nothing about that data. Returns 1, 0 or -1 as IsSourceNewer.
+int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
+                       const std::string& last_run_name) {
+  FileInfo entry;
+  if (!disk->Stat(source, FollowLinks::kNo, &entry).ok() ||
+      entry.kind != FileKind::kSymlink) {
+    return IsSourceNewer(disk, source, last_run_name);
+  }
+  FileInfo data;
+  FileInfo copy;
+  if (!disk->Stat(source, FollowLinks::kYes, &data).ok() ||
+      data.kind == FileKind::kMissing ||
+      !disk->Stat(last_run_name, FollowLinks::kNo, &copy).ok() ||
+      copy.kind == FileKind::kMissing) {
+    return 1;
+  }
+  if (data.mtime_ns > copy.mtime_ns) return 1;
+  return data.mtime_ns == copy.mtime_ns ? 0 : -1;
+}
+
+// Passes the tree transfer's status texts to the host and its failures to
+// the run's failure log. The transfer leaves the work message alone.
+class HostObserver : public TransferObserver {
+ public:
+  HostObserver(Host* host, FailureLog* failures)
+      : host_(host), failures_(failures) {}
+  void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
+  void OnFailure(const Status& failure) override { failures_->Report(failure); }
+
+ private:
+  Host* host_;
+  FailureLog* failures_;
+};
+
+}  // namespace
+
+RunDates SettleRunDates(const std::string& today,
+                        const std::string& timestamp) {
+  RunDates dates;
+  dates.today = today;
+  dates.timestamp = timestamp;
+  dates.forced = timestamp == texts::kForcedTimestamp ? Forced::kYes
+                                                      : Forced::kNo;
+  long long n = LeadingInteger(timestamp);
+  dates.last_run_date = n >= kEarliestLastRun && n <= kLatestLastRun
+                            ? timestamp.substr(0, 8)
+                            : today;
+  return dates;
+}
+
+bool RotationDue(const RunDates& dates) {
+  return dates.last_run_date != dates.today || dates.forced == Forced::kYes;
+}
+
+bool ExpiryDue(const RunDates& dates, int retention_days) {
+  return (dates.last_run_date != dates.today && retention_days != 0) ||
+         dates.forced == Forced::kYes;
+}
+
+bool IsTreeJob(const std::string& file_name, const std::string& kind) {
+  return (file_name + kind).find('*') != std::string::npos;
+}
+
+RotationPaths ComposeRotationPaths(const std::string& source_folder,
+                                   const std::string& target_folder,
+                                   const std::string& file_name,
+                                   const std::string& kind,
+                                   const RunDates& dates, int retention_days) {
+  const std::string name = file_name + "." + kind;
+  RotationPaths paths;
+  paths.source = source_folder + name;
+  paths.last_run_name = target_folder + dates.timestamp + name;
+  paths.today_name = target_folder + dates.today + name;
+  paths.destination =
+      retention_days != 0 ? paths.last_run_name : paths.today_name;
+  return paths;
+}
+
+void RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
+                      std::string* work_message) {
+  const RotationPaths& paths = job.paths;
+  std::string progress;
+  Status done;
+  if (job.mode == TransferMode::kCopy) {
+    // The test is made against the last-run name whichever name is written:
+    // with no retention days that is the copy an earlier run made.
+    if (SourceNewerForCopy(env.disk, paths.source, paths.last_run_name) == 1) {
+      progress = FormatText(texts::kCopyingFile, {job.file_name, job.kind});
+      done = env.disk->CopyFile(paths.source, paths.destination);
+    } else {
+      progress = FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
+    }
+  } else {
+    progress = FormatText(texts::kMovingFile, {job.file_name, job.kind});
+    // Never replaces: a dated copy of that name stays as it is.
+    done = env.disk->MoveFile(paths.source, paths.destination);
+  }
+  if (!done.ok()) {
+    env.failures->Report(done);
+    if (job.message_boxes == MessageBoxes::kOn) {
+      progress = FormatText(texts::kFailed, {paths.source});
+      env.host->ShowMessage(progress);
+    }
+  }
+  *work_message = progress;
+  env.host->ShowStatus(*work_message);
+}
+
+void JobEngine::RunRotation(const RunDates& dates) {
+  if (IsTreeJob(file_name_, kind_)) {
+    TransferTreeForJob(dates.today);
+    return;
+  }
+  SingleFileJob job;
+  job.paths = ComposeRotationPaths(source_folder_, target_folder_, file_name_,
+                                   kind_, dates, RetentionDays());
+  job.file_name = file_name_;
+  job.kind = kind_;
+  job.mode = mode_;
+  job.message_boxes = message_on_ ? MessageBoxes::kOn : MessageBoxes::kOff;
+  RotateSingleFile(env_, job, &work_message_);
+}
+
+void JobEngine::TransferTreeForJob(const std::string& today) {
+  HostObserver observer(env_.host, env_.failures);
+  // The target folder, should it lie inside the source tree, is skipped.
+  TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
+               RetentionDays(), target_folder_, &observer);
+}
+
+}  // namespace dravelkent
