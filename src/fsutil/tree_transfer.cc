@@ -101,19 +101,23 @@ class TreeTransfer {
     std::string to = target + name_prefix_ + name;
     std::string text;
     Status done;
+    bool written = false;
     if (mode_ == TransferMode::kCopy) {
       if (IsSourceNewer(disk_, from, to) == 1) {
         text = StatusText(transfer_texts::kCopying, name);
         done = is_symlink ? disk_->CopySymlink(from, to)
                           : disk_->CopyFile(from, to);
+        written = done.ok();
       } else {
         text = StatusText(transfer_texts::kNotNewer, name);
       }
     } else {
       text = StatusText(transfer_texts::kMoving, name);
       done = disk_->MoveFile(from, to);
+      written = done.ok();
     }
     if (!done.ok()) observer_->OnFailure(done);
+    if (written) observer_->OnWritten(to);
     observer_->OnStatus(text);
   }
 

@@ -21,6 +21,9 @@ class TransferObserver {
 
   // Receives one failure (not ok). The transfer goes on after it.
   virtual void OnFailure(const Status& failure) = 0;
+
+  // Called after a file or link has been copied or moved to |path|.
+  virtual void OnWritten(const std::string& path) { (void)path; }
 };
 
 // Copies or moves every file of the folder tree |source_folder| into

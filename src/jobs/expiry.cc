@@ -53,6 +53,7 @@ void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
     // An entry examined but kept leaves the status line as it is: it shows
     // the work message already, or the job composed none.
     if (!IsExpired(job, entry.name)) continue;
+    if (job.fresh != nullptr && job.fresh->Contains(entry.name)) continue;
     const std::string path = job.target_folder + entry.name;
     Status removed = env.disk->RemoveFile(path);
     if (!removed.ok()) env.failures->Report(removed);
@@ -70,6 +71,7 @@ void JobEngine::RunExpiry(const RunDates& dates) {
   job.retention_days = RetentionDays();
   job.delete_all = delete_all_ ? DeleteAll::kYes : DeleteAll::kNo;
   job.today = dates.today;
+  job.fresh = &fresh_copies_;
   ExpireDatedCopies(env_, job, &work_message_);
 }
 

@@ -43,13 +43,17 @@ TEST(FileWorkTest, RotationThenExpiryThenTheCompletionText) {
        "01FILENAME=app\n01DELETEDAY=0\n", "",
        {"app.log をコピー中", "全ての処理が終了しました"}, {}, 0,
        {"20261130app.log", "20261201app.log", "20261208app.log"}},
-      // Every dated copy goes, the one just made included.
+      // Every dated copy goes but the one just made.
       {"forced, delete all", "TIMESTAMP=00000000\nBACKUP=On\n",
        "01FILENAME=app\n01DELETEDAY=0\n[裏設定]\n01DELETEALL=On\n", "",
        {"app.log をコピー中", "$D20261130app.log 削除中",
-        "$D20261201app.log 削除中", "$D20261208app.log 削除中",
-        "全ての処理が終了しました"},
-       {}, 0, {}},
+        "$D20261201app.log 削除中", "全ての処理が終了しました"},
+       {}, 0, {"20261208app.log"}},
+      // A run long after the last one moves the file to a name that has
+      // expired already; the only copy of the file stays.
+      {"late run", "TIMESTAMP=20261101\n", "01FILENAME=app\n01DELETEDAY=7\n",
+       "", {"app.log を移動中", "$D20261130app.log 削除中", "全ての処理が終了しました"},
+       {}, 0, {"20261101app.log", "20261201app.log"}},
       // The tree transfer dates names with today and shows bare names.
       {"wildcard", "TIMESTAMP=20261207\n", "01FILENAME=*\n01DELETEDAY=7\n", "",
        {"app.log を移動中", "$D20261130app.log 削除中", "全ての処理が終了しました"},
@@ -105,6 +109,41 @@ TEST(FileWorkTest, RotationThenExpiryThenTheCompletionText) {
     }
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, c.dst_after);
+  }
+}
+
+// A forced undated tree move with DELETEALL: the files it just moved keep
+// their names, some of which read as dated copies; none of them is deleted.
+TEST(FileWorkTest, DeleteAllNeverTakesWhatTheTreeTransferJustWrote) {
+  for (const char* days : {"0", "7"}) {
+    SCOPED_TRACE(days);
+    testing::TempDir temp;
+    const std::string src = temp.Join("src/");
+    const std::string dst = temp.Join("dst/");
+    fs::create_directory(src);
+    fs::create_directory(dst);
+    testing::WriteFileBytes(src + "20261205app.log", "only copy");
+    testing::WriteFileBytes(dst + "20261130app.log", "old");
+    SettingsStore settings(temp.Join("Dravelkent.ini"));
+    testing::WriteFileBytes(
+        settings.path(),
+        "[基本]\nTIMESTAMP=00000000\n[設定]\n01DIRNAMEFROM=" + src +
+            "\n01DIRNAMETO=" + dst + "\n01FILENAME=*\n01KIND=log\n" +
+            "01DELETEDAY=" + days + "\n[裏設定]\n01DELETEALL=On\n");
+    FixedClock clock({2026, 12, 8});
+    testing::JobTestEnv t;
+    t.env.settings = &settings;
+    t.env.clock = &clock;
+    JobEngine engine(t.env);
+    engine.RunAllJobs();
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dst)) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::string moved = std::string(days) == "0" ? "20261205app.log"
+                                                 : "2026120820261205app.log";
+    EXPECT_EQ(left, std::vector<std::string>{moved});
+    EXPECT_EQ(testing::ReadFileBytes(dst + moved), "only copy");
   }
 }
 

@@ -134,6 +134,7 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
 }
 
 void JobEngine::DoFileWork() {
+  fresh_copies_.Clear();
   // Today is taken once, so the rotation and the expiry of the job agree.
   const RunDates dates = SettleRunDates(
       FormatDateText(env_.clock->Today()),

@@ -6,6 +6,7 @@
 #include "fsutil/tree_transfer.h"
 #include "jobs/clock.h"
 #include "jobs/failure_log.h"
+#include "jobs/fresh_copies.h"
 #include "jobs/host.h"
 #include "settings/settings_store.h"
 
@@ -110,6 +111,7 @@ class JobEngine {
   std::string kind_;
   bool delete_all_ = false;
   std::string work_message_;
+  FreshCopies fresh_copies_;
 };
 
 }  // namespace dravelkent

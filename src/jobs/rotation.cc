@@ -35,17 +35,35 @@ int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
 }
 
 // Passes the tree transfer's status texts to the host and its failures to
-// the run's failure log. The transfer leaves the work message alone.
+// the run's failure log, and records the undated names it writes directly
+// in the target folder as fresh copies. The transfer leaves the work
+// message alone.
 class HostObserver : public TransferObserver {
  public:
-  HostObserver(Host* host, FailureLog* failures)
-      : host_(host), failures_(failures) {}
+  HostObserver(Host* host, FailureLog* failures, std::string target_folder,
+               FreshCopies* fresh)
+      : host_(host),
+        failures_(failures),
+        target_folder_(std::move(target_folder)),
+        fresh_(fresh) {}
   void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
   void OnFailure(const Status& failure) override { failures_->Report(failure); }
+  void OnWritten(const std::string& path) override {
+    if (fresh_ == nullptr || path.compare(0, target_folder_.size(),
+                                          target_folder_) != 0) {
+      return;
+    }
+    std::string name = path.substr(target_folder_.size());
+    // Only names that read as dated copies can meet the expiry.
+    long long date = LeadingInteger(std::string_view(name).substr(0, 8));
+    if (name.find('/') == std::string::npos && date > 0) fresh_->AddName(name);
+  }
 
  private:
   Host* host_;
   FailureLog* failures_;
+  std::string target_folder_;
+  FreshCopies* fresh_;
 };
 
 }  // namespace
@@ -92,17 +110,19 @@ RotationPaths ComposeRotationPaths(const std::string& source_folder,
   return paths;
 }
 
-void RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
-                      std::string* work_message) {
+FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
+                             std::string* work_message) {
   const RotationPaths& paths = job.paths;
   std::string progress;
   Status done;
+  FileWritten written = FileWritten::kNo;
   if (job.mode == TransferMode::kCopy) {
     // The test is made against the last-run name whichever name is written:
     // with no retention days that is the copy an earlier run made.
     if (SourceNewerForCopy(env.disk, paths.source, paths.last_run_name) == 1) {
       progress = FormatText(texts::kCopyingFile, {job.file_name, job.kind});
       done = env.disk->CopyFile(paths.source, paths.destination);
+      if (done.ok()) written = FileWritten::kYes;
     } else {
       progress = FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
     }
@@ -110,6 +130,7 @@ void RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
     progress = FormatText(texts::kMovingFile, {job.file_name, job.kind});
     // Never replaces: a dated copy of that name stays as it is.
     done = env.disk->MoveFile(paths.source, paths.destination);
+    if (done.ok()) written = FileWritten::kYes;
   }
   if (!done.ok()) {
     env.failures->Report(done);
@@ -120,6 +141,7 @@ void RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
   }
   *work_message = progress;
   env.host->ShowStatus(*work_message);
+  return written;
 }
 
 void JobEngine::RunRotation(const RunDates& dates) {
@@ -134,11 +156,19 @@ void JobEngine::RunRotation(const RunDates& dates) {
   job.kind = kind_;
   job.mode = mode_;
   job.message_boxes = message_on_ ? MessageBoxes::kOn : MessageBoxes::kOff;
-  RotateSingleFile(env_, job, &work_message_);
+  if (RotateSingleFile(env_, job, &work_message_) == FileWritten::kYes) {
+    fresh_copies_.AddName(job.paths.destination.substr(target_folder_.size()));
+  }
 }
 
 void JobEngine::TransferTreeForJob(const std::string& today) {
-  HostObserver observer(env_.host, env_.failures);
+  // A dated transfer begins every name it writes with |today|; an undated
+  // one keeps the source's names, and those that read as dated copies are
+  // recorded one by one (only DELETEALL can reach them).
+  const bool dated = RetentionDays() != 0;
+  if (dated) fresh_copies_.AddDatePrefix(today);
+  HostObserver observer(env_.host, env_.failures, target_folder_,
+                        dated || !delete_all_ ? nullptr : &fresh_copies_);
   // The target folder, should it lie inside the source tree, is skipped.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
                RetentionDays(), target_folder_, &observer);

@@ -55,6 +55,9 @@ RotationPaths ComposeRotationPaths(const std::string& source_folder,
 // Whether a failure is also shown in a message box (MESSAGE "On").
 enum class MessageBoxes { kOff, kOn };
 
+// Whether a rotation wrote its destination.
+enum class FileWritten { kNo, kYes };
+
 // What a single-file rotation needs from its job.
 struct SingleFileJob {
   RotationPaths paths;
@@ -73,7 +76,8 @@ struct SingleFileJob {
 // message boxes on, shown as "%sの処理に失敗しました" with the source path,
 // which then is also the progress text. Only env.disk, env.host and
 // env.failures are used.
-void RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
-                      std::string* work_message);
+// Returns kYes when the destination was written.
+FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
+                             std::string* work_message);
 
 }  // namespace dravelkent
