@@ -77,6 +77,19 @@ def build_dir_kept():
                 f.write(saved)
 
 
+def install_into_scratch(test_class):
+    """Installs the build with cmake --install into a fresh prefix; sets
+    |test_class|.scratch (to remove), .tree and .install (the result)."""
+    test_class.scratch = tempfile.mkdtemp(prefix="dravelkent-install-")
+    prefix = os.path.join(test_class.scratch, "prefix")
+    test_class.tree = InstalledTree("", prefix)
+    test_class.install = None
+    if BUILD_DIR and VERSION:
+        with build_dir_kept():
+            test_class.install = run([CMAKE, "--install", BUILD_DIR,
+                                      "--prefix", prefix])
+
+
 def run(cmd, **kwargs):
     kwargs.setdefault("capture_output", True)
     kwargs.setdefault("timeout", TIMEOUT)

@@ -12,23 +12,11 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import install_support as s  # noqa: E402
 
 
-def install_into_scratch(test_class):
-    """Installs the build into a fresh prefix for |test_class|."""
-    test_class.scratch = tempfile.mkdtemp(prefix="dravelkent-install-")
-    prefix = os.path.join(test_class.scratch, "prefix")
-    test_class.tree = s.InstalledTree("", prefix)
-    test_class.install = None
-    if s.BUILD_DIR and s.VERSION:
-        with s.build_dir_kept():
-            test_class.install = s.run([s.CMAKE, "--install", s.BUILD_DIR,
-                                        "--prefix", prefix])
-
-
 class InstalledTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        install_into_scratch(cls)
+        s.install_into_scratch(cls)
 
     @classmethod
     def tearDownClass(cls):
