@@ -247,6 +247,30 @@ class InstalledTreeChecks:
         self.assertEqual(cron, ['30 2 * * * cd "$HOME/rotation" && '
                                 + program])
 
+    def test_units_pass_systemd_analyze(self):
+        if shutil.which("systemd-analyze") is None:
+            self.skipTest("systemd-analyze (systemd) is not installed")
+        folder = tempfile.mkdtemp(prefix="dravelkent-units-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        units = []
+        for name in ("dravelkent.service", "dravelkent.timer"):
+            units.append(os.path.join(folder, name))
+            shutil.copy(self.tree.file("share/doc/dravelkent/examples/" +
+                                       name), units[-1])
+        # The service's ExecStart names the installed program: the check
+        # finds it only in a tree whose texts and files agree.
+        if self.tree.files_root:
+            with open(units[0], encoding="utf-8") as f:
+                text = f.read()
+            with open(units[0], "w", encoding="utf-8") as f:
+                f.write(text.replace("ExecStart=",
+                                     "ExecStart=" + self.tree.files_root))
+        result = run(["systemd-analyze", "verify", "--man=no"] + units)
+        if b"Failed to initialize manager" in result.stderr:
+            self.skipTest("systemd-analyze cannot run here: %s"
+                          % result.stderr.decode().strip())
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+
     def test_program_finds_its_window_module(self):
         """The program looks for the module in ../lib/dravelkent; a display
         that cannot be opened makes it load the module, then fall back."""
