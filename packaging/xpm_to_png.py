@@ -21,19 +21,19 @@ class XpmError(Exception):
     pass
 
 
-def parse_color(spec):
+def parse_color(value):
     """Returns (r, g, b, a) for an XPM colour: "None" or #RGB hex."""
-    if spec.lower() == "none":
+    if value.lower() == "none":
         return (0, 0, 0, 0)
-    match = re.fullmatch(r"#([0-9A-Fa-f]+)", spec)
+    match = re.fullmatch(r"#([0-9A-Fa-f]+)", value)
     if not match or len(match.group(1)) % 3 != 0:
-        raise XpmError("unsupported colour %r (use #RRGGBB or None)" % spec)
+        raise XpmError("unsupported colour %r (use #RRGGBB or None)" % value)
     digits = match.group(1)
     step = len(digits) // 3
     channels = []
     for i in range(3):
-        value = int(digits[i * step:(i + 1) * step], 16)
-        channels.append(value * 255 // (16 ** step - 1))
+        level = int(digits[i * step:(i + 1) * step], 16)
+        channels.append(level * 255 // (16 ** step - 1))
     return tuple(channels) + (255,)
 
 
