@@ -6,7 +6,8 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 preset="${1:-default}"
-"$root/tools/install-deps.sh" packages-build.txt packages-test.txt packages-gui.txt
+"$root/tools/install-deps.sh" packages-build.txt packages-test.txt packages-gui.txt \
+  packages-package.txt
 cd "$root"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"

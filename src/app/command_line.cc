@@ -35,7 +35,7 @@ CommandLineAction ParseCommandLine(int argc, const char* const* argv,
     return CommandLineAction::kExit;
   }
   if (argc == 2 && arg == "--version") {
-    std::fprintf(out, "Dravelkent Version %s\n", DRAVELKENT_VERSION);
+    std::fprintf(out, "%s\n", texts::kVersionLine);
     return CommandLineAction::kExit;
   }
   // Report the first argument that is not a lone --help or --version.

@@ -24,7 +24,6 @@ inline constexpr char kOff[] = "Off";
 inline constexpr char kForcedTimestamp[] = "00000000";
 
 inline constexpr char kSettingsFileName[] = "Dravelkent.ini";
-inline constexpr char kVersionLine[] = "Dravelkent Version 1.0.0.4";
 
 inline constexpr char kStartStatus[] =
     "INIファイルに設定されている処理を実行します";

@@ -7,6 +7,7 @@
 #include "jobs/texts.h"
 #include "ui/gui_support.h"
 #include "ui/gui_texts.h"
+#include "version.h"
 
 namespace dravelkent {
 

@@ -10,81 +10,9 @@
 namespace dravelkent {
 namespace {
 
-// The program's icon: a folder whose file goes into a calendar page.
-const char* const kIcon32Xpm[] = {
-    "32 32 10 1",
-    ". c None",
-    "G c #20A040",
-    "Y c #FFF0A0",
-    "b c #2050C0",
-    "g c #808080",
-    "k c #000000",
-    "o c #C08000",
-    "r c #D02020",
-    "w c #FFFFFF",
-    "y c #FFD040",
-    "................................",
-    "................................",
-    "................................",
-    "................................",
-    "..kkkkkkkkkkk...................",
-    "..koooooooook...................",
-    "..koooooooook...................",
-    "..koooooooook...................",
-    "..kkkkkkkkkkkkkkkkkkkkkkkkkk....",
-    "..kYYYYYYYYYYYYYYYYYYYYYYYYk....",
-    "..kYYYYYYYYYYYYYYYYggYYYYYYgg...",
-    "..kyyyyyyyyyyyyyyyyggyyyyyygg...",
-    "..kyyyyyyyyyyyyykkkggkkkkkkggkk.",
-    "..kyyyyyyyyyyyyykrrggrrrrrrggrk.",
-    "..kyyyyyyyyyyyyykrrrrrrrrrrrrrk.",
-    "..kyyyyyyyyGyyyykrrrrrrrrrrrrrk.",
-    "..kyyyyyyyyGGyyykrrrrrrrrrrrrrk.",
-    "..kyyyyyyyyGGGyykwwwwwwwwwwwwwk.",
-    "..kyyGGGGGGGGGGykwwwwwwwwwwwwwk.",
-    "..kyyGGGGGGGGGGGkwbbbwbbbwbbbwk.",
-    "..kyyGGGGGGGGGGGkwbbbwbbbwbbbwk.",
-    "..kyyGGGGGGGGGGykwwwwwwwwwwwwwk.",
-    "..kyyyyyyyyGGGyykwwwwwwwwwwwwwk.",
-    "..kyyyyyyyyGGyyykwbbbwbbbwbbbwk.",
-    "..kyyyyyyyyGyyyykwbbbwbbbwbbbwk.",
-    "..kyyyyyyyyyyyyykwwwwwwwwwwwwwk.",
-    "..kkkkkkkkkkkkkkkwwwwwwwwwwwwwk.",
-    "................kwbbbwbbbwbbbwk.",
-    "................kwbbbwbbbwbbbwk.",
-    "................kkkkkkkkkkkkkkk.",
-    "................................",
-    "................................",
-};
-
-const char* const kIcon16Xpm[] = {
-    "16 16 9 1",
-    ". c None",
-    "G c #20A040",
-    "Y c #FFF0A0",
-    "b c #2050C0",
-    "k c #000000",
-    "o c #C08000",
-    "r c #D02020",
-    "w c #FFFFFF",
-    "y c #FFD040",
-    "................",
-    "................",
-    ".kkkkk..........",
-    ".kooook.........",
-    ".kkkkkkkkkkkkk..",
-    ".kYYYYYYYYYYYk..",
-    ".kyyyyyyykkkkkkk",
-    ".kyyyyGyykrrrrrk",
-    ".kyyyyGGykrrrrrk",
-    ".kGGGGGGGkwwwwwk",
-    ".kGGGGGGGkwbwbwk",
-    ".kyyyyGGykwwwwwk",
-    ".kyyyyGyykwbwbwk",
-    ".kkkkkkkkkwwwwwk",
-    ".........kkkkkkk",
-    "................",
-};
+// The program's icon, also the source of the installed theme icons.
+#include "ui/dravelkent_16.xpm"
+#include "ui/dravelkent_32.xpm"
 
 }  // namespace
 
@@ -113,11 +41,11 @@ wxRect DialogUnitsToPixels(wxWindow* window, int x, int y, int width,
 
 wxIconBundle ProgramIcons() {
   wxIconBundle icons;
-  icons.AddIcon(wxIcon(kIcon32Xpm));
-  icons.AddIcon(wxIcon(kIcon16Xpm));
+  icons.AddIcon(wxIcon(dravelkent_32_xpm));
+  icons.AddIcon(wxIcon(dravelkent_16_xpm));
   return icons;
 }
 
-wxIcon LargeProgramIcon() { return wxIcon(kIcon32Xpm); }
+wxIcon LargeProgramIcon() { return wxIcon(dravelkent_32_xpm); }
 
 }  // namespace dravelkent
