@@ -84,6 +84,13 @@ std::string_view BodyOf(std::string_view file_bytes, TextEncoding encoding) {
   return file_bytes;
 }
 
+// Returns true when |value| written after "=" as it is would not read back
+// as |value|: reading drops blanks at its ends and one pair of surrounding
+// quotes.
+bool NeedsQuotes(std::string_view value) {
+  return TrimBlanks(value).size() != value.size() || Unquote(value) != value;
+}
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -217,6 +224,7 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
   if (!codec.Encode(value, &encoded_value)) {
     return IniEditResult::kNotEncodable;
   }
+  if (NeedsQuotes(value)) encoded_value = "\"" + encoded_value + "\"";
   if (site.key_found) {
     if (site.key_value_same) {
       new_bytes->assign(file_bytes);

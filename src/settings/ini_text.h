@@ -52,8 +52,10 @@ enum class IniEditResult {
 // added after the last non-blank line of that section; a missing section is
 // added at the end of the file. Added lines end with the file's first line
 // ending (LF when it has none), and a last line without a line break gets
-// one before anything is added after it. A key whose value already reads as
-// |value| is left as it stands. Every other byte is kept.
+// one before anything is added after it. A value with blanks at either end,
+// or one that starts and ends with the same quote mark, is written inside
+// double quotes so that it reads back whole. A key whose value already reads
+// as |value| is left as it stands. Every other byte is kept.
 // Returns kDone on success, otherwise why the write cannot be made;
 // |*new_bytes| is then unspecified.
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,

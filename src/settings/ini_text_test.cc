@@ -118,6 +118,13 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
       {"[a]\nk= \"On\" \n", "a", "k", "On", "[a]\nk= \"On\" \n"},
       {"[a]\nk=1\nk=1\n[a]\nk=1\n", "a", "k", "2",
        "[a]\nk=2\nk=1\n[a]\nk=1\n"},
+      // Values that reading would trim or unquote go inside quotes.
+      {"[a]\nk=1\n", "a", "k", " x ", "[a]\nk=\" x \"\n"},
+      {"[a]\nk=1\n", "a", "k", "\t", "[a]\nk=\"\t\"\n"},
+      {"[a]\nk=1\n", "a", "k", "\"x\"", "[a]\nk=\"\"x\"\"\n"},
+      {"[a]\nk=1\n", "a", "k", "'x'", "[a]\nk=\"'x'\"\n"},
+      {"[a]\nk=1\n", "a", "k", "\"x'", "[a]\nk=\"x'\n"},
+      {"", "a", "k", "'", "[a]\nk='\n"},
       // A missing key goes after the section's last non-blank line.
       {"[a]\nk=1\n\n[b]\nx=1\n", "a", "y", "2", "[a]\nk=1\ny=2\n\n[b]\nx=1\n"},
       {"[a]\r\nk=1\r\n;end\r\n\r\n", "a", "y", "", "[a]\r\nk=1\r\n;end\r\ny=\r\n\r\n"},
