@@ -91,6 +91,13 @@ bool NeedsQuotes(std::string_view value) {
   return TrimBlanks(value).size() != value.size() || Unquote(value) != value;
 }
 
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -238,6 +245,12 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
     new_bytes->append(encoded_value);
     new_bytes->append(line.ending);
     new_bytes->append(file_bytes.substr(body_offset + line.end()));
+    // Added text never changes how the file is read, but a replaced value
+    // may have held the file's only bytes that are not UTF-8. Plain ASCII
+    // reads the same either way.
+    if (DetectEncoding(*new_bytes) != encoding && !IsAscii(*new_bytes)) {
+      return IniEditResult::kEncodingWouldChange;
+    }
     return IniEditResult::kDone;
   }
 

@@ -40,6 +40,9 @@ enum class IniEditResult {
   kDone,             // |*new_bytes| holds the file after the write
   kNotEncodable,     // a name or the value has no form in the file's encoding
   kUnknownEncoding,  // the file's encoding cannot be written (UTF-16)
+  kEncodingWouldChange,  // the value replaced holds the only bytes that make
+                         // the file CP932: without them it would read as
+                         // UTF-8, and its other non-ASCII text differently
   kMalformed,        // a name or the value holds a line break, the key an
                      // "=" or starts like a section or comment, or the
                      // section a "]": the line would not read back

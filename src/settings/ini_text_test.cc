@@ -155,6 +155,8 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
        "[a]\r\n\x81\r\nk=1\r\n"},
       {"[a]\r\nk=" CP932_HYO "\r\n\x81", "a", "y", "1",
        "[a]\r\nk=" CP932_HYO "\r\n\x81\r\ny=1\r\n"},
+      // The old value held the only CP932 bytes: plain ASCII is left.
+      {"[a]\r\nk=" CP932_HYO "\r\n", "a", "k", "1", "[a]\r\nk=1\r\n"},
   };
   for (const Case& c : cases) {
     std::string after;
@@ -179,6 +181,10 @@ TEST(SetIniValueTest, RefusesWritesThatCannotBeMadeFaithfully) {
        IniEditResult::kNotEncodable},
       {"[a]\nk=1\n", "a", "k", "\xFF", IniEditResult::kNotEncodable},
       {"\xFF\xFE[\0a\0]\0", "a", "k", "1", IniEditResult::kUnknownEncoding},
+      // Without its old value this file would read as UTF-8, and the name
+      // of its other key would change from "ﾂｲ" (CP932) to "²" (UTF-8).
+      {"[a]\nk=" CP932_HYO "\n\xC2\xB2=1\n", "a", "k", "1",
+       IniEditResult::kEncodingWouldChange},
       {"", "a", "k", "1\n[b]", IniEditResult::kMalformed},
       {"", "a", "k", "1\r", IniEditResult::kMalformed},
       {"", "a", "k=x", "1", IniEditResult::kMalformed},

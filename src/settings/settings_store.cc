@@ -201,6 +201,11 @@ Status EditFailure(IniEditResult result, std::string_view section,
       message.append("the file's encoding (").append(EncodingName(encoding));
       message.append(") cannot be written");
       break;
+    case IniEditResult::kEncodingWouldChange:
+      message.append("the file is ").append(EncodingName(encoding));
+      message.append(" only because of the old value; without it the file "
+                     "would read as UTF-8 and its other lines would change");
+      break;
     case IniEditResult::kMalformed:
     case IniEditResult::kDone:
       message.append("the name or the value would not read back");

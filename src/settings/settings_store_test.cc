@@ -269,14 +269,31 @@ TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
 
 TEST_F(SettingsStoreTest, ValueTheFileCannotHoldIsNotWritten) {
   const std::string cp932 = "[\x8a\xee\x96\x7b]\r\nDIR=C:\\\x95\x5c\r\n";
+  struct Case {
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* said;  // part of the message
+  } cases[] = {
+      {cp932, "基本", "DIR", "C:\\😀", "(CP932)"},
+      // The old value is all that makes this file CP932; the "²" key would
+      // read as "ﾂｲ" before the write and as "²" after it.
+      {"[a]\nDIR=C:\\\x95\x5c\n²=1\n", "a", "DIR", "D:",
+       "would read as UTF-8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    WriteBytes(path_, c.file);
+    SettingsStore store(path_);
+    Status written = store.Write(c.section, c.key, c.value);
+    EXPECT_FALSE(written.ok());
+    EXPECT_NE(written.message().find(c.said), std::string::npos)
+        << written.message();
+    EXPECT_EQ(ReadBytes(path_), c.file);
+  }
   WriteBytes(path_, cp932);
-  SettingsStore store(path_);
-  EXPECT_EQ(store.Read("基本", "DIR", ""), "C:\\表");
-  Status written = store.Write("基本", "DIR", "C:\\😀");
-  EXPECT_FALSE(written.ok());
-  EXPECT_NE(written.message().find("CP932"), std::string::npos)
-      << written.message();
-  EXPECT_EQ(ReadBytes(path_), cp932);
+  EXPECT_EQ(SettingsStore(path_).Read("基本", "DIR", ""), "C:\\表");
 }
 
 TEST_F(SettingsStoreTest, LongValuesAreKeptWhole) {
