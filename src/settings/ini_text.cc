@@ -259,9 +259,16 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
   std::string added;
   if (site.section_found) {
     const RawLine& after = site.last_filled_line;
-    if (after.ending.empty()) added.append(eol);
-    added.append(encoded_key).append("=").append(encoded_value).append(eol);
     size_t at = body_offset + after.end();
+    std::string_view line_eol = eol;
+    if (eol == "\r" && at < file_bytes.size() && file_bytes[at] == '\n') {
+      // A CR here would join the LF of the blank line that follows; the line
+      // before ends in LF or CRLF, so the added one does too.
+      line_eol = after.ending;
+    }
+    if (after.ending.empty()) added.append(eol);
+    added.append(encoded_key).append("=").append(encoded_value);
+    added.append(line_eol);
     new_bytes->assign(file_bytes.substr(0, at));
     new_bytes->append(added);
     new_bytes->append(file_bytes.substr(at));

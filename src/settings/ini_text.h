@@ -54,8 +54,9 @@ enum class IniEditResult {
 // bytes up to and including its "=" and its line ending; a missing key is
 // added after the last non-blank line of that section; a missing section is
 // added at the end of the file. Added lines end with the file's first line
-// ending (LF when it has none), and a last line without a line break gets
-// one before anything is added after it. A value with blanks at either end,
+// ending (LF when it has none; an added line that would end in CR before the
+// LF of a blank line ends like the line before it), and a last line without
+// a line break gets one before anything is added after it. A value with blanks at either end,
 // or one that starts and ends with the same quote mark, is written inside
 // double quotes so that it reads back whole. A key whose value already reads
 // as |value| is left as it stands. Every other byte is kept.

@@ -157,6 +157,10 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
        "[a]\r\nk=" CP932_HYO "\r\n\x81\r\ny=1\r\n"},
       // The old value held the only CP932 bytes: plain ASCII is left.
       {"[a]\r\nk=" CP932_HYO "\r\n", "a", "k", "1", "[a]\r\nk=1\r\n"},
+      // An added line never joins the LF of a blank line to a CR ending.
+      {"[a]\rk=1\n\n", "a", "y", "2", "[a]\rk=1\ny=2\n\n"},
+      {"[a]\rk=1\r\n\n", "a", "y", "2", "[a]\rk=1\r\ny=2\r\n\n"},
+      {"[a]\rk=1\n\r", "a", "y", "2", "[a]\rk=1\ny=2\r\r"},
   };
   for (const Case& c : cases) {
     std::string after;
