@@ -213,6 +213,24 @@ std::optional<std::string> FindIniValue(std::string_view file_bytes,
   return std::nullopt;
 }
 
+UndecodableLines FindUndecodableLines(std::string_view file_bytes) {
+  UndecodableLines found;
+  TextEncoding encoding = DetectEncoding(file_bytes);
+  TextCodec codec(encoding);
+  if (!codec.usable()) return found;
+  std::string_view body = BodyOf(file_bytes, encoding);
+  size_t pos = 0;
+  size_t number = 0;
+  RawLine line;
+  std::string text;
+  while (NextLine(body, &pos, &line)) {
+    ++number;
+    if (codec.Decode(line.text, &text)) continue;
+    if (found.count++ == 0) found.first = number;
+  }
+  return found;
+}
+
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
                           std::string_view key, std::string_view value,
                           std::string* new_bytes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,17 @@ bool NamesMatch(std::string_view a, std::string_view b);
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);
+
+// The lines of a file that cannot be decoded in its encoding.
+struct UndecodableLines {
+  size_t count = 0;
+  size_t first = 0;  // the number of the first one (from 1), when count > 0
+};
+
+// Returns which lines of the file |file_bytes| cannot be decoded in the
+// file's encoding (those lines match nothing and are kept as they are). A
+// file whose encoding cannot be read at all (UTF-16) has none.
+UndecodableLines FindUndecodableLines(std::string_view file_bytes);
 
 // How an edit of the file's bytes came out.
 enum class IniEditResult {

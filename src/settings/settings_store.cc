@@ -266,6 +266,18 @@ Status SettingsStore::CheckReadable() const {
     return Status::Error("cannot read " + path_ + ": text in " +
                          EncodingName(encoding) + " cannot be read");
   }
+  UndecodableLines bad = FindUndecodableLines(contents.bytes);
+  if (bad.count > 0) {
+    bool one = bad.count == 1;
+    std::string first = std::to_string(bad.first);
+    std::string where = one ? "line " + first + " of " + path_
+                            : std::to_string(bad.count) + " lines of " +
+                                  path_ + " (the first is line " + first + ")";
+    std::string they = one ? "it is" : "they are";
+    return Status::Error("cannot read " + where + ": not valid " +
+                         EncodingName(encoding) + "; " + they +
+                         " ignored and kept as " + they);
+  }
   return Status::Ok();
 }
 
