@@ -304,6 +304,14 @@ class Checker {
       Fail(context() + why);
       return;
     }
+    // Added lines move them, but their number stays.
+    size_t bad_before = FindUndecodableLines(file_).count;
+    size_t bad_after = FindUndecodableLines(after).count;
+    if (bad_after != bad_before) {
+      Fail(context() + std::to_string(bad_before) + " lines could not be "
+           "decoded before, " + std::to_string(bad_after) + " after");
+      return;
+    }
     for (size_t i = 0; i < names_.size(); ++i) {
       if (SameName(names_[i], name)) continue;
       std::optional<std::string> other =

@@ -18,6 +18,7 @@ namespace dravelkent {
 // - a write either replaces the text after the "=" of one line or inserts
 //   whole lines at a line boundary: every other byte of the file stays, and
 //   every line of the file stays a line of its own;
+// - as many lines cannot be decoded after a write as before;
 // - a write is refused only for the documented reasons.
 // Returns the empty text when all of this holds, otherwise a description of
 // the first thing that broke.
