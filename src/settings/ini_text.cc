@@ -23,8 +23,12 @@ struct RawLine {
 bool NextLine(std::string_view body, size_t* pos, RawLine* line) {
   if (*pos >= body.size()) return false;
   size_t begin = *pos;
-  size_t stop = body.find_first_of("\r\n", begin);
-  if (stop == std::string_view::npos) stop = body.size();
+  // A plain loop: find_first_of looks up every byte in the set of two,
+  // which makes reading a big file several times slower.
+  size_t stop = begin;
+  while (stop < body.size() && body[stop] != '\r' && body[stop] != '\n') {
+    ++stop;
+  }
   size_t ending_size = 0;
   if (stop < body.size()) {
     ending_size = body[stop] == '\r' && stop + 1 < body.size() &&
