@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,11 +36,25 @@ std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);
 
+// The lines of a file that cannot be decoded in its encoding.
+struct UndecodableLines {
+  size_t count = 0;
+  size_t first = 0;  // the number of the first one (from 1), when count > 0
+};
+
+// Returns which lines of the file |file_bytes| cannot be decoded in the
+// file's encoding (those lines match nothing and are kept as they are). A
+// file whose encoding cannot be read at all (UTF-16) has none.
+UndecodableLines FindUndecodableLines(std::string_view file_bytes);
+
 // How an edit of the file's bytes came out.
 enum class IniEditResult {
   kDone,             // |*new_bytes| holds the file after the write
   kNotEncodable,     // a name or the value has no form in the file's encoding
   kUnknownEncoding,  // the file's encoding cannot be written (UTF-16)
+  kEncodingWouldChange,  // the value replaced holds the only bytes that make
+                         // the file CP932: without them it would read as
+                         // UTF-8, and its other non-ASCII text differently
   kMalformed,        // a name or the value holds a line break, the key an
                      // "=" or starts like a section or comment, or the
                      // section a "]": the line would not read back
@@ -51,9 +66,12 @@ enum class IniEditResult {
 // bytes up to and including its "=" and its line ending; a missing key is
 // added after the last non-blank line of that section; a missing section is
 // added at the end of the file. Added lines end with the file's first line
-// ending (LF when it has none), and a last line without a line break gets
-// one before anything is added after it. A key whose value already reads as
-// |value| is left as it stands. Every other byte is kept.
+// ending (LF when it has none; an added line that would end in CR before the
+// LF of a blank line ends like the line before it), and a last line without
+// a line break gets one before anything is added after it. A value with blanks at either end,
+// or one that starts and ends with the same quote mark, is written inside
+// double quotes so that it reads back whole. A key whose value already reads
+// as |value| is left as it stands. Every other byte is kept.
 // Returns kDone on success, otherwise why the write cannot be made;
 // |*new_bytes| is then unspecified.
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,

@@ -118,6 +118,13 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
       {"[a]\nk= \"On\" \n", "a", "k", "On", "[a]\nk= \"On\" \n"},
       {"[a]\nk=1\nk=1\n[a]\nk=1\n", "a", "k", "2",
        "[a]\nk=2\nk=1\n[a]\nk=1\n"},
+      // Values that reading would trim or unquote go inside quotes.
+      {"[a]\nk=1\n", "a", "k", " x ", "[a]\nk=\" x \"\n"},
+      {"[a]\nk=1\n", "a", "k", "\t", "[a]\nk=\"\t\"\n"},
+      {"[a]\nk=1\n", "a", "k", "\"x\"", "[a]\nk=\"\"x\"\"\n"},
+      {"[a]\nk=1\n", "a", "k", "'x'", "[a]\nk=\"'x'\"\n"},
+      {"[a]\nk=1\n", "a", "k", "\"x'", "[a]\nk=\"x'\n"},
+      {"", "a", "k", "'", "[a]\nk='\n"},
       // A missing key goes after the section's last non-blank line.
       {"[a]\nk=1\n\n[b]\nx=1\n", "a", "y", "2", "[a]\nk=1\ny=2\n\n[b]\nx=1\n"},
       {"[a]\r\nk=1\r\n;end\r\n\r\n", "a", "y", "", "[a]\r\nk=1\r\n;end\r\ny=\r\n\r\n"},
@@ -148,6 +155,12 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
        "[a]\r\n\x81\r\nk=1\r\n"},
       {"[a]\r\nk=" CP932_HYO "\r\n\x81", "a", "y", "1",
        "[a]\r\nk=" CP932_HYO "\r\n\x81\r\ny=1\r\n"},
+      // The old value held the only CP932 bytes: plain ASCII is left.
+      {"[a]\r\nk=" CP932_HYO "\r\n", "a", "k", "1", "[a]\r\nk=1\r\n"},
+      // An added line never joins the LF of a blank line to a CR ending.
+      {"[a]\rk=1\n\n", "a", "y", "2", "[a]\rk=1\ny=2\n\n"},
+      {"[a]\rk=1\r\n\n", "a", "y", "2", "[a]\rk=1\r\ny=2\r\n\n"},
+      {"[a]\rk=1\n\r", "a", "y", "2", "[a]\rk=1\ny=2\r\r"},
   };
   for (const Case& c : cases) {
     std::string after;
@@ -172,6 +185,10 @@ TEST(SetIniValueTest, RefusesWritesThatCannotBeMadeFaithfully) {
        IniEditResult::kNotEncodable},
       {"[a]\nk=1\n", "a", "k", "\xFF", IniEditResult::kNotEncodable},
       {"\xFF\xFE[\0a\0]\0", "a", "k", "1", IniEditResult::kUnknownEncoding},
+      // Without its old value this file would read as UTF-8, and the name
+      // of its other key would change from "ﾂｲ" (CP932) to "²" (UTF-8).
+      {"[a]\nk=" CP932_HYO "\n\xC2\xB2=1\n", "a", "k", "1",
+       IniEditResult::kEncodingWouldChange},
       {"", "a", "k", "1\n[b]", IniEditResult::kMalformed},
       {"", "a", "k", "1\r", IniEditResult::kMalformed},
       {"", "a", "k=x", "1", IniEditResult::kMalformed},

@@ -201,6 +201,11 @@ Status EditFailure(IniEditResult result, std::string_view section,
       message.append("the file's encoding (").append(EncodingName(encoding));
       message.append(") cannot be written");
       break;
+    case IniEditResult::kEncodingWouldChange:
+      message.append("the file is ").append(EncodingName(encoding));
+      message.append(" only because of the old value; without it the file "
+                     "would read as UTF-8 and its other lines would change");
+      break;
     case IniEditResult::kMalformed:
     case IniEditResult::kDone:
       message.append("the name or the value would not read back");
@@ -260,6 +265,18 @@ Status SettingsStore::CheckReadable() const {
   if (!TextCodec(encoding).usable()) {
     return Status::Error("cannot read " + path_ + ": text in " +
                          EncodingName(encoding) + " cannot be read");
+  }
+  UndecodableLines bad = FindUndecodableLines(contents.bytes);
+  if (bad.count > 0) {
+    bool one = bad.count == 1;
+    std::string first = std::to_string(bad.first);
+    std::string where = one ? "line " + first + " of " + path_
+                            : std::to_string(bad.count) + " lines of " +
+                                  path_ + " (the first is line " + first + ")";
+    std::string they = one ? "it is" : "they are";
+    return Status::Error("cannot read " + where + ": not valid " +
+                         EncodingName(encoding) + "; " + they +
+                         " ignored and kept as " + they);
   }
   return Status::Ok();
 }

@@ -35,8 +35,9 @@ class SettingsStore {
   Status Write(std::string_view section, std::string_view key,
                std::string_view value);
 
-  // Returns ok when the file can be read or does not exist; otherwise why it
-  // cannot be read (and why every read yields its default).
+  // Returns ok when the file can be read whole or does not exist; otherwise
+  // why it cannot be read (and why every read yields its default), or which
+  // of its lines cannot be decoded (reads pass over them, writes keep them).
   Status CheckReadable() const;
 
  private:

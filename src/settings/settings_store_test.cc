@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -269,14 +270,84 @@ TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
 
 TEST_F(SettingsStoreTest, ValueTheFileCannotHoldIsNotWritten) {
   const std::string cp932 = "[\x8a\xee\x96\x7b]\r\nDIR=C:\\\x95\x5c\r\n";
+  struct Case {
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* said;  // part of the message
+  } cases[] = {
+      {cp932, "基本", "DIR", "C:\\😀", "(CP932)"},
+      // The old value is all that makes this file CP932; the "²" key would
+      // read as "ﾂｲ" before the write and as "²" after it.
+      {"[a]\nDIR=C:\\\x95\x5c\n²=1\n", "a", "DIR", "D:",
+       "would read as UTF-8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    WriteBytes(path_, c.file);
+    SettingsStore store(path_);
+    Status written = store.Write(c.section, c.key, c.value);
+    EXPECT_FALSE(written.ok());
+    EXPECT_NE(written.message().find(c.said), std::string::npos)
+        << written.message();
+    EXPECT_EQ(ReadBytes(path_), c.file);
+  }
   WriteBytes(path_, cp932);
+  EXPECT_EQ(SettingsStore(path_).Read("基本", "DIR", ""), "C:\\表");
+}
+
+TEST_F(SettingsStoreTest, LinesThatCannotBeDecodedAreNamedAndKept) {
+  const std::string cp932_kihon = "[\x8a\xee\x96\x7b]\r\n";
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* said;  // the message of CheckReadable, or "" for ok
+  } cases[] = {
+      {"clean CP932", cp932_kihon + "VIEW=On\r\n", ""},
+      {"a lone lead byte", cp932_kihon + "VIEW=On\r\n\x81\r\n",
+       "cannot read line 3 of @: not valid CP932; it is ignored and kept as "
+       "it is"},
+      {"CP932 after a UTF-8 mark", "\xEF\xBB\xBF" + cp932_kihon + "\x81\n",
+       "cannot read 2 lines of @ (the first is line 1): not valid UTF-8 with "
+       "byte order mark; they are ignored and kept as they are"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(path_, c.file);
+    SettingsStore store(path_);
+    std::string said = c.said;
+    if (size_t at = said.find('@'); at != std::string::npos) {
+      said.replace(at, 1, path_);
+    }
+    EXPECT_EQ(store.CheckReadable().message(), said);
+    ASSERT_TRUE(store.Write("基本", "TIMESTAMP", "20261206").ok());
+    std::string after = ReadBytes(path_);
+    EXPECT_EQ(after.substr(0, c.file.size()), c.file);
+    EXPECT_EQ(store.Read("基本", "TIMESTAMP", ""), "20261206");
+  }
+}
+
+TEST_F(SettingsStoreTest, BinaryGarbageKeepsItsBytesAndGetsKeysAppended) {
+  std::string garbage;
+  std::mt19937 random(6);
+  while (garbage.size() < 256 * 1024) {
+    garbage += static_cast<char>(random() & 0xFF);
+  }
+  WriteBytes(path_, garbage);
   SettingsStore store(path_);
-  EXPECT_EQ(store.Read("基本", "DIR", ""), "C:\\表");
-  Status written = store.Write("基本", "DIR", "C:\\😀");
-  EXPECT_FALSE(written.ok());
-  EXPECT_NE(written.message().find("CP932"), std::string::npos)
-      << written.message();
-  EXPECT_EQ(ReadBytes(path_), cp932);
+  Status readable = store.CheckReadable();
+  EXPECT_NE(readable.message().find("not valid CP932"), std::string::npos)
+      << readable.message();
+  EXPECT_EQ(store.Read("基本", "VIEW", "none"), "none");
+  ASSERT_TRUE(store.Write("基本", "VIEW", "Off").ok());
+  ASSERT_TRUE(store.Write("設定", "01KIND", "ログ").ok());
+  ASSERT_TRUE(store.Write("基本", "VIEW", "Off").ok());
+  std::string after = ReadBytes(path_);
+  ASSERT_GT(after.size(), garbage.size());
+  EXPECT_EQ(after.substr(0, garbage.size()), garbage);
+  EXPECT_EQ(store.Read("基本", "VIEW", ""), "Off");
+  EXPECT_EQ(store.Read("設定", "01KIND", ""), "ログ");
 }
 
 TEST_F(SettingsStoreTest, LongValuesAreKeptWhole) {
