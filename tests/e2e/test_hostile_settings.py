@@ -117,6 +117,9 @@ class HostileSettingsTest(ProgramTestCase):
         self.assertGreater(len(before), 30_000_000)
         with open(self.path(INI), "wb") as f:
             f.write(before)
+        os.mkdir(self.path("表計算"))
+        with open(self.path("表計算", "売上.csv"), "wb") as f:
+            f.write(b"1,2,3\n")
         started = time.monotonic()
         result = self.run_program()
         elapsed = time.monotonic() - started
@@ -126,6 +129,8 @@ class HostileSettingsTest(ProgramTestCase):
             b"TIMESTAMP=20200101\r\n",
             b"TIMESTAMP=20261206\r\nVIEW=Off\r\nMESSAGE=Off\r\n")
         self.assertEqual(self.ini_bytes(), expected)
+        with open(self.path("予定表", "20200101売上.csv"), "rb") as f:
+            self.assertEqual(f.read(), b"1,2,3\n")
         # Generous: a plain build takes a few seconds, a sanitizer build
         # several times that; only something far slower is a fault.
         self.assertLess(elapsed, 120)
