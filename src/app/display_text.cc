@@ -1,42 +1,11 @@
 #include "app/display_text.h"
 
+#include "fsutil/utf8.h"
+
 namespace dravelkent {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Returns the length of the well-formed UTF-8 sequence at the start of
-// |bytes|, or 0 when it does not start with one. Overlong forms, surrogates
-// and code points above U+10FFFF are not well-formed.
-size_t SequenceLength(std::string_view bytes) {
-  unsigned char lead = static_cast<unsigned char>(bytes[0]);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  unsigned char low = 0x80;   // bounds of the second byte
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  unsigned char second = static_cast<unsigned char>(bytes[1]);
-  if (second < low || second > high) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (!IsContinuation(static_cast<unsigned char>(bytes[i]))) return 0;
-  }
-  return length;
-}
 
 }  // namespace
 
@@ -44,7 +13,7 @@ std::string ValidUtf8ForDisplay(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
   while (!bytes.empty()) {
-    size_t length = SequenceLength(bytes);
+    size_t length = Utf8SequenceLength(bytes);
     if (length == 0) {
       text += kReplacement;
       length = 1;

@@ -8,45 +8,7 @@ namespace {
 
 const iconv_t kNoHandle = reinterpret_cast<iconv_t>(-1);
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
 }  // namespace
-
-bool IsValidUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  size_t n = bytes.size();
-  size_t i = 0;
-  while (i < n) {
-    unsigned char lead = p[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    unsigned char low = 0x80;  // bounds of the second byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    if (p[i + 1] < low || p[i + 1] > high) return false;
-    for (size_t k = 2; k < length; ++k) {
-      if (!IsContinuation(p[i + k])) return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 TextEncoding DetectEncoding(std::string_view bytes) {
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {

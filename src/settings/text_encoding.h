@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "fsutil/utf8.h"
+
 namespace dravelkent {
 
 // The encoding of a settings file, decided from its bytes.
@@ -21,10 +23,6 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // gives kUtf8WithBom, a UTF-16 mark kUtf16, valid UTF-8 (the empty text
 // included) kUtf8, anything else kCp932. Never fails.
 TextEncoding DetectEncoding(std::string_view bytes);
-
-// Returns true when |bytes| is well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
-bool IsValidUtf8(std::string_view bytes);
 
 // Returns the name of |encoding| for messages, e.g. "CP932".
 const char* EncodingName(TextEncoding encoding);
