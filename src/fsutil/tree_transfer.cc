@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fsutil/newer_file.h"
+#include "fsutil/temp_names.h"
 #include "fsutil/transfer_texts.h"
 
 namespace dravelkent {
@@ -59,6 +60,8 @@ class TreeTransfer {
     DirEntry entry;
     while (files->Next(&entry)) {
       if (entry.is_dir) continue;
+      // What a killed run left half-written is no file of the user's.
+      if (IsOwnTemporaryName(entry.name)) continue;
       TransferFile(entry.name, entry.is_symlink, source, target);
     }
     ReportListing(*files);

@@ -39,7 +39,8 @@ class TransferObserver {
 // recreates them, move mode moves them) and never followed. The folder
 // |skip_folder| (judged by identity; empty for none), met inside the source
 // tree, is neither listed nor descended into, and neither is a folder that
-// is one of its own enclosing folders.
+// is one of its own enclosing folders. The program's own temporary files
+// (IsOwnTemporaryName), left by a run that was killed, are not transferred.
 //
 // After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
 // "%s を移動中" with the file's bare name. Every failure (a folder that cannot

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fsutil/real_disk_interface.h"
+#include "fsutil/temp_names.h"
 #include "fsutil/testing/faulty_disk_interface.h"
 #include "fsutil/testing/recording_observer.h"
 #include "fsutil/testing/temp_folder.h"
@@ -219,6 +221,59 @@ TEST(TreeTransferEdgeTest, PathBeyondTheSystemLimitFailsOnlyThere) {
   EXPECT_FALSE(observer.failures.empty());
   EXPECT_EQ(ReadFile(dst / "top.txt"), "top");
   EXPECT_EQ(ReadFile(dst / "z/z.txt"), "z");
+}
+
+// A killed run can leave its temporary files in a folder that is another
+// job's source; they stay where they are. A user's dot files go as any.
+TEST(TreeTransferEdgeTest, LeftoverTemporaryFilesStayUsersDotFilesGo) {
+  const struct {
+    const char* name;
+    bool own;
+  } names[] = {
+      {".dravelkent-0123456789abcdef.tmp", true},
+      {".Dravelkent.ini.a1B2c3", true},
+      {".dravelkent-0123456789ABCDEF.tmp", false},
+      {".dravelkent-0123456789abcde.tmp", false},
+      {".dravelkent-notes.tmp", false},
+      {".Dravelkent.ini.bak", false},
+      {".Dravelkent.ini.a1B2c3d", false},
+      {".Dravelkent.ini.a1-2c3", false},
+      {"Dravelkent.ini", false},
+      {".hidden", false},
+  };
+  for (const auto& n : names) {
+    EXPECT_EQ(IsOwnTemporaryName(n.name), n.own) << n.name;
+  }
+  EXPECT_TRUE(IsOwnTemporaryName(FileTempName(0xfedcba9876543210)));
+  EXPECT_EQ(FileTempName(0x2a), ".dravelkent-000000000000002a.tmp");
+
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    Names kept_in_source;
+    Names expected_target = {"sub/"};
+    for (const auto& n : names) {
+      for (const std::string folder : {"", "sub/"}) {
+        ASSERT_TRUE(WriteFile(src / (folder + n.name), n.name));
+        if (n.own || mode == TransferMode::kCopy) {
+          kept_in_source.push_back(folder + n.name);
+        }
+        if (!n.own) expected_target.push_back(folder + n.name);
+      }
+    }
+    kept_in_source.push_back("sub/");
+    std::sort(kept_in_source.begin(), kept_in_source.end());
+    std::sort(expected_target.begin(), expected_target.end());
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                 &observer);
+    EXPECT_EQ(observer.failures, Names{});
+    EXPECT_EQ(observer.statuses.size(), expected_target.size() - 1);
+    EXPECT_EQ(ListTree(dst.path()), expected_target);
+    EXPECT_EQ(ListTree(src.path()), kept_in_source);
+  }
 }
 
 TEST(TreeTransferEdgeTest, SpecialFileIsReportedNotWaitedOn) {
