@@ -183,6 +183,16 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
         "cannot transfer a folder tree: no source or target folder given"));
     return 1;
   }
+  // Without a target folder every file would fail the same way; once is
+  // enough to say so. (When it cannot even be examined, the files say why.)
+  FileInfo target;
+  if (disk->Stat(target_folder, FollowLinks::kYes, &target).ok() &&
+      target.kind != FileKind::kDirectory) {
+    observer->OnFailure(Status::FromErrno(
+        "cannot transfer " + source_folder + " into", target_folder,
+        target.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
+    return 1;
+  }
   TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
   transfer.SetSkipFolder(skip_folder);
   std::string source = WithSlash(source_folder);

@@ -28,7 +28,8 @@ class TransferObserver {
 
 // Copies or moves every file of the folder tree |source_folder| into
 // |target_folder|, reproducing its sub-folders there (created one level at
-// a time below |target_folder|, which must exist). Depth first: in each
+// a time below |target_folder|, which must exist: a target folder that is
+// missing or not a folder is one failure, and nothing is transferred). Depth first: in each
 // folder all files in listing order, then each sub-folder in listing order.
 //
 // kCopy copies a file only when IsSourceNewer gives 1 for it and its
