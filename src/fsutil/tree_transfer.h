@@ -29,7 +29,10 @@ class TransferObserver {
 // Copies or moves every file of the folder tree |source_folder| into
 // |target_folder|, reproducing its sub-folders there (created one level at
 // a time below |target_folder|, which must exist: a target folder that is
-// missing or not a folder is one failure, and nothing is transferred). Depth first: in each
+// missing or not a folder, or that is the source folder itself, is one
+// failure, and nothing is transferred). A sub-folder of the target that
+// exists as a symbolic link is never written through; its part of the tree
+// fails. Depth first: in each
 // folder all files in listing order, then each sub-folder in listing order.
 //
 // kCopy copies a file only when IsSourceNewer gives 1 for it and its

@@ -78,6 +78,57 @@ TEST(TreeTransferEdgeTest, TargetInsideTheSourceIsSkipped) {
   }
 }
 
+// The target folder named as the source itself, however it is named: a
+// dated transfer would list what it wrote and date it again, and again.
+TEST(TreeTransferEdgeTest, TargetThatIsTheSourceItselfIsRefused) {
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder src;
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / "a.txt", "a"));
+    ASSERT_TRUE(WriteFile(src / "sub/b.txt", "b"));
+    ASSERT_EQ(symlink(src.path().c_str(), (src / "sub/self").c_str()), 0);
+    for (const std::string& target :
+         {src.path(), src / "sub/..", src / "sub/self/"}) {
+      SCOPED_TRACE(target);
+      RealDiskInterface disk;
+      RecordingObserver observer;
+      TransferTree(&disk, src.path(), target, kDate, mode, 7, target,
+                   &observer);
+      ASSERT_EQ(observer.failures.size(), 1u);
+      EXPECT_NE(observer.failures[0].find("itself"), std::string::npos);
+      EXPECT_EQ(ListTree(src.path()),
+                (Names{"a.txt", "sub/", "sub/b.txt", "sub/self"}));
+    }
+  }
+}
+
+// A copy of a link that the source once held stands in the target where
+// the source now has a real folder: the transfer never writes through it.
+TEST(TreeTransferEdgeTest, LinkInTheTargetTreeIsNeverWrittenThrough) {
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder outside;
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_TRUE(WriteFile(outside / "x.txt", "outside, older", 0644,
+                          kLinkTime));
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / "sub/x.txt", "newer"));
+    ASSERT_TRUE(WriteFile(src / "top.txt", "top"));
+    ASSERT_EQ(symlink(outside.path().c_str(), (dst / "sub").c_str()), 0);
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                 &observer);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_NE(observer.failures[0].find(dst / "sub"), std::string::npos);
+    EXPECT_EQ(ListTree(outside.path()), Names{"x.txt"});
+    EXPECT_EQ(ReadFile(outside / "x.txt"), "outside, older");
+    EXPECT_EQ(ReadFile(src / "sub/x.txt"), "newer");
+    EXPECT_EQ(ReadFile(dst / "top.txt"), "top");
+    EXPECT_EQ(LinkTarget(dst / "sub"), outside.path());
+  }
+}
+
 TEST(TreeTransferEdgeTest, LinksAreCarriedAsLinksAndNeverFollowed) {
   TempFolder outside;
   ASSERT_TRUE(WriteFile(outside / "secret.txt", "not part of the tree"));
