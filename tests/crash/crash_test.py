@@ -159,7 +159,7 @@ def main():
         keep = False
         try:
             span = spans[(scenario.mode, scenario.shape, scenario.cross)]
-            delay = rng.uniform(0.9 * startup, 1.1 * span)
+            delay = rng.uniform(0.9 * startup, span)
             checker = Checker(scenario)
             killed = runner.run_and_kill(scenario.dir, delay)
             counts["kills" if killed else "ended first"] += 1
