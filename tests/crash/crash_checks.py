@@ -51,9 +51,16 @@ class Checker:
                 done += 1
         self.check_fixed("after the kill", done=False)
         self.leftovers = self.scan("after the kill")
+        for path in self.s.planted - self.leftovers.keys():
+            self.find(f"after the kill: {path}, left by an earlier run, is "
+                      f"gone")
         self.check_settings("after the kill", done=False)
-        if self.leftovers or 0 < done < len(self.s.items):
+        if self.left_by_kill() or 0 < done < len(self.s.items):
             self.half_done = 1
+
+    def left_by_kill(self):
+        """The temporary files that the killed run left."""
+        return [p for p in self.leftovers if p not in self.s.planted]
 
     # After the next run
 

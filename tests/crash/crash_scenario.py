@@ -18,6 +18,9 @@ OWN_TEMPORARY = re.compile(
 
 SIZES = (0, 1, 4096, 200_000, 1_500_000, 6_000_000)
 
+# Temporary files of the program's own forms, as a killed run leaves them.
+PLANTED = (".dravelkent-0123456789abcdef.tmp", ".Dravelkent.ini.AbC123")
+
 
 def is_own_temporary(name):
     return OWN_TEMPORARY.match(name) is not None
@@ -102,6 +105,7 @@ class Scenario:
             os.makedirs(self.mid)
         self.items = []
         self.fixed = []
+        self.planted = set()
         self.settings = {}
         self.ini_lines = []
 
@@ -141,6 +145,15 @@ class Scenario:
             self.build_chain()
         for item in self.items:
             item.make()
+        # What an earlier killed run left in the folders this run reads
+        # from and writes to: it must stay as it is.
+        for folder in (self.src, self.mid, self.dst):
+            if os.path.isdir(folder):
+                for name in PLANTED:
+                    path = os.path.join(folder, name)
+                    with open(path, "wb") as f:
+                        f.write(b"half-written by a run that was killed")
+                    self.planted.add(path)
         for fixed in self.fixed:
             with open(fixed.path, "wb") as f:
                 f.write(fixed.contents[0])
@@ -151,9 +164,9 @@ class Scenario:
         return (LAST_RUN if self.retention else TODAY_TEXT) + "app.log"
 
     def build_single_file(self):
-        item = Item([os.path.join(self.src, "app.log"),
-                     os.path.join(self.dst, self.single_file_name())],
-                    data=self.random_data(), mtime_ns=self.random_mtime())
+        item = self.single_source(
+            [os.path.join(self.src, "app.log"),
+             os.path.join(self.dst, self.single_file_name())])
         self.items.append(item)
         self.jobs = [(self.src, self.dst, "app", "log")]
         expired = os.path.join(self.dst, "20261120app.log")
@@ -187,12 +200,20 @@ class Scenario:
         self.items.append(Item([source, final], data=data, link=link,
                                mtime_ns=self.random_mtime()))
 
+    def single_source(self, places):
+        """The job's one file; in move mode now and then a link, which a
+        move across file systems makes under a temporary name first."""
+        if self.mode == "move" and self.rng.random() < 0.3:
+            return Item(places, link="/nowhere/app.log",
+                        mtime_ns=self.random_mtime())
+        return Item(places, data=self.random_data(),
+                    mtime_ns=self.random_mtime())
+
     def build_chain(self):
         middle = os.path.join(self.mid, self.single_file_name())
         final = os.path.join(self.dst, self.dated(self.single_file_name()))
-        self.items.append(Item([os.path.join(self.src, "app.log"), middle,
-                                final], data=self.random_data(),
-                               mtime_ns=self.random_mtime()))
+        self.items.append(self.single_source(
+            [os.path.join(self.src, "app.log"), middle, final]))
         self.jobs = [(self.src, self.mid, "app", "log"),
                      (self.mid, self.dst, "*", "*")]
 

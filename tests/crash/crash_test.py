@@ -167,10 +167,10 @@ def main():
             status, err, _ = runner.run(scenario.dir)
             checker.after_rerun(status, err)
             counts["half done"] += checker.half_done
-            counts["leftovers"] += len(checker.leftovers)
+            counts["leftovers"] += len(checker.left_by_kill())
             counts["echoes"] += checker.echoes
             if args.verbose:
-                for path in checker.leftovers:
+                for path in checker.left_by_kill():
                     print(f"trial {number}: left {path}")
             if checker.findings:
                 keep = args.keep
