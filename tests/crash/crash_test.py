@@ -106,26 +106,18 @@ def new_scenario(rng, cross_ok, kind=None):
     return scenario
 
 
-def calibrate(runner, rng, cross_ok):
-    """Returns the seconds a start takes and, per kind of trial, the seconds
-    a whole run takes; kills are spread over that span."""
-    startup = min(runner.run("/", ["--version"])[2] for _ in range(3))
-    spans = {}
-    for mode in ("move", "copy"):
-        for shape in ("file", "tree", "chain"):
-            for cross in ((False, True) if cross_ok else (False,)):
-                kind = (mode, shape, cross)
-                for _ in range(2):
-                    scenario = new_scenario(rng, cross_ok, kind)
-                    try:
-                        spans[kind] = max(spans.get(kind, 0),
-                                          runner.run(scenario.dir)[2])
-                    finally:
-                        scenario.remove()
-    print(f"crash test: a start takes {startup * 1000:.1f} ms, whole runs "
-          f"{min(spans.values()) * 1000:.1f} to "
-          f"{max(spans.values()) * 1000:.1f} ms", flush=True)
-    return startup, spans
+def timed_scenario(runner, rng, cross_ok):
+    """Builds the next trial's scenario twice from one state of |rng|: the
+    first twin runs whole to time it; returns the second and that time, the
+    span over which its kill is spread."""
+    state = rng.getstate()
+    twin = new_scenario(rng, cross_ok)
+    try:
+        span = runner.run(twin.dir)[2]
+    finally:
+        twin.remove()
+    rng.setstate(state)
+    return new_scenario(rng, cross_ok), span
 
 
 def main():
@@ -149,16 +141,16 @@ def main():
     if not cross_ok:
         print("crash test: /dev/shm is not another file system here; "
               "every trial stays on one")
-    startup, spans = calibrate(runner, rng, cross_ok)
+    startup = min(runner.run("/", ["--version"])[2] for _ in range(3))
+    print(f"crash test: a start takes {startup * 1000:.1f} ms", flush=True)
 
     counts = {"kills": 0, "ended first": 0, "half done": 0, "leftovers": 0,
               "echoes": 0}
     findings = []
     for number in range(1, args.trials + 1):
-        scenario = new_scenario(rng, cross_ok)
+        scenario, span = timed_scenario(runner, rng, cross_ok)
         keep = False
         try:
-            span = spans[(scenario.mode, scenario.shape, scenario.cross)]
             delay = rng.uniform(0.9 * startup, span)
             checker = Checker(scenario)
             killed = runner.run_and_kill(scenario.dir, delay)
