@@ -4,7 +4,8 @@ follows it, checked against one Scenario."""
 import os
 import re
 
-from crash_scenario import INI, LAST_RUN, TODAY_TEXT, is_own_temporary, parse_ini
+from crash_scenario import (INI, LAST_RUN, TODAY_TEXT, is_own_temporary,
+                            parse_ini)
 
 # Failures that the run after a kill says for a reason the kill explains:
 # the move was made before the kill but TIMESTAMP not yet written, so the

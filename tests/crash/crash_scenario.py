@@ -44,7 +44,8 @@ class Item:
         else:
             with open(path, "wb") as f:
                 f.write(self.data)
-        os.utime(path, ns=(self.mtime_ns, self.mtime_ns), follow_symlinks=False)
+        os.utime(path, ns=(self.mtime_ns, self.mtime_ns),
+                 follow_symlinks=False)
 
     def intact_at(self, path):
         """Returns None when |path| holds the item whole, else what is
@@ -62,7 +63,8 @@ class Item:
             with open(path, "rb") as f:
                 data = f.read()
             if len(data) < len(self.data):
-                return f"shorter than its source ({len(data)} < {len(self.data)})"
+                return (f"shorter than its source "
+                        f"({len(data)} < {len(self.data)})")
             if data != self.data:
                 return "differs from its source"
         if st.st_mtime_ns != self.mtime_ns:

@@ -82,7 +82,8 @@ class TwoRunsTest(RotationTestCase):
                 with self.subTest(view=view, kind=kind, pair=pair):
                     shutil.rmtree(self.dst)
                     os.mkdir(self.dst)
-                    write_file(os.path.join(self.src, "app.log"), "data", MTIME)
+                    write_file(os.path.join(self.src, "app.log"), "data",
+                               MTIME)
                     if kind == "*":
                         write_file(os.path.join(self.src, "sub", "b.log"), "b")
                     self.configure("20261205", KIND=kind, FILENAME="app")
