@@ -11,12 +11,14 @@
 #include <ctime>
 #include <vector>
 
+#include "fsutil/temp_names.h"
+
 namespace dravelkent {
 namespace {
 
 constexpr int kNameAttempts = 100;
 
-// Returns a fresh temporary name: "." and random hex digits.
+// Returns a fresh temporary name (FileTempName) from random bits.
 std::string RandomTempName() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
@@ -29,10 +31,7 @@ std::string RandomTempName() {
            static_cast<uint64_t>(now.tv_sec) ^
            (static_cast<uint64_t>(getpid()) << 40) ^ ++counter;
   }
-  char text[40];
-  std::snprintf(text, sizeof text, ".dravelkent-%016llx.tmp",
-                static_cast<unsigned long long>(bits));
-  return text;
+  return FileTempName(bits);
 }
 
 bool IsUnsupported(int error) {

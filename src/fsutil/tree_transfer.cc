@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fsutil/newer_file.h"
+#include "fsutil/temp_names.h"
 #include "fsutil/transfer_texts.h"
 
 namespace dravelkent {
@@ -59,6 +60,8 @@ class TreeTransfer {
     DirEntry entry;
     while (files->Next(&entry)) {
       if (entry.is_dir) continue;
+      // What a killed run left half-written is no file of the user's.
+      if (IsOwnTemporaryName(entry.name)) continue;
       TransferFile(entry.name, entry.is_symlink, source, target);
     }
     ReportListing(*files);
@@ -77,8 +80,12 @@ class TreeTransfer {
   }
 
   // Takes |source| as the top of the tree, the first enclosing folder.
-  void EnterTop(const std::string& source) {
-    enclosing_.push_back(IdOf(source));
+  // Returns false, and takes nothing, when it is the folder |target|.
+  bool EnterTop(const std::string& source, const std::string& target) {
+    FolderId top = IdOf(source);
+    if (top.known() && top == IdOf(target)) return false;
+    enclosing_.push_back(top);
+    return true;
   }
 
  private:
@@ -150,8 +157,10 @@ class TreeTransfer {
     Status made = disk_->MakeDir(folder);
     if (made.ok()) return true;
     if (made.error_number() == EEXIST) {
+      // A link of that name (a copy of a link the source once held) is not
+      // entered: what it leads to lies outside the target folder.
       FileInfo info;
-      Status examined = disk_->Stat(folder, FollowLinks::kYes, &info);
+      Status examined = disk_->Stat(folder, FollowLinks::kNo, &info);
       if (examined.ok() && info.kind == FileKind::kDirectory) return true;
       if (!examined.ok()) made = examined;
     }
@@ -180,10 +189,26 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
         "cannot transfer a folder tree: no source or target folder given"));
     return 1;
   }
+  // Without a target folder every file would fail the same way; once is
+  // enough to say so. (When it cannot even be examined, the files say why.)
+  FileInfo target;
+  if (disk->Stat(target_folder, FollowLinks::kYes, &target).ok() &&
+      target.kind != FileKind::kDirectory) {
+    observer->OnFailure(Status::FromErrno(
+        "cannot transfer " + source_folder + " into", target_folder,
+        target.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
+    return 1;
+  }
   TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
   transfer.SetSkipFolder(skip_folder);
   std::string source = WithSlash(source_folder);
-  transfer.EnterTop(source);
+  if (!transfer.EnterTop(source, target_folder)) {
+    // Every name written would be listed again and written once more.
+    observer->OnFailure(Status::Error(
+        "cannot transfer " + source_folder + " into " + target_folder +
+        ": the target folder is the source folder itself"));
+    return 1;
+  }
   transfer.TransferFolder(source, WithSlash(target_folder));
   return 1;
 }

@@ -28,7 +28,11 @@ class TransferObserver {
 
 // Copies or moves every file of the folder tree |source_folder| into
 // |target_folder|, reproducing its sub-folders there (created one level at
-// a time below |target_folder|, which must exist). Depth first: in each
+// a time below |target_folder|, which must exist: a target folder that is
+// missing or not a folder, or that is the source folder itself, is one
+// failure, and nothing is transferred). A sub-folder of the target that
+// exists as a symbolic link is never written through; its part of the tree
+// fails. Depth first: in each
 // folder all files in listing order, then each sub-folder in listing order.
 //
 // kCopy copies a file only when IsSourceNewer gives 1 for it and its
@@ -39,7 +43,8 @@ class TransferObserver {
 // recreates them, move mode moves them) and never followed. The folder
 // |skip_folder| (judged by identity; empty for none), met inside the source
 // tree, is neither listed nor descended into, and neither is a folder that
-// is one of its own enclosing folders.
+// is one of its own enclosing folders. The program's own temporary files
+// (IsOwnTemporaryName), left by a run that was killed, are not transferred.
 //
 // After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
 // "%s を移動中" with the file's bare name. Every failure (a folder that cannot

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fsutil/real_disk_interface.h"
+#include "fsutil/temp_names.h"
 #include "fsutil/testing/faulty_disk_interface.h"
 #include "fsutil/testing/recording_observer.h"
 #include "fsutil/testing/temp_folder.h"
@@ -73,6 +75,57 @@ TEST(TreeTransferEdgeTest, TargetInsideTheSourceIsSkipped) {
     EXPECT_EQ(observer.failures, Names{});
     EXPECT_EQ(observer.statuses.size(), 2u);  // old.txt is never handled
     EXPECT_EQ(disk.count(DiskCall::kMakeDir), 1);
+  }
+}
+
+// The target folder named as the source itself, however it is named: a
+// dated transfer would list what it wrote and date it again, and again.
+TEST(TreeTransferEdgeTest, TargetThatIsTheSourceItselfIsRefused) {
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder src;
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / "a.txt", "a"));
+    ASSERT_TRUE(WriteFile(src / "sub/b.txt", "b"));
+    ASSERT_EQ(symlink(src.path().c_str(), (src / "sub/self").c_str()), 0);
+    for (const std::string& target :
+         {src.path(), src / "sub/..", src / "sub/self/"}) {
+      SCOPED_TRACE(target);
+      RealDiskInterface disk;
+      RecordingObserver observer;
+      TransferTree(&disk, src.path(), target, kDate, mode, 7, target,
+                   &observer);
+      ASSERT_EQ(observer.failures.size(), 1u);
+      EXPECT_NE(observer.failures[0].find("itself"), std::string::npos);
+      EXPECT_EQ(ListTree(src.path()),
+                (Names{"a.txt", "sub/", "sub/b.txt", "sub/self"}));
+    }
+  }
+}
+
+// A copy of a link that the source once held stands in the target where
+// the source now has a real folder: the transfer never writes through it.
+TEST(TreeTransferEdgeTest, LinkInTheTargetTreeIsNeverWrittenThrough) {
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder outside;
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_TRUE(WriteFile(outside / "x.txt", "outside, older", 0644,
+                          kLinkTime));
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(src / "sub/x.txt", "newer"));
+    ASSERT_TRUE(WriteFile(src / "top.txt", "top"));
+    ASSERT_EQ(symlink(outside.path().c_str(), (dst / "sub").c_str()), 0);
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                 &observer);
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_NE(observer.failures[0].find(dst / "sub"), std::string::npos);
+    EXPECT_EQ(ListTree(outside.path()), Names{"x.txt"});
+    EXPECT_EQ(ReadFile(outside / "x.txt"), "outside, older");
+    EXPECT_EQ(ReadFile(src / "sub/x.txt"), "newer");
+    EXPECT_EQ(ReadFile(dst / "top.txt"), "top");
+    EXPECT_EQ(LinkTarget(dst / "sub"), outside.path());
   }
 }
 
@@ -219,6 +272,59 @@ TEST(TreeTransferEdgeTest, PathBeyondTheSystemLimitFailsOnlyThere) {
   EXPECT_FALSE(observer.failures.empty());
   EXPECT_EQ(ReadFile(dst / "top.txt"), "top");
   EXPECT_EQ(ReadFile(dst / "z/z.txt"), "z");
+}
+
+// A killed run can leave its temporary files in a folder that is another
+// job's source; they stay where they are. A user's dot files go as any.
+TEST(TreeTransferEdgeTest, LeftoverTemporaryFilesStayUsersDotFilesGo) {
+  const struct {
+    const char* name;
+    bool own;
+  } names[] = {
+      {".dravelkent-0123456789abcdef.tmp", true},
+      {".Dravelkent.ini.a1B2c3", true},
+      {".dravelkent-0123456789ABCDEF.tmp", false},
+      {".dravelkent-0123456789abcde.tmp", false},
+      {".dravelkent-notes.tmp", false},
+      {".Dravelkent.ini.bak", false},
+      {".Dravelkent.ini.a1B2c3d", false},
+      {".Dravelkent.ini.a1-2c3", false},
+      {"Dravelkent.ini", false},
+      {".hidden", false},
+  };
+  for (const auto& n : names) {
+    EXPECT_EQ(IsOwnTemporaryName(n.name), n.own) << n.name;
+  }
+  EXPECT_TRUE(IsOwnTemporaryName(FileTempName(0xfedcba9876543210)));
+  EXPECT_EQ(FileTempName(0x2a), ".dravelkent-000000000000002a.tmp");
+
+  for (TransferMode mode : {TransferMode::kCopy, TransferMode::kMove}) {
+    TempFolder src;
+    TempFolder dst;
+    ASSERT_EQ(mkdir((src / "sub").c_str(), 0755), 0);
+    Names kept_in_source;
+    Names expected_target = {"sub/"};
+    for (const auto& n : names) {
+      for (const std::string folder : {"", "sub/"}) {
+        ASSERT_TRUE(WriteFile(src / (folder + n.name), n.name));
+        if (n.own || mode == TransferMode::kCopy) {
+          kept_in_source.push_back(folder + n.name);
+        }
+        if (!n.own) expected_target.push_back(folder + n.name);
+      }
+    }
+    kept_in_source.push_back("sub/");
+    std::sort(kept_in_source.begin(), kept_in_source.end());
+    std::sort(expected_target.begin(), expected_target.end());
+    RealDiskInterface disk;
+    RecordingObserver observer;
+    TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                 &observer);
+    EXPECT_EQ(observer.failures, Names{});
+    EXPECT_EQ(observer.statuses.size(), expected_target.size() - 1);
+    EXPECT_EQ(ListTree(dst.path()), expected_target);
+    EXPECT_EQ(ListTree(src.path()), kept_in_source);
+  }
 }
 
 TEST(TreeTransferEdgeTest, SpecialFileIsReportedNotWaitedOn) {

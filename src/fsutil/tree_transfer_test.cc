@@ -265,11 +265,13 @@ TEST_F(TreeTransferTest, MissingSourceOrTargetIsReported) {
     const char* label;
     std::string source;
     std::string target;
+    std::string named;  // in the failure
   } cases[] = {
-      {"missing source", root_ / "nothing", dst_},
-      {"empty source", "", dst_},
-      {"empty target", src_, ""},
-      {"missing target", src_, root_ / "nothing"},
+      {"missing source", root_ / "nothing", dst_, root_ / "nothing"},
+      {"empty source", "", dst_, ""},
+      {"empty target", src_, "", ""},
+      {"missing target", src_, root_ / "nothing", root_ / "nothing"},
+      {"target that is a file", src_, src_ + "/a.txt", src_ + "/a.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -277,7 +279,9 @@ TEST_F(TreeTransferTest, MissingSourceOrTargetIsReported) {
     EXPECT_EQ(TransferTree(&real_, c.source, c.target, kDate,
                            TransferMode::kMove, 0, dst_, &observer),
               1);
-    EXPECT_FALSE(observer.failures.empty());
+    // Said once, not once for every file that could not go there.
+    ASSERT_EQ(observer.failures.size(), 1u);
+    EXPECT_NE(observer.failures[0].find(c.named), std::string::npos);
     EXPECT_EQ(ListTree(src_), (Names{"a.txt", "sub/", "sub/b.txt"}));
     EXPECT_EQ(ListTree(dst_), Names{});
   }

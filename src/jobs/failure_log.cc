@@ -1,11 +1,15 @@
 #include "jobs/failure_log.h"
 
+#include "jobs/text_util.h"
+
 namespace dravelkent {
 
 void StreamFailureLog::Report(const Status& status) {
   ++count_;
   if (!written_.insert(status.message()).second) return;
-  std::fprintf(stream_, "dravelkent: %s\n", status.message().c_str());
+  // A path may hold any byte but "/" and NUL, a line break included.
+  std::fprintf(stream_, "dravelkent: %s\n",
+               EscapeControlBytes(status.message()).c_str());
   std::fflush(stream_);
 }
 

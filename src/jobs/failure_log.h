@@ -21,7 +21,8 @@ class FailureLog {
   virtual int count() const = 0;
 };
 
-// Writes each failure as one line "dravelkent: message" on a stream. The
+// Writes each failure as one line "dravelkent: message" on a stream, its
+// control bytes escaped (EscapeControlBytes). The
 // same message is written once however often it recurs (an unreadable
 // settings file fails every write the same way); every report is counted.
 class StreamFailureLog : public FailureLog {

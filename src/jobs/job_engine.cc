@@ -9,10 +9,18 @@
 
 namespace dravelkent {
 
-StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures) {
+StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
+                        RunLock* run_lock) {
   std::string view = settings->Read(texts::kBasicSection, texts::kView,
                                     texts::kOff);
   if (view != texts::kOff) return StartMode::kWaitForUser;
+  // A save replaces the whole file with what it read: made beside another
+  // run's saves, it could undo the TIMESTAMP that run has just written.
+  if (run_lock != nullptr) {
+    if (Status locked = run_lock->Acquire(); !locked.ok()) {
+      failures->Report(locked);
+    }
+  }
   Status saved = settings->Write(texts::kBasicSection, texts::kView,
                                  texts::kOff);
   if (!saved.ok()) failures->Report(saved);
@@ -22,6 +30,13 @@ StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures) {
 JobEngine::JobEngine(const EngineEnv& env) : env_(env) {}
 
 void JobEngine::RunAllJobs() {
+  if (env_.run_lock != nullptr) {
+    // A second run waits here, then reads the TIMESTAMP the first one wrote
+    // and finds the day's work done.
+    if (Status locked = env_.run_lock->Acquire(); !locked.ok()) {
+      env_.failures->Report(locked);
+    }
+  }
   stop_ = false;
   message_on_ = false;
   mode_ = TransferMode::kMove;

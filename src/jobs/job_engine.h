@@ -8,6 +8,7 @@
 #include "jobs/failure_log.h"
 #include "jobs/fresh_copies.h"
 #include "jobs/host.h"
+#include "jobs/run_lock.h"
 #include "settings/settings_store.h"
 
 namespace dravelkent {
@@ -21,6 +22,9 @@ struct EngineEnv {
   FailureLog* failures = nullptr;
   // The process's current directory at start-up; job 1 falls back to it.
   std::string current_directory;
+  // Taken before the run's first read of the settings that leads to work;
+  // null runs without a lock.
+  RunLock* run_lock = nullptr;
 };
 
 struct RunDates;
@@ -28,9 +32,13 @@ struct RunDates;
 // How the program starts, from the VIEW switch.
 enum class StartMode { kRunAtOnce, kWaitForUser };
 
-// Reads "基本"/VIEW (default "Off"). When it is "Off", writes "Off" back and
-// returns kRunAtOnce; otherwise returns kWaitForUser.
-StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures);
+// Reads "基本"/VIEW (default "Off"). When it is "Off", takes |run_lock|
+// (unless null; the run starts now, and a second run must not save the
+// settings file under it), writes "Off" back and returns kRunAtOnce;
+// otherwise returns kWaitForUser without the lock, which the run takes once
+// the user starts it. A failure to lock or to write is reported.
+StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
+                        RunLock* run_lock);
 
 // The run over the numbered jobs and the state of the job at hand.
 class JobEngine {
@@ -39,9 +47,11 @@ class JobEngine {
 
   explicit JobEngine(const EngineEnv& env);
 
-  // Settles the run-wide switches, processes jobs 1 to 98 until the list
-  // ends, records the date of the run in TIMESTAMP, shows the completion
-  // message when messages are on and ends the run through the host.
+  // Takes the run lock (env.run_lock), settles the run-wide switches,
+  // processes jobs 1 to 98 until the list ends, records the date of the run
+  // in TIMESTAMP, shows the completion message when messages are on and ends
+  // the run through the host. The lock stays held until its owner lets it
+  // go, at the end of the process.
   void RunAllJobs();
 
   // Processes one job: reads and checks its keys, creates its target folder

@@ -1,5 +1,6 @@
 #include "jobs/text_util.h"
 
+#include <cstdio>
 #include <limits>
 
 namespace dravelkent {
@@ -42,6 +43,28 @@ std::string FormatText(std::string_view format,
     }
   }
   return out;
+}
+
+std::string EscapeControlBytes(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      escaped.push_back(c);
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      escaped += hex;
+    }
+  }
+  return escaped;
 }
 
 }  // namespace dravelkent

@@ -29,5 +29,23 @@ TEST(FormatTextTest, ReplacesEachPlaceholderWithoutCutting) {
   EXPECT_EQ(FormatText("%s", {"%s"}), "%s");
 }
 
+TEST(EscapeControlBytesTest, KeepsOneLineAndEveryOtherByte) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"plain /path/名前.txt", "plain /path/名前.txt"},
+      {"new\nline", "new\\nline"},
+      {"tab\tcr\r", "tab\\tcr\\r"},
+      {"\x1b[31mred", "\\x1B[31mred"},
+      {std::string("nul\0del\x7f", 8), "nul\\x00del\\x7F"},
+      {"\xff\xfe raw", "\xff\xfe raw"},
+      {"back\\slash", "back\\slash"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EscapeControlBytes(c.text), c.expected) << c.expected;
+  }
+}
+
 }  // namespace
 }  // namespace dravelkent

@@ -6,6 +6,7 @@
 #include "jobs/clock.h"
 #include "jobs/failure_log.h"
 #include "jobs/job_engine.h"
+#include "jobs/run_lock.h"
 #include "jobs/texts.h"
 #include "settings/settings_store.h"
 #include "ui/console_host.h"
@@ -26,6 +27,7 @@ int RunConsoleFrontEnd(const std::string& current_directory, std::FILE* in,
   SystemClock clock;
   StreamFailureLog failures(err);
   ConsoleHost host(in, out, TerminalOf(in), TerminalOf(out));
+  RunLock run_lock(current_directory);
 
   EngineEnv env;
   env.settings = &settings;
@@ -34,13 +36,15 @@ int RunConsoleFrontEnd(const std::string& current_directory, std::FILE* in,
   env.host = &host;
   env.failures = &failures;
   env.current_directory = current_directory;
+  env.run_lock = &run_lock;
   JobEngine engine(env);
 
   if (Status readable = settings.CheckReadable(); !readable.ok()) {
     failures.Report(readable);
   }
   host.ShowStatus(texts::kStartStatus);
-  if (ReadStartMode(&settings, &failures) == StartMode::kRunAtOnce ||
+  if (ReadStartMode(&settings, &failures, &run_lock) ==
+          StartMode::kRunAtOnce ||
       host.AskToRun(texts::kStartStatus)) {
     engine.RunAllJobs();
   }

@@ -1,5 +1,7 @@
 #include "ui/console_host.h"
 
+#include "jobs/text_util.h"
+
 namespace dravelkent {
 
 ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
@@ -11,12 +13,12 @@ ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
 
 void ConsoleHost::ShowStatus(const std::string& text) {
   if (out_terminal_ != Terminal::kYes) return;
-  std::fprintf(out_, "%s\n", text.c_str());
+  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
   std::fflush(out_);
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) {
-  std::fprintf(out_, "%s\n", text.c_str());
+  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
   std::fflush(out_);
   if (in_terminal_ != Terminal::kYes) return;
   std::string ignored;

@@ -12,7 +12,9 @@ enum class Terminal { kNo, kYes };
 
 // The front end for a run without a display: status texts on a terminal
 // only (a cron run that succeeds stays silent), messages always, and an
-// Enter to acknowledge a message when someone can press it.
+// Enter to acknowledge a message when someone can press it. Texts are
+// written as one line each, their control bytes escaped (a file name may
+// hold any).
 class ConsoleHost : public Host {
  public:
   ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,

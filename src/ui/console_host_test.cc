@@ -63,7 +63,8 @@ TEST(ConsoleHostTest, StatusReachesOnlyATerminal) {
   Streams shown("");
   ConsoleHost person(shown.in(), shown.out(), Terminal::kNo, Terminal::kYes);
   person.ShowStatus("working");
-  EXPECT_EQ(shown.Output(), "working\n");
+  person.ShowStatus("a\nb\x1b[2J.txt を移動中");
+  EXPECT_EQ(shown.Output(), "working\na\\nb\\x1B[2J.txt を移動中\n");
 }
 
 TEST(ConsoleHostTest, MessagesAreAlwaysPrintedAndWaitOnlyOnATerminal) {

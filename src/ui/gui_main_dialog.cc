@@ -72,6 +72,7 @@ void CDravelkentDlg::OnInitDialog() {
 
   settings_ = std::make_unique<SettingsStore>(
       SettingsPathFor(current_directory_));
+  run_lock_ = std::make_unique<RunLock>(current_directory_);
   EngineEnv env;
   env.settings = settings_.get();
   env.disk = &disk_;
@@ -79,11 +80,13 @@ void CDravelkentDlg::OnInitDialog() {
   env.host = this;
   env.failures = &failures_;
   env.current_directory = current_directory_;
+  env.run_lock = run_lock_.get();
   engine_ = std::make_unique<JobEngine>(env);
 
   ShowStatus(texts::kStartStatus);
 
-  if (ReadStartMode(settings_.get(), &failures_) == StartMode::kRunAtOnce) {
+  if (ReadStartMode(settings_.get(), &failures_, run_lock_.get()) ==
+      StartMode::kRunAtOnce) {
     OnOK();
   }
 }

@@ -13,6 +13,7 @@
 #include "jobs/failure_log.h"
 #include "jobs/host.h"
 #include "jobs/job_engine.h"
+#include "jobs/run_lock.h"
 #include "settings/settings_store.h"
 
 namespace dravelkent {
@@ -72,6 +73,7 @@ class CDravelkentDlg : public wxDialog, public Host {
   std::string about_entry_;
 
   std::unique_ptr<SettingsStore> settings_;
+  std::unique_ptr<RunLock> run_lock_;
   RealDiskInterface disk_;
   SystemClock clock_;
   StreamFailureLog failures_{stderr};

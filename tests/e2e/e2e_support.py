@@ -48,8 +48,9 @@ class ProgramTestCase(unittest.TestCase):
         return self.ini_bytes().decode(encoding)
 
     def run_program(self, date="2026-12-06", stdin=b"", args=(), cwd=None,
-                    env_extra=None):
-        """Runs the program on |date| (local) and returns a RunResult."""
+                    env_extra=None, prefix=()):
+        """Runs the program on |date| (local) and returns a RunResult.
+        |prefix| is a command that runs the rest (setpriv, for one)."""
         env = dict(os.environ)
         env["NO_FAKE_STAT"] = "1"
         env.pop("DISPLAY", None)
@@ -59,7 +60,8 @@ class ProgramTestCase(unittest.TestCase):
         env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
         if env_extra:
             env.update(env_extra)
-        cmd = ["faketime", date + " 12:00:00", BIN] + list(args)
+        cmd = list(prefix) + ["faketime", date + " 12:00:00", BIN]
+        cmd += list(args)
         proc = subprocess.run(cmd, cwd=cwd or self.dir, input=stdin,
                               capture_output=True, env=env, timeout=120)
         return RunResult(proc)

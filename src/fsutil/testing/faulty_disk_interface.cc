@@ -1,6 +1,7 @@
 #include "fsutil/testing/faulty_disk_interface.h"
 
 #include <memory>
+#include <utility>
 
 namespace dravelkent::testing {
 namespace {
@@ -46,6 +47,11 @@ void FaultyDiskInterface::FailNthCall(DiskCall call, int n, int error_number) {
   fail_at_[call][counts_[call] + n] = error_number;
 }
 
+void FaultyDiskInterface::BeforeCallOn(DiskCall call, const std::string& path,
+                                       std::function<void()> action) {
+  before_[call][path] = std::move(action);
+}
+
 void FaultyDiskInterface::FailPath(DiskCall call, const std::string& path,
                                    int error_number) {
   fail_path_[call][path] = error_number;
@@ -66,6 +72,11 @@ std::vector<DiskCallRecord> FaultyDiskInterface::writes() const {
 
 Status FaultyDiskInterface::Count(DiskCall call, const std::string& path) {
   int number = ++counts_[call];
+  if (auto it = before_[call].find(path); it != before_[call].end()) {
+    std::function<void()> action = std::move(it->second);
+    before_[call].erase(it);
+    action();
+  }
   int error = 0;
   if (auto it = fail_at_[call].find(number); it != fail_at_[call].end()) {
     error = it->second;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,6 +39,11 @@ class FaultyDiskInterface : public DiskInterface {
   // Makes the |n|th call of |call| from now on (counting from 1) fail with
   // |error_number|.
   void FailNthCall(DiskCall call, int n, int error_number = EIO);
+
+  // Runs |action| once, just before the first call of |call| whose (first)
+  // path is |path| goes ahead: the world changing under the run's feet.
+  void BeforeCallOn(DiskCall call, const std::string& path,
+                    std::function<void()> action);
 
   // Makes every call of |call| whose (first) path is |path| fail with
   // |error_number|.
@@ -80,6 +86,7 @@ class FaultyDiskInterface : public DiskInterface {
   std::map<DiskCall, int> counts_;
   std::map<DiskCall, std::map<int, int>> fail_at_;  // call -> n -> errno
   std::map<DiskCall, std::map<std::string, int>> fail_path_;
+  std::map<DiskCall, std::map<std::string, std::function<void()>>> before_;
   std::vector<DiskCallRecord> calls_;
   int open_listings_ = 0;
   int max_open_listings_ = 0;
