@@ -1,6 +1,8 @@
 #include "settings/ini_text.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "settings/text_encoding.h"
 
@@ -18,26 +20,47 @@ struct RawLine {
   size_t end() const { return begin + text.size() + ending.size(); }
 };
 
-// Reads the line at |*pos| of |body| into |*line| and moves |*pos| past it.
-// Returns false at the end of |body|.
-bool NextLine(std::string_view body, size_t* pos, RawLine* line) {
-  if (*pos >= body.size()) return false;
-  size_t begin = *pos;
-  size_t stop = body.find_first_of("\r\n", begin);
-  if (stop == std::string_view::npos) stop = body.size();
-  size_t ending_size = 0;
-  if (stop < body.size()) {
-    ending_size = body[stop] == '\r' && stop + 1 < body.size() &&
-                          body[stop + 1] == '\n'
-                      ? 2
-                      : 1;
+// Splits a body into its lines, one at a time.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view body)
+      : body_(body), next_cr_(Find('\r', 0)) {}
+
+  // Reads the next line into |*line|. Returns false at the end of the body.
+  bool Next(RawLine* line) {
+    if (pos_ >= body_.size()) return false;
+    const size_t begin = pos_;
+    // The next CR is looked for only once the last one found is passed, so
+    // a file without CRs is searched for them once; a per-byte search of
+    // the pair of breaks is several times slower on many short lines.
+    if (next_cr_ < begin) next_cr_ = Find('\r', begin);
+    size_t stop = std::min(Find('\n', begin), next_cr_);
+    size_t ending_size = 0;
+    if (stop < body_.size()) {
+      ending_size = body_[stop] == '\r' && stop + 1 < body_.size() &&
+                            body_[stop + 1] == '\n'
+                        ? 2
+                        : 1;
+    }
+    line->begin = begin;
+    line->text = body_.substr(begin, stop - begin);
+    line->ending = body_.substr(stop, ending_size);
+    pos_ = stop + ending_size;
+    return true;
   }
-  line->begin = begin;
-  line->text = body.substr(begin, stop - begin);
-  line->ending = body.substr(stop, ending_size);
-  *pos = stop + ending_size;
-  return true;
-}
+
+ private:
+  // Returns the position of the first |c| at or after |from|, or the size.
+  size_t Find(char c, size_t from) const {
+    const void* at = std::memchr(body_.data() + from, c, body_.size() - from);
+    return at != nullptr ? static_cast<const char*>(at) - body_.data()
+                         : body_.size();
+  }
+
+  std::string_view body_;
+  size_t pos_ = 0;
+  size_t next_cr_;  // the next CR, or the size; stale while below pos_
+};
 
 enum class LineKind { kBlank, kComment, kSection, kKey, kOther };
 
@@ -116,10 +139,10 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
                         std::string_view value) {
   WriteSite site;
   bool inside = false;
-  size_t pos = 0;
+  LineReader lines(body);
   RawLine line;
   std::string text;
-  while (NextLine(body, &pos, &line)) {
+  while (lines.Next(&line)) {
     if (site.eol.empty()) site.eol = line.ending;
     site.ends_without_break = line.ending.empty();
     if (!codec->Decode(line.text, &text)) {
@@ -147,6 +170,49 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
     }
   }
   return site;
+}
+
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// FindIniValue on a body that is valid UTF-8 as a whole. Every line of it
+// then decodes to itself, so each line is judged in place, without a copy,
+// and a line is looked at only as far as needed to tell it apart from the
+// key asked for. |section| and |key| are trimmed. Gives what the general
+// path gives.
+std::optional<std::string> FindInUtf8Body(std::string_view body,
+                                          std::string_view section,
+                                          std::string_view key) {
+  // The name of a key line ends at its first "=", so a key holding one
+  // never matches.
+  if (key.find('=') != std::string_view::npos) return std::nullopt;
+  bool inside = false;
+  LineReader lines(body);
+  RawLine line;
+  while (lines.Next(&line)) {
+    std::string_view text = line.text;
+    size_t i = 0;
+    while (i < text.size() && IsLineBlank(text[i])) ++i;
+    if (i == text.size() || text[i] == ';') continue;
+    if (text[i] == '[') {
+      if (inside) return std::nullopt;  // only the first match counts
+      std::string_view rest = text.substr(i + 1);
+      inside = NamesMatch(TrimBlanks(rest.substr(0, rest.find(']'))), section);
+      continue;
+    }
+    // A key line of |key|: the key, blanks, "=".
+    if (!inside || text.size() - i < key.size() ||
+        !NamesMatch(text.substr(i, key.size()), key)) {
+      continue;
+    }
+    size_t eq = i + key.size();
+    while (eq < text.size() && IsLineBlank(text[eq])) ++eq;
+    if (eq < text.size() && text[eq] == '=') {
+      return std::string(Unquote(TrimBlanks(text.substr(eq + 1))));
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -180,12 +246,17 @@ std::optional<std::string> FindIniValue(std::string_view file_bytes,
   std::string_view body = BodyOf(file_bytes, encoding);
   section = TrimBlanks(section);
   key = TrimBlanks(key);
+  // A file without a byte order mark was found valid as a whole already.
+  if (encoding == TextEncoding::kUtf8 ||
+      (encoding == TextEncoding::kUtf8WithBom && IsValidUtf8(body))) {
+    return FindInUtf8Body(body, section, key);
+  }
 
   bool inside = false;
-  size_t pos = 0;
+  LineReader lines(body);
   RawLine line;
   std::string text;
-  while (NextLine(body, &pos, &line)) {
+  while (lines.Next(&line)) {
     if (!codec.Decode(line.text, &text)) continue;
     LineInfo info = ClassifyLine(text);
     if (info.kind == LineKind::kSection) {

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace dravelkent {
 namespace {
@@ -17,6 +19,17 @@ bool IsValidUtf8(std::string_view bytes) {
   size_t n = bytes.size();
   size_t i = 0;
   while (i < n) {
+    // ASCII 32 bytes at a time: settings files are mostly ASCII.
+    while (n - i >= 32) {
+      uint64_t words[4];
+      std::memcpy(words, p + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) &
+           0x8080808080808080u) != 0) {
+        break;
+      }
+      i += 32;
+    }
+    if (i == n) break;
     unsigned char lead = p[i];
     if (lead < 0x80) {
       ++i;
