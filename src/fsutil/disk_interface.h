@@ -22,13 +22,14 @@ struct FileInfo {
 };
 
 // One entry of a folder listing. "." and ".." are listed like any entry.
+// The kind comes from the listing itself where the file system tells it, so
+// a listing costs no call per file; folders are examined for their identity.
 struct DirEntry {
   std::string name;       // the entry's bytes as the file system holds them
   bool is_dir = false;    // a real folder; a link to a folder is not one
   bool is_symlink = false;
-  int64_t mtime_ns = 0;   // the entry's own last-write time (lstat)
-  uint64_t device = 0;    // the entry's own identity (lstat); 0 when unknown
-  uint64_t inode = 0;
+  uint64_t device = 0;    // a folder's own identity (lstat); 0 when unknown
+  uint64_t inode = 0;     // and always 0 for an entry that is no folder
 };
 
 // Streams the entries of one folder, in the file system's order.

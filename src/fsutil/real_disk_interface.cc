@@ -37,22 +37,24 @@ class RealDirReader : public DirReader {
       return false;
     }
     entry->name = ent->d_name;
+    entry->is_dir = ent->d_type == DT_DIR;
+    entry->is_symlink = ent->d_type == DT_LNK;
+    entry->device = 0;
+    entry->inode = 0;
+    if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN) return true;
+    // A folder needs its identity, and a file system that does not tell
+    // kinds in its listings needs a look at each entry.
     struct stat st;
     if (fstatat(dirfd(dir_), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->is_dir = S_ISDIR(st.st_mode);
       entry->is_symlink = S_ISLNK(st.st_mode);
-      entry->mtime_ns = MtimeNs(st);
-      entry->device = st.st_dev;
-      entry->inode = st.st_ino;
-    } else {
-      // Gone since the listing read it, or unreachable: report what the
-      // listing itself knows.
-      entry->is_dir = ent->d_type == DT_DIR;
-      entry->is_symlink = ent->d_type == DT_LNK;
-      entry->mtime_ns = 0;
-      entry->device = 0;
-      entry->inode = 0;
+      if (entry->is_dir) {
+        entry->device = st.st_dev;
+        entry->inode = st.st_ino;
+      }
     }
+    // Otherwise gone since the listing read it, or unreachable: what the
+    // listing itself knows stands.
     return true;
   }
 

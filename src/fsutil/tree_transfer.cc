@@ -47,33 +47,32 @@ class TreeTransfer {
   }
 
   // Transfers the folder |source| into |target|; both end in "/" and the
-  // ancestors of |source| (itself included) are on |enclosing_|.
+  // ancestors of |source| (itself included) are on |enclosing_|. The folder
+  // is listed once: files are handled as the listing gives them, its
+  // sub-folders are noted and handled after the last file, the listing
+  // closed by then.
   void TransferFolder(const std::string& source, const std::string& target) {
-    Status opened;
-    std::unique_ptr<DirReader> files = disk_->OpenDir(source, &opened);
-    if (files == nullptr) {
-      // The folder pass would fail the same way; once is enough to say so.
-      observer_->OnFailure(opened);
-      return;
+    std::vector<DirEntry> folders;
+    {
+      Status opened;
+      std::unique_ptr<DirReader> reader = disk_->OpenDir(source, &opened);
+      if (reader == nullptr) {
+        observer_->OnFailure(opened);
+        return;
+      }
+      DirEntry entry;
+      while (reader->Next(&entry)) {
+        if (!entry.is_dir) {
+          TransferFile(entry.name, entry.is_symlink, source, target);
+        } else if (entry.name != "." && entry.name != "..") {
+          folders.push_back(entry);
+        }
+      }
+      ReportListing(*reader);
     }
-    DirEntry entry;
-    while (files->Next(&entry)) {
-      if (entry.is_dir) continue;
-      TransferFile(entry.name, entry.is_symlink, source, target);
+    for (const DirEntry& folder : folders) {
+      TransferSubFolder(folder, source, target);
     }
-    ReportListing(*files);
-    files.reset();
-
-    std::unique_ptr<DirReader> folders = disk_->OpenDir(source, &opened);
-    if (folders == nullptr) {
-      observer_->OnFailure(opened);
-      return;
-    }
-    while (folders->Next(&entry)) {
-      if (!entry.is_dir || entry.name == "." || entry.name == "..") continue;
-      TransferSubFolder(entry, source, target);
-    }
-    ReportListing(*folders);
   }
 
   // Takes |source| as the top of the tree, the first enclosing folder.
