@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fsutil/status.h"
 
@@ -45,6 +46,28 @@ class DirReader {
   virtual Status status() const = 0;
 };
 
+// Copies of files whose flushes to the disk are shared. Each Add writes one
+// file's data into a temporary file beside its destination; Finish makes
+// all of them durable at once and only then puts each under its final
+// name. So, as with CopyFile, no final name ever holds data that is not
+// yet on the disk, even after a power loss, for one flush per batch
+// instead of one per file.
+class CopyBatch {
+ public:
+  virtual ~CopyBatch() = default;
+
+  // Starts the copy of |from| to |to|, with the meaning of CopyFile. Its
+  // result comes from Finish.
+  virtual void Add(const std::string& from, const std::string& to) = 0;
+
+  // Returns true when Finish should come before the next Add.
+  virtual bool full() const = 0;
+
+  // Completes every copy added since the last Finish. Returns their
+  // results (ok or the failure naming both paths), in the order added.
+  virtual std::vector<Status> Finish() = 0;
+};
+
 // The file operations the job engine needs. RealDiskInterface does them on
 // the real file system; tests wrap it to fail any call.
 class DiskInterface {
@@ -80,6 +103,10 @@ class DiskInterface {
   // temporary link. Never follows |from|. Returns ok or the failure; a
   // failure leaves an existing |to| as it was. The default fails (ENOSYS).
   virtual Status CopySymlink(const std::string& from, const std::string& to);
+
+  // Returns a batch for copies of files. The default one makes each copy
+  // with CopyFile at once, as Add is called.
+  virtual std::unique_ptr<CopyBatch> StartCopyBatch();
 
   // Removes one file (not a folder). Returns ok or the failure.
   virtual Status RemoveFile(const std::string& path) = 0;
