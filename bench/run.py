@@ -96,6 +96,12 @@ def alternate(reps, ours, theirs):
     returns (seconds, KiB). Returns the samples of each."""
     samples = {"ours": [], "theirs": []}
     sides = [("ours", ours), ("theirs", theirs)]
+    # One untimed run of each first: the first runs after making the data
+    # meet the disk still busy with it.
+    for _, (prepare, run) in sides:
+        prepare()
+        sync()
+        run()
     for rep in range(reps):
         order = sides if rep % 2 == 0 else list(reversed(sides))
         for label, (prepare, run) in order:
@@ -177,6 +183,7 @@ class Bench:
         self.rows = []
         self.notes = []
         self.tree = None
+        self.verbose = args.verbose
 
     def report(self, case, samples, theirs_name, goal):
         ours_t = median_time(samples["ours"])
@@ -189,6 +196,10 @@ class Bench:
               "  peak %6.1f MiB / %6.1f MiB" %
               (case, ours_t, theirs_name, theirs_t, ratio, goal,
                row[6] / 1024, row[7] / 1024), flush=True)
+        if self.verbose:
+            for label in ("ours", "theirs"):
+                print("    %-6s %s" % (label, " ".join(
+                    "%.3f" % t for t, _ in samples[label])), flush=True)
 
     def folder(self, *names):
         return os.path.join(self.scratch, *names)
@@ -218,19 +229,35 @@ class Bench:
     def ours(self, work):
         return lambda: run_timed([self.bin], cwd=work)
 
-    # First copy of the tree against cp -a.
+    # First copy of the tree against cp -a. Each run writes a fresh folder
+    # and all are removed at the end: removing 200 MB between runs sets the
+    # disk to work (discards, journal) while the next run is timed.
     def case_copy(self):
         tree = self.ensure_tree()
-        dst_ours = self.folder("copy-ours")
-        dst_cp = self.folder("copy-cp")
-        work = self.copy_job_folder("job-copy", tree, dst_ours)
+        made = []
+
+        def side(label, run):
+            state = {"n": 0}
+
+            def prepare():
+                state["n"] += 1
+                state["dst"] = self.folder("copy-%s-%d" % (label, state["n"]))
+                made.append(state["dst"])
+
+            return prepare, lambda: run(state["dst"])
+
+        def ours(dst):
+            work = self.copy_job_folder("job-copy-" + os.path.basename(dst),
+                                        tree, dst)
+            return run_timed([self.bin], cwd=work)
+
         samples = alternate(
-            self.sizes.reps,
-            (lambda: remove(dst_ours), self.ours(work)),
-            (lambda: remove(dst_cp),
-             lambda: run_timed(["cp", "-a", tree, dst_cp])))
+            self.sizes.reps, side("ours", ours),
+            side("cp", lambda dst: run_timed(["cp", "-a", tree, dst])))
         self.report("first copy of the tree", samples, "cp -a", 1.0)
-        remove(dst_cp)
+        for path in made:
+            remove(path)
+        sync()
 
     # Second copy run over the unchanged tree against rsync -a.
     def case_recopy(self):
@@ -510,6 +537,8 @@ def main():
                         help="repetitions of each slow case")
     parser.add_argument("--cases", default=",".join(ALL_CASES),
                         help="comma-separated, of: " + ", ".join(ALL_CASES))
+    parser.add_argument("--verbose", action="store_true",
+                        help="print every sample")
     parser.add_argument("--keep", action="store_true",
                         help="keep the scratch folder")
     args = parser.parse_args()
