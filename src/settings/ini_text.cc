@@ -20,11 +20,36 @@ struct RawLine {
   size_t end() const { return begin + text.size() + ending.size(); }
 };
 
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
 // Splits a body into its lines, one at a time.
 class LineReader {
  public:
   explicit LineReader(std::string_view body)
       : body_(body), next_cr_(Find('\r', 0)) {}
+
+  // Moves on to the first line, from the next one on, whose first byte
+  // other than blanks (space, tab, VT, FF) is |c|. Returns false, at the
+  // end of the body, when there is none.
+  bool SkipToLineStartingWith(char c) {
+    size_t from = pos_;
+    while (from < body_.size()) {
+      size_t at = Find(c, from);
+      if (at == body_.size()) break;
+      size_t start = at;
+      while (start > pos_ && IsLineBlank(body_[start - 1])) --start;
+      if (start == pos_ || body_[start - 1] == '\n' ||
+          body_[start - 1] == '\r') {
+        pos_ = start;
+        return true;
+      }
+      from = at + 1;
+    }
+    pos_ = body_.size();
+    return false;
+  }
 
   // Reads the next line into |*line|. Returns false at the end of the body.
   bool Next(RawLine* line) {
@@ -172,8 +197,8 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
   return site;
 }
 
-bool IsLineBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+char FoldCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // FindIniValue on a body that is valid UTF-8 as a whole. Every line of it
@@ -187,22 +212,31 @@ std::optional<std::string> FindInUtf8Body(std::string_view body,
   // The name of a key line ends at its first "=", so a key holding one
   // never matches.
   if (key.find('=') != std::string_view::npos) return std::nullopt;
+  // Nor does one that starts like a comment.
+  if (!key.empty() && key.front() == ';') return std::nullopt;
+  const char key_first = key.empty() ? '=' : FoldCase(key.front());
   bool inside = false;
   LineReader lines(body);
   RawLine line;
-  while (lines.Next(&line)) {
+  while (true) {
+    // Outside the section only section lines count: go from "[" to "[".
+    if (!inside && !lines.SkipToLineStartingWith('[')) break;
+    if (!lines.Next(&line)) break;
     std::string_view text = line.text;
     size_t i = 0;
     while (i < text.size() && IsLineBlank(text[i])) ++i;
-    if (i == text.size() || text[i] == ';') continue;
-    if (text[i] == '[') {
+    if (i == text.size()) continue;
+    // Most lines of the section differ from the key in their first byte.
+    const char first = FoldCase(text[i]);
+    if (first == '[') {
       if (inside) return std::nullopt;  // only the first match counts
       std::string_view rest = text.substr(i + 1);
       inside = NamesMatch(TrimBlanks(rest.substr(0, rest.find(']'))), section);
       continue;
     }
-    // A key line of |key|: the key, blanks, "=".
-    if (!inside || text.size() - i < key.size() ||
+    // A key line of |key|: the key, blanks, "=". (A comment starts with
+    // ";", which no key can start with.)
+    if (first != key_first || text.size() - i < key.size() ||
         !NamesMatch(text.substr(i, key.size()), key)) {
       continue;
     }

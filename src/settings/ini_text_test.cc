@@ -195,7 +195,8 @@ TEST(FindIniValueTest, InPlaceScanAgreesWithLineDecoding) {
       "[a]", " [ A ]x", "[b]", "[a", "]", "k", "K ", "\tk", "kk", "k=v",
       "=", " = ", ";", "'x'", "\"", "a b", " ", "\t", "\v", "\f", "\r",
       "\n", "\r\n", "x"};
-  const std::string_view keys[] = {"k", "K", "kk", "", "k=v", "a b", " k "};
+  const std::string_view keys[] = {"k", "K", "kk", "", "k=v", "a b", " k ",
+                                   ";k", "[a"};
   std::mt19937 random(2024);
   for (int round = 0; round < 4000; ++round) {
     std::string file;

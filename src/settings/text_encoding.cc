@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 namespace dravelkent {
 namespace {
@@ -19,15 +17,13 @@ bool IsValidUtf8(std::string_view bytes) {
   size_t n = bytes.size();
   size_t i = 0;
   while (i < n) {
-    // ASCII 32 bytes at a time: settings files are mostly ASCII.
-    while (n - i >= 32) {
-      uint64_t words[4];
-      std::memcpy(words, p + i, sizeof words);
-      if (((words[0] | words[1] | words[2] | words[3]) &
-           0x8080808080808080u) != 0) {
-        break;
-      }
-      i += 32;
+    // ASCII 64 bytes at a time, a loop the compiler turns into vector
+    // instructions: settings files are mostly ASCII.
+    while (n - i >= 64) {
+      unsigned char any = 0;
+      for (size_t k = 0; k < 64; ++k) any |= p[i + k];
+      if (any & 0x80) break;
+      i += 64;
     }
     if (i == n) break;
     unsigned char lead = p[i];
