@@ -190,12 +190,15 @@ TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
   job.today = "20261208";
   job.target_folder = temp.path() + "/";
   std::vector<std::string> kept;
-  for (int day = 0; day < 5000; ++day) {
-    // Day 0 is 30 days before today: from there on back, expired.
+  size_t copies = 0;
+  for (int day = 0; day < 4200; ++day) {
+    // Day 1 is 30 days before today: from day 2 on back, expired.
     std::string date = AddDaysToDate("20261108", -day + 1);
     for (const char* copy : {"a", "b"}) {
+      if (copy[0] == 'b' && day % 7 != 0) continue;
       std::string name = date + "app-" + copy + ".log";
       ASSERT_TRUE(testing::WriteFileBytes(temp.Join(name), "x"));
+      ++copies;
       if (day <= 1) kept.push_back(name);
     }
   }
@@ -208,7 +211,7 @@ TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
   std::sort(left.begin(), left.end());
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(left, kept);
-  EXPECT_EQ(t.host.statuses.size(), 9996u);
+  EXPECT_EQ(t.host.statuses.size(), copies - kept.size());
 }
 
 TEST_F(ExpiryScanTest, AMissingFolderIsQuietAnUnreadableOneIsReported) {
