@@ -31,6 +31,10 @@ struct DirEntry {
   bool is_symlink = false;
   uint64_t device = 0;    // a folder's own identity (lstat); 0 when unknown
   uint64_t inode = 0;     // and always 0 for an entry that is no folder
+  // The entry's own last-write time (lstat), from OpenDirWithTimes only;
+  // |has_time| is false where it was not asked for or could not be had.
+  bool has_time = false;
+  int64_t mtime_ns = 0;
 };
 
 // Streams the entries of one folder, in the file system's order.
@@ -78,6 +82,12 @@ class DiskInterface {
   // set when the folder is missing or cannot be read.
   virtual std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                              Status* status) = 0;
+
+  // As OpenDir, and each entry that is no folder carries its own
+  // last-write time as well. The default examines each such entry with
+  // Stat (not followed).
+  virtual std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
+                                                      Status* status);
 
   // Fills |*info| for |path|. A missing path is not an error: returns ok
   // with kind kMissing. Returns a failure for any other error.

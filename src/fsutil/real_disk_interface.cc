@@ -32,7 +32,11 @@ FileKind KindOf(mode_t mode) {
 
 class RealDirReader : public DirReader {
  public:
-  RealDirReader(DIR* dir, std::string path) : dir_(dir), path_(std::move(path)) {}
+  // What a listing examines beyond what readdir tells.
+  enum class Times { kNo, kYes };
+
+  RealDirReader(DIR* dir, std::string path, Times times)
+      : dir_(dir), path_(std::move(path)), times_(times) {}
   ~RealDirReader() override { closedir(dir_); }
 
   bool Next(DirEntry* entry) override {
@@ -48,9 +52,15 @@ class RealDirReader : public DirReader {
     entry->is_symlink = ent->d_type == DT_LNK;
     entry->device = 0;
     entry->inode = 0;
-    if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN) return true;
-    // A folder needs its identity, and a file system that does not tell
-    // kinds in its listings needs a look at each entry.
+    entry->has_time = false;
+    entry->mtime_ns = 0;
+    if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN &&
+        times_ == Times::kNo) {
+      return true;
+    }
+    // A folder needs its identity, a file its time when asked for, and a
+    // file system that does not tell kinds in its listings a look at each
+    // entry. The look goes from the open folder: no path to walk.
     struct stat st;
     if (fstatat(dirfd(dir_), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->is_dir = S_ISDIR(st.st_mode);
@@ -58,6 +68,9 @@ class RealDirReader : public DirReader {
       if (entry->is_dir) {
         entry->device = st.st_dev;
         entry->inode = st.st_ino;
+      } else if (times_ == Times::kYes) {
+        entry->has_time = true;
+        entry->mtime_ns = MtimeNs(st);
       }
     }
     // Otherwise gone since the listing read it, or unreachable: what the
@@ -70,6 +83,7 @@ class RealDirReader : public DirReader {
  private:
   DIR* dir_;
   std::string path_;
+  Times times_;
   Status status_;
 };
 
@@ -128,15 +142,29 @@ int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
 
 }  // namespace disk_internal
 
-std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
-                                                      Status* status) {
+namespace {
+
+std::unique_ptr<DirReader> OpenRealDir(const std::string& dir, Status* status,
+                                       RealDirReader::Times times) {
   DIR* handle = opendir(dir.c_str());
   if (handle == nullptr) {
     *status = Status::FromErrno("cannot list", dir, errno);
     return nullptr;
   }
   *status = Status::Ok();
-  return std::make_unique<RealDirReader>(handle, dir);
+  return std::make_unique<RealDirReader>(handle, dir, times);
+}
+
+}  // namespace
+
+std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
+                                                      Status* status) {
+  return OpenRealDir(dir, status, RealDirReader::Times::kNo);
+}
+
+std::unique_ptr<DirReader> RealDiskInterface::OpenDirWithTimes(
+    const std::string& dir, Status* status) {
+  return OpenRealDir(dir, status, RealDirReader::Times::kYes);
 }
 
 Status RealDiskInterface::Stat(const std::string& path, FollowLinks follow,

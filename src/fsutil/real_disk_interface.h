@@ -63,6 +63,9 @@ class RealDiskInterface : public DiskInterface {
 
   std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                      Status* status) override;
+  // Examines the entries from the open folder (fstatat), walking no path.
+  std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
+                                              Status* status) override;
   Status Stat(const std::string& path, FollowLinks follow,
               FileInfo* info) override;
   Status CopyFile(const std::string& from, const std::string& to) override;

@@ -68,7 +68,10 @@ class TreeTransfer {
     std::vector<DirEntry> folders;
     {
       Status opened;
-      std::unique_ptr<DirReader> reader = disk_->OpenDir(source, &opened);
+      // Copy mode judges each file by its time: the listing brings it.
+      std::unique_ptr<DirReader> reader =
+          mode_ == TransferMode::kCopy ? disk_->OpenDirWithTimes(source, &opened)
+                                       : disk_->OpenDir(source, &opened);
       if (reader == nullptr) {
         Fail(opened);
         return;
@@ -76,7 +79,7 @@ class TreeTransfer {
       DirEntry entry;
       while (reader->Next(&entry)) {
         if (!entry.is_dir) {
-          TransferFile(entry.name, entry.is_symlink, source, target);
+          TransferFile(entry, source, target);
         } else if (entry.name != "." && entry.name != "..") {
           folders.push_back(entry);
         }
@@ -110,8 +113,9 @@ class TreeTransfer {
     if (!reader.status().ok()) Fail(reader.status());
   }
 
-  void TransferFile(const std::string& name, bool is_symlink,
-                    const std::string& source, const std::string& target) {
+  void TransferFile(const DirEntry& entry, const std::string& source,
+                    const std::string& target) {
+    const std::string& name = entry.name;
     std::string from = source + name;
     std::string to = target + name_prefix_ + name;
     Outcome outcome;
@@ -119,12 +123,12 @@ class TreeTransfer {
       outcome.text = StatusText(transfer_texts::kMoving, name);
       outcome.status = disk_->MoveFile(from, to);
       outcome.written = to;
-    } else if (IsSourceNewer(disk_, from, to) != 1) {
+    } else if (IsSourceNewer(disk_, entry.has_time, entry.mtime_ns, to) != 1) {
       outcome.text = StatusText(transfer_texts::kNotNewer, name);
     } else {
       outcome.text = StatusText(transfer_texts::kCopying, name);
       outcome.written = to;
-      if (is_symlink) {
+      if (entry.is_symlink) {
         outcome.status = disk_->CopySymlink(from, to);
       } else {
         // Told when its batch is finished, in turn with the files around.
