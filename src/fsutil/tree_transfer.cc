@@ -70,8 +70,9 @@ class TreeTransfer {
       Status opened;
       // Copy mode judges each file by its time: the listing brings it.
       std::unique_ptr<DirReader> reader =
-          mode_ == TransferMode::kCopy ? disk_->OpenDirWithTimes(source, &opened)
-                                       : disk_->OpenDir(source, &opened);
+          mode_ == TransferMode::kCopy
+              ? disk_->OpenDirWithTimes(source, &opened)
+              : disk_->OpenDir(source, &opened);
       if (reader == nullptr) {
         Fail(opened);
         return;

@@ -258,9 +258,10 @@ bool SettingsStore::ReadCurrentBytes(std::string* bytes) const {
 
 std::string SettingsStore::Read(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
-  std::string bytes;
-  if (!ReadCurrentBytes(&bytes)) return std::string(default_value);
-  std::optional<std::string> value = FindIniValue(bytes, section, key);
+  // The buffer of the last read is filled again: no allocation, and no
+  // zeroing of the bytes that are read over anyway.
+  if (!ReadCurrentBytes(&buffer_)) return std::string(default_value);
+  std::optional<std::string> value = FindIniValue(buffer_, section, key);
   return value ? *value : std::string(default_value);
 }
 

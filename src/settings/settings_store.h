@@ -55,6 +55,7 @@ class SettingsStore {
   mutable int fd_ = -1;
   mutable uint64_t device_ = 0;
   mutable uint64_t inode_ = 0;
+  mutable std::string buffer_;  // the bytes of the last read
 };
 
 // Returns the settings path for the folder |current_directory|: the folder,
