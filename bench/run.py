@@ -192,14 +192,14 @@ class Bench:
         row = (case, ours_t, theirs_name, theirs_t, ratio, goal,
                peak_kib(samples["ours"]), peak_kib(samples["theirs"]))
         self.rows.append(row)
-        print("%-34s ours %8.3f s  %-16s %8.3f s  ratio %5.2f (goal <= %.2f)"
+        print("%-34s ours %8.4f s  %-16s %8.4f s  ratio %5.2f (goal <= %.2f)"
               "  peak %6.1f MiB / %6.1f MiB" %
               (case, ours_t, theirs_name, theirs_t, ratio, goal,
                row[6] / 1024, row[7] / 1024), flush=True)
         if self.verbose:
             for label in ("ours", "theirs"):
                 print("    %-6s %s" % (label, " ".join(
-                    "%.3f" % t for t, _ in samples[label])), flush=True)
+                    "%.4f" % t for t, _ in samples[label])), flush=True)
 
     def folder(self, *names):
         return os.path.join(self.scratch, *names)
@@ -500,7 +500,7 @@ class Bench:
               "| peak ours (MiB) | peak theirs (MiB) |")
         print("|---|---|---|---|---|---|---|---|")
         for case, ot, name, tt, ratio, goal, ok, tk in self.rows:
-            print("| %s | %.3f | %s | %.3f | %.2f | <= %.2f %s | %.1f | %.1f |"
+            print("| %s | %.4f | %s | %.4f | %.2f | <= %.2f %s | %.1f | %.1f |"
                   % (case, ot, name, tt, ratio, goal,
                      "met" if ratio <= goal else "NOT met", ok / 1024,
                      tk / 1024))
