@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "fsutil/status.h"
 
@@ -22,13 +23,18 @@ struct FileInfo {
 };
 
 // One entry of a folder listing. "." and ".." are listed like any entry.
+// The kind comes from the listing itself where the file system tells it, so
+// a listing costs no call per file; folders are examined for their identity.
 struct DirEntry {
   std::string name;       // the entry's bytes as the file system holds them
   bool is_dir = false;    // a real folder; a link to a folder is not one
   bool is_symlink = false;
-  int64_t mtime_ns = 0;   // the entry's own last-write time (lstat)
-  uint64_t device = 0;    // the entry's own identity (lstat); 0 when unknown
-  uint64_t inode = 0;
+  uint64_t device = 0;    // a folder's own identity (lstat); 0 when unknown
+  uint64_t inode = 0;     // and always 0 for an entry that is no folder
+  // The entry's own last-write time (lstat), from OpenDirWithTimes only;
+  // |has_time| is false where it was not asked for or could not be had.
+  bool has_time = false;
+  int64_t mtime_ns = 0;
 };
 
 // Streams the entries of one folder, in the file system's order.
@@ -44,6 +50,28 @@ class DirReader {
   virtual Status status() const = 0;
 };
 
+// Copies of files whose flushes to the disk are shared. Each Add writes one
+// file's data into a temporary file beside its destination; Finish makes
+// all of them durable at once and only then puts each under its final
+// name. So, as with CopyFile, no final name ever holds data that is not
+// yet on the disk, even after a power loss, for one flush per batch
+// instead of one per file.
+class CopyBatch {
+ public:
+  virtual ~CopyBatch() = default;
+
+  // Starts the copy of |from| to |to|, with the meaning of CopyFile. Its
+  // result comes from Finish.
+  virtual void Add(const std::string& from, const std::string& to) = 0;
+
+  // Returns true when Finish should come before the next Add.
+  virtual bool full() const = 0;
+
+  // Completes every copy added since the last Finish. Returns their
+  // results (ok or the failure naming both paths), in the order added.
+  virtual std::vector<Status> Finish() = 0;
+};
+
 // The file operations the job engine needs. RealDiskInterface does them on
 // the real file system; tests wrap it to fail any call.
 class DiskInterface {
@@ -54,6 +82,12 @@ class DiskInterface {
   // set when the folder is missing or cannot be read.
   virtual std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                              Status* status) = 0;
+
+  // As OpenDir, and each entry that is no folder carries its own
+  // last-write time as well. The default examines each such entry with
+  // Stat (not followed).
+  virtual std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
+                                                      Status* status);
 
   // Fills |*info| for |path|. A missing path is not an error: returns ok
   // with kind kMissing. Returns a failure for any other error.
@@ -79,6 +113,10 @@ class DiskInterface {
   // temporary link. Never follows |from|. Returns ok or the failure; a
   // failure leaves an existing |to| as it was. The default fails (ENOSYS).
   virtual Status CopySymlink(const std::string& from, const std::string& to);
+
+  // Returns a batch for copies of files. The default one makes each copy
+  // with CopyFile at once, as Add is called.
+  virtual std::unique_ptr<CopyBatch> StartCopyBatch();
 
   // Removes one file (not a folder). Returns ok or the failure.
   virtual Status RemoveFile(const std::string& path) = 0;

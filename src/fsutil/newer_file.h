@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "fsutil/disk_interface.h"
@@ -14,5 +15,10 @@ namespace dravelkent {
 // and -1 when the source's is earlier.
 int IsSourceNewer(DiskInterface* disk, const std::string& source,
                   const std::string& destination);
+
+// As IsSourceNewer, for a source whose own entry was examined already:
+// |source_found| tells whether it had one, |source_mtime_ns| its time.
+int IsSourceNewer(DiskInterface* disk, bool source_found,
+                  int64_t source_mtime_ns, const std::string& destination);
 
 }  // namespace dravelkent

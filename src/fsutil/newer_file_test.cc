@@ -74,6 +74,31 @@ TEST(IsSourceNewerTest, ComparesEachEntryOwnTimeExactly) {
   }
 }
 
+TEST(IsSourceNewerTest, SourceExaminedAlreadyIsJudgedTheSameWay) {
+  struct Case {
+    bool source_found;
+    int64_t source_delta;    // from kTime
+    bool destination;        // exists, with kTime
+    int expected;
+  } cases[] = {
+      {true, 0, true, 0},  {true, 1, true, 1},   {true, -1, true, -1},
+      {false, 0, true, 1}, {true, 0, false, 1},  {false, 0, false, 1},
+  };
+  RealDiskInterface real;
+  testing::FaultyDiskInterface disk(&real);
+  for (const Case& c : cases) {
+    TempFolder dir;
+    if (c.destination) {
+      ASSERT_TRUE(WriteFile(dir / "dst", "x", 0644, kTime));
+    }
+    EXPECT_EQ(IsSourceNewer(&disk, c.source_found, kTime + c.source_delta,
+                            dir / "dst"),
+              c.expected);
+  }
+  // Only the destination is examined.
+  EXPECT_EQ(disk.count(testing::DiskCall::kStat), 6);
+}
+
 TEST(IsSourceNewerTest, EntryThatCannotBeExaminedCountsAsMissing) {
   TempFolder dir;
   ASSERT_TRUE(WriteFile(dir / "src", "x", 0644, kTime));

@@ -88,19 +88,23 @@ int CopyFileData(int from, int to) {
     if (error != EXDEV && !IsUnsupported(error)) return error;
     use_copy_range = false;
   }
-  // Read and write whatever copy_file_range left, up to the real end.
-  std::vector<char> buffer(size_t{128} * 1024);
+  // Read and write whatever copy_file_range left, up to the real end. The
+  // large buffer is made only when there is something left to copy.
+  char first[512];
+  std::vector<char> buffer;
   while (true) {
-    ssize_t got = pread(from, buffer.data(), buffer.size(), in_offset);
+    char* into = buffer.empty() ? first : buffer.data();
+    size_t size = buffer.empty() ? sizeof first : buffer.size();
+    ssize_t got = pread(from, into, size, in_offset);
     if (got < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
     if (got == 0) return 0;
     in_offset += got;
-    int error =
-        WriteAll(to, buffer.data(), static_cast<size_t>(got), &out_offset);
+    int error = WriteAll(to, into, static_cast<size_t>(got), &out_offset);
     if (error != 0) return error;
+    if (buffer.empty()) buffer.resize(size_t{128} * 1024);
   }
 }
 

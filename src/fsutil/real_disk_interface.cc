@@ -1,5 +1,6 @@
 #include "fsutil/real_disk_interface.h"
 
+#include "fsutil/disk_operation.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +10,12 @@
 #include <vector>
 
 namespace dravelkent {
+
+using disk_internal::ErrnoOf;
+using disk_internal::OpenParent;
+using disk_internal::Owner;
+using disk_internal::SetFileAttributes;
+
 namespace {
 
 int64_t MtimeNs(const struct stat& st) {
@@ -25,7 +32,11 @@ FileKind KindOf(mode_t mode) {
 
 class RealDirReader : public DirReader {
  public:
-  RealDirReader(DIR* dir, std::string path) : dir_(dir), path_(std::move(path)) {}
+  // What a listing examines beyond what readdir tells.
+  enum class Times { kNo, kYes };
+
+  RealDirReader(DIR* dir, std::string path, Times times)
+      : dir_(dir), path_(std::move(path)), times_(times) {}
   ~RealDirReader() override { closedir(dir_); }
 
   bool Next(DirEntry* entry) override {
@@ -37,22 +48,33 @@ class RealDirReader : public DirReader {
       return false;
     }
     entry->name = ent->d_name;
+    entry->is_dir = ent->d_type == DT_DIR;
+    entry->is_symlink = ent->d_type == DT_LNK;
+    entry->device = 0;
+    entry->inode = 0;
+    entry->has_time = false;
+    entry->mtime_ns = 0;
+    if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN &&
+        times_ == Times::kNo) {
+      return true;
+    }
+    // A folder needs its identity, a file its time when asked for, and a
+    // file system that does not tell kinds in its listings a look at each
+    // entry. The look goes from the open folder: no path to walk.
     struct stat st;
     if (fstatat(dirfd(dir_), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry->is_dir = S_ISDIR(st.st_mode);
       entry->is_symlink = S_ISLNK(st.st_mode);
-      entry->mtime_ns = MtimeNs(st);
-      entry->device = st.st_dev;
-      entry->inode = st.st_ino;
-    } else {
-      // Gone since the listing read it, or unreachable: report what the
-      // listing itself knows.
-      entry->is_dir = ent->d_type == DT_DIR;
-      entry->is_symlink = ent->d_type == DT_LNK;
-      entry->mtime_ns = 0;
-      entry->device = 0;
-      entry->inode = 0;
+      if (entry->is_dir) {
+        entry->device = st.st_dev;
+        entry->inode = st.st_ino;
+      } else if (times_ == Times::kYes) {
+        entry->has_time = true;
+        entry->mtime_ns = MtimeNs(st);
+      }
     }
+    // Otherwise gone since the listing read it, or unreachable: what the
+    // listing itself knows stands.
     return true;
   }
 
@@ -61,18 +83,9 @@ class RealDirReader : public DirReader {
  private:
   DIR* dir_;
   std::string path_;
+  Times times_;
   Status status_;
 };
-
-// Opens the folder that will hold |path| and gives |path|'s last name.
-// Returns 0 or errno.
-int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
-  std::string folder;
-  SplitPath(path, &folder, name);
-  if (name->empty() || *name == "." || *name == "..") return EISDIR;
-  dir->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir->valid() ? 0 : errno;
-}
 
 // Reads the target text of the link |path|, whose lstat is |st|.
 int ReadLinkTarget(const std::string& path, const struct stat& st,
@@ -87,23 +100,6 @@ int ReadLinkTarget(const std::string& path, const struct stat& st,
     }
     buffer.resize(buffer.size() * 2);  // Grew since the lstat.
   }
-}
-
-int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
-
-// Whether a move also gives the new file the old one's owner.
-enum class Owner { kKeep, kMine };
-
-// Gives the open file |fd| the owner (when asked), mode and times of |st|.
-int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
-  if (owner == Owner::kKeep) {
-    // Only root may give a file away; a user's own files keep their owner
-    // anyway, so a refusal changes nothing worth reporting.
-    (void)fchown(fd, st.st_uid, st.st_gid);
-  }
-  if (fchmod(fd, st.st_mode & 07777) != 0) return errno;
-  const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  return ErrnoOf(futimens(fd, times));
 }
 
 // Gives the link |name| in |dir_fd| the owner (when asked) and times of
@@ -121,69 +117,54 @@ int SetLinkAttributes(int dir_fd, const std::string& name,
 
 }  // namespace
 
-// One copy or move: runs its steps through the step hook and builds the
-// failure that names the operation and both paths.
-class RealDiskInterface::Operation {
- public:
-  Operation(const RealDiskInterface* disk, const char* what,
-            const std::string& from, const std::string& to)
-      : disk_(disk), what_(what), paths_(from + " to " + to) {}
+namespace disk_internal {
 
-  // Runs |body| as |step| unless the hook says otherwise. Returns true when
-  // it ran and gave 0; otherwise the failure is kept for status() and, when
-  // the hook stopped the operation, |temp| is abandoned where it stands.
-  template <typename Body>
-  bool Do(DiskStep step, TempEntry* temp, Body body) {
-    switch (disk_->Step(step)) {
-      case StepAction::kCrash:
-        crashed_ = true;
-        temp->Abandon();
-        status_ = Status::Error(what_ + " " + paths_ + ": stopped");
-        return false;
-      case StepAction::kFail:
-        Fail(EIO);
-        return false;
-      case StepAction::kContinue:
-        break;
-    }
-    int error = body();
-    if (error == 0) return true;
-    Fail(error);
-    return false;
+int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
+  std::string folder;
+  SplitPath(path, &folder, name);
+  if (name->empty() || *name == "." || *name == "..") return EISDIR;
+  dir->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir->valid() ? 0 : errno;
+}
+
+int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
+
+int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
+  if (owner == Owner::kKeep) {
+    // Only root may give a file away; a user's own files keep their owner
+    // anyway, so a refusal changes nothing worth reporting.
+    (void)fchown(fd, st.st_uid, st.st_gid);
   }
+  if (fchmod(fd, st.st_mode & 07777) != 0) return errno;
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  return ErrnoOf(futimens(fd, times));
+}
 
-  // Keeps and returns the failure for |error|.
-  Status Fail(int error) {
-    status_ = Status::FromErrno(what_, paths_, error);
-    return status_;
-  }
+}  // namespace disk_internal
 
-  // Keeps and returns the failure for a source of a kind it cannot take.
-  Status FailKind(const char* reason) {
-    status_ = Status::Error(what_ + " " + paths_ + ": " + reason);
-    return status_;
-  }
+namespace {
 
-  bool crashed() const { return crashed_; }
-  const Status& status() const { return status_; }
-
- private:
-  const RealDiskInterface* disk_;
-  std::string what_;
-  std::string paths_;
-  bool crashed_ = false;
-  Status status_;
-};
-
-std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
-                                                      Status* status) {
+std::unique_ptr<DirReader> OpenRealDir(const std::string& dir, Status* status,
+                                       RealDirReader::Times times) {
   DIR* handle = opendir(dir.c_str());
   if (handle == nullptr) {
     *status = Status::FromErrno("cannot list", dir, errno);
     return nullptr;
   }
   *status = Status::Ok();
-  return std::make_unique<RealDirReader>(handle, dir);
+  return std::make_unique<RealDirReader>(handle, dir, times);
+}
+
+}  // namespace
+
+std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
+                                                      Status* status) {
+  return OpenRealDir(dir, status, RealDirReader::Times::kNo);
+}
+
+std::unique_ptr<DirReader> RealDiskInterface::OpenDirWithTimes(
+    const std::string& dir, Status* status) {
+  return OpenRealDir(dir, status, RealDirReader::Times::kYes);
 }
 
 Status RealDiskInterface::Stat(const std::string& path, FollowLinks follow,

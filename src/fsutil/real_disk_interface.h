@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <utility>
 
@@ -43,6 +44,10 @@ struct RealDiskOptions {
   // kAlways copies even when a rename would do, as across file systems.
   enum class CrossDeviceMove { kWhenNeeded, kAlways };
   CrossDeviceMove cross_device_move = CrossDeviceMove::kWhenNeeded;
+  // The most copies a batch holds before it asks to be finished; each
+  // holds its temporary file open until then, so fewer when the limit of
+  // open files is low.
+  size_t copy_batch_files = 512;
 };
 
 // DiskInterface on the real POSIX file system.
@@ -58,16 +63,30 @@ class RealDiskInterface : public DiskInterface {
 
   std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                      Status* status) override;
+  // Examines the entries from the open folder (fstatat), walking no path.
+  std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
+                                              Status* status) override;
   Status Stat(const std::string& path, FollowLinks follow,
               FileInfo* info) override;
   Status CopyFile(const std::string& from, const std::string& to) override;
   Status MoveFile(const std::string& from, const std::string& to) override;
   Status CopySymlink(const std::string& from, const std::string& to) override;
+  // Each file's data goes into an unnamed (or hidden) temporary file beside
+  // its destination, unflushed. Finish flushes each file system written to
+  // once (syncfs), and only then gives each temporary its final name: a new
+  // name at once, an existing one replaced through a temporary name. A
+  // failed flush fails every copy of the batch and removes its temporaries.
+  // Steps: kCreateTemp, kCopyData, kSetAttributes for each file; kFlushTemp
+  // once per Finish; then kPublish, or for an existing destination kPublish,
+  // kNameTemp and kReplaceDestination (named temporaries: kReplaceDestination
+  // alone) for each file. A stopped step stops the whole batch.
+  std::unique_ptr<CopyBatch> StartCopyBatch() override;
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
 
  private:
   class Operation;
+  class Batch;
 
   // The move of |from| to |to| by copying, as across file systems.
   Status MoveAcross(const std::string& from, const std::string& to);

@@ -2,15 +2,18 @@
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "fsutil/testing/faulty_disk_interface.h"
 #include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
@@ -88,10 +91,48 @@ TEST(RealDiskInterfaceTest, ListsEveryEntryWithItsKind) {
   EXPECT_TRUE(seen[".."].is_dir);
   EXPECT_TRUE(seen["sub"].is_dir);
   EXPECT_FALSE(seen["file"].is_dir);
-  EXPECT_EQ(seen["file"].mtime_ns, kOldTime);
+  EXPECT_FALSE(seen["file"].is_symlink);
   EXPECT_FALSE(seen["link"].is_dir);  // a link to a folder is no folder
   EXPECT_TRUE(seen["link"].is_symlink);
-  EXPECT_EQ(seen["link"].mtime_ns, kNewTime);
+  // A folder's identity, for telling when a tree meets itself.
+  struct stat sub;
+  ASSERT_EQ(stat((dir / "sub").c_str(), &sub), 0);
+  EXPECT_EQ(seen["sub"].device, sub.st_dev);
+  EXPECT_EQ(seen["sub"].inode, sub.st_ino);
+}
+
+TEST(RealDiskInterfaceTest, ListingWithTimesGivesEachEntryItsOwnTime) {
+  TempFolder dir;
+  ASSERT_TRUE(WriteFile(dir / "file", "x", 0644, kOldTime));
+  ASSERT_EQ(mkdir((dir / "sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("file", (dir / "link").c_str()), 0);
+  ASSERT_TRUE(SetMtime(dir / "link", kNewTime));
+
+  RealDiskInterface real;
+  testing::FaultyDiskInterface examined_one_by_one(&real);
+  for (DiskInterface* disk :
+       std::initializer_list<DiskInterface*>{&real, &examined_one_by_one}) {
+    Status status;
+    std::unique_ptr<DirReader> reader =
+        disk->OpenDirWithTimes(dir.path(), &status);
+    ASSERT_NE(reader, nullptr) << status.message();
+    std::map<std::string, DirEntry> seen;
+    DirEntry entry;
+    while (reader->Next(&entry)) seen[entry.name] = entry;
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_TRUE(seen["file"].has_time);
+    EXPECT_EQ(seen["file"].mtime_ns, kOldTime);
+    EXPECT_TRUE(seen["link"].is_symlink);
+    EXPECT_TRUE(seen["link"].has_time);
+    EXPECT_EQ(seen["link"].mtime_ns, kNewTime);  // the link's, not its file's
+    EXPECT_TRUE(seen["sub"].is_dir);
+    EXPECT_FALSE(seen["sub"].has_time);
+  }
+  // A plain listing asks for no times.
+  Status status;
+  std::unique_ptr<DirReader> reader = real.OpenDir(dir.path(), &status);
+  DirEntry entry;
+  while (reader->Next(&entry)) EXPECT_FALSE(entry.has_time) << entry.name;
 }
 
 TEST(RealDiskInterfaceTest, MissingFolderListsNothingAndKeepsTheReason) {

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "fsutil/newer_file.h"
@@ -31,6 +33,17 @@ std::string WithSlash(const std::string& folder) {
   return folder.back() == '/' ? folder : folder + "/";
 }
 
+// How one file went, told to the observer once it is settled.
+struct Outcome {
+  std::string text;      // the status text; empty for a folder's failure
+  std::string written;   // the destination, when a copy or move was tried
+  Status status;         // its result, once known
+  int batch_index = -1;  // its place in the copy batch, while it waits
+};
+
+// Files told at most after this many, whatever the batch holds.
+constexpr size_t kMostWaiting = 512;
+
 class TreeTransfer {
  public:
   TreeTransfer(DiskInterface* disk, const std::string& date_text,
@@ -48,36 +61,43 @@ class TreeTransfer {
   }
 
   // Transfers the folder |source| into |target|; both end in "/" and the
-  // ancestors of |source| (itself included) are on |enclosing_|.
+  // ancestors of |source| (itself included) are on |enclosing_|. The folder
+  // is listed once: files are handled as the listing gives them, its
+  // sub-folders are noted and handled after the last file, the listing
+  // closed by then.
   void TransferFolder(const std::string& source, const std::string& target) {
-    Status opened;
-    std::unique_ptr<DirReader> files = disk_->OpenDir(source, &opened);
-    if (files == nullptr) {
-      // The folder pass would fail the same way; once is enough to say so.
-      observer_->OnFailure(opened);
-      return;
+    std::vector<DirEntry> folders;
+    {
+      Status opened;
+      // Copy mode judges each file by its time: the listing brings it.
+      std::unique_ptr<DirReader> reader =
+          mode_ == TransferMode::kCopy
+              ? disk_->OpenDirWithTimes(source, &opened)
+              : disk_->OpenDir(source, &opened);
+      if (reader == nullptr) {
+        Fail(opened);
+        return;
+      }
+      DirEntry entry;
+      while (reader->Next(&entry)) {
+        if (!entry.is_dir) {
+          // What a killed run left half-written is no file of the user's.
+          if (!IsOwnTemporaryName(entry.name)) {
+            TransferFile(entry, source, target);
+          }
+        } else if (entry.name != "." && entry.name != "..") {
+          folders.push_back(entry);
+        }
+      }
+      ReportListing(*reader);
     }
-    DirEntry entry;
-    while (files->Next(&entry)) {
-      if (entry.is_dir) continue;
-      // What a killed run left half-written is no file of the user's.
-      if (IsOwnTemporaryName(entry.name)) continue;
-      TransferFile(entry.name, entry.is_symlink, source, target);
+    for (const DirEntry& folder : folders) {
+      TransferSubFolder(folder, source, target);
     }
-    ReportListing(*files);
-    files.reset();
-
-    std::unique_ptr<DirReader> folders = disk_->OpenDir(source, &opened);
-    if (folders == nullptr) {
-      observer_->OnFailure(opened);
-      return;
-    }
-    while (folders->Next(&entry)) {
-      if (!entry.is_dir || entry.name == "." || entry.name == "..") continue;
-      TransferSubFolder(entry, source, target);
-    }
-    ReportListing(*folders);
   }
+
+  // Settles the copies still waiting and tells what is left to tell.
+  void Finish() { FinishBatch(); }
 
   // Takes |source| as the top of the tree, the first enclosing folder.
   // Returns false, and takes nothing, when it is the folder |target|.
@@ -99,33 +119,77 @@ class TreeTransfer {
   }
 
   void ReportListing(const DirReader& reader) {
-    if (!reader.status().ok()) observer_->OnFailure(reader.status());
+    if (!reader.status().ok()) Fail(reader.status());
   }
 
-  void TransferFile(const std::string& name, bool is_symlink,
-                    const std::string& source, const std::string& target) {
+  void TransferFile(const DirEntry& entry, const std::string& source,
+                    const std::string& target) {
+    const std::string& name = entry.name;
     std::string from = source + name;
     std::string to = target + name_prefix_ + name;
-    std::string text;
-    Status done;
-    bool written = false;
-    if (mode_ == TransferMode::kCopy) {
-      if (IsSourceNewer(disk_, from, to) == 1) {
-        text = StatusText(transfer_texts::kCopying, name);
-        done = is_symlink ? disk_->CopySymlink(from, to)
-                          : disk_->CopyFile(from, to);
-        written = done.ok();
-      } else {
-        text = StatusText(transfer_texts::kNotNewer, name);
-      }
+    Outcome outcome;
+    if (mode_ == TransferMode::kMove) {
+      outcome.text = StatusText(transfer_texts::kMoving, name);
+      outcome.status = disk_->MoveFile(from, to);
+      outcome.written = to;
+    } else if (IsSourceNewer(disk_, entry.has_time, entry.mtime_ns, to) != 1) {
+      outcome.text = StatusText(transfer_texts::kNotNewer, name);
     } else {
-      text = StatusText(transfer_texts::kMoving, name);
-      done = disk_->MoveFile(from, to);
-      written = done.ok();
+      outcome.text = StatusText(transfer_texts::kCopying, name);
+      outcome.written = to;
+      if (entry.is_symlink) {
+        outcome.status = disk_->CopySymlink(from, to);
+      } else {
+        // Told when its batch is finished, in turn with the files around.
+        if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
+        batch_->Add(from, to);
+        outcome.batch_index = batched_++;
+      }
     }
-    if (!done.ok()) observer_->OnFailure(done);
-    if (written) observer_->OnWritten(to);
-    observer_->OnStatus(text);
+    if (waiting_.empty() && outcome.batch_index < 0) {
+      Tell(outcome);
+      return;
+    }
+    waiting_.push_back(std::move(outcome));
+    if (batch_->full() || waiting_.size() >= kMostWaiting) FinishBatch();
+  }
+
+  // Finishes the copies waiting in the batch and tells every file waiting,
+  // in the order handled.
+  void FinishBatch() {
+    if (waiting_.empty()) return;
+    std::vector<Status> results = batch_->Finish();
+    for (Outcome& outcome : waiting_) {
+      if (outcome.batch_index >= 0) {
+        size_t index = static_cast<size_t>(outcome.batch_index);
+        outcome.status = index < results.size()
+                             ? results[index]
+                             : Status::Error("copy to " + outcome.written +
+                                             ": no result");
+      }
+      Tell(outcome);
+    }
+    waiting_.clear();
+    batched_ = 0;
+  }
+
+  void Tell(const Outcome& outcome) {
+    if (!outcome.status.ok()) observer_->OnFailure(outcome.status);
+    if (outcome.status.ok() && !outcome.written.empty()) {
+      observer_->OnWritten(outcome.written);
+    }
+    if (!outcome.text.empty()) observer_->OnStatus(outcome.text);
+  }
+
+  // Reports |failure|, after the files still waiting to be told.
+  void Fail(const Status& failure) {
+    Outcome outcome;
+    outcome.status = failure;
+    if (waiting_.empty()) {
+      Tell(outcome);
+    } else {
+      waiting_.push_back(std::move(outcome));
+    }
   }
 
   void TransferSubFolder(const DirEntry& entry, const std::string& source,
@@ -136,8 +200,7 @@ class TreeTransfer {
       for (const FolderId& enclosing : enclosing_) {
         if (id == enclosing) {
           // A bind mount can show a folder inside itself.
-          observer_->OnFailure(
-              Status::Error("cannot transfer folder " + source + entry.name +
+          Fail(Status::Error("cannot transfer folder " + source + entry.name +
                             ": it is one of its own enclosing folders"));
           return;
         }
@@ -164,7 +227,7 @@ class TreeTransfer {
       if (examined.ok() && info.kind == FileKind::kDirectory) return true;
       if (!examined.ok()) made = examined;
     }
-    observer_->OnFailure(made);
+    Fail(made);
     return false;
   }
 
@@ -174,6 +237,9 @@ class TreeTransfer {
   TransferObserver* observer_;
   FolderId skip_;
   std::vector<FolderId> enclosing_;
+  std::unique_ptr<CopyBatch> batch_;  // made at the first copy
+  std::vector<Outcome> waiting_;      // files handled, not yet told
+  int batched_ = 0;                   // copies in the batch
 };
 
 }  // namespace
@@ -210,6 +276,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
     return 1;
   }
   transfer.TransferFolder(source, WithSlash(target_folder));
+  transfer.Finish();
   return 1;
 }
 

@@ -49,8 +49,10 @@ class TransferObserver {
 // After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
 // "%s を移動中" with the file's bare name. Every failure (a folder that cannot
 // be listed or created, a copy or move that fails) goes to |observer| and
-// the transfer goes on with the next entry. Holds one folder listing open
-// for each level of depth, never a whole tree. Returns 1 in every case.
+// the transfer goes on with the next entry. Lists each folder once and
+// holds at most one listing open; keeps the names of one folder's
+// sub-folders for each level of depth, never a whole tree. Returns 1 in
+// every case.
 int TransferTree(DiskInterface* disk, const std::string& source_folder,
                  const std::string& target_folder,
                  const std::string& date_text, TransferMode mode,

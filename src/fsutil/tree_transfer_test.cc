@@ -218,6 +218,56 @@ TEST_F(TreeTransferTest, FilesBeforeFoldersEachFolderWhole) {
   EXPECT_TRUE(Exists(dst_ + "/.f4"));
 }
 
+TEST_F(TreeTransferTest, EachCopyIsInPlaceWhenItsStatusIsShown) {
+  // More files than one batch holds, one that cannot be copied, and a file
+  // already up to date between them.
+  for (int i = 0; i < 7; ++i) {
+    std::string name = "f" + std::to_string(i);
+    ASSERT_TRUE(WriteFile(src_ + "/" + name, name, 0644, kTimeA));
+  }
+  ASSERT_EQ(mkfifo((src_ + "/pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(WriteFile(dst_ + "/f3", "f3", 0644, kTimeA));
+  RealDiskOptions options;
+  options.copy_batch_files = 2;
+  RealDiskInterface disk(options);
+
+  Names expected;
+  Status status;
+  std::unique_ptr<DirReader> reader = real_.OpenDir(src_, &status);
+  DirEntry entry;
+  while (reader->Next(&entry)) {
+    if (entry.is_dir) continue;
+    expected.push_back(entry.name == "f3" ? NotNewer("f3")
+                                          : Copying(entry.name));
+  }
+  expected.push_back(Copying("b.txt"));
+
+  RecordingObserver observer;
+  int checked = 0;
+  observer.on_status = [&](const std::string& text) {
+    const std::string name = text.substr(0, text.find(' '));
+    const std::string from = (name == "b.txt" ? src_ + "/sub/" : src_ + "/") +
+                             name;
+    const std::string to = (name == "b.txt" ? dst_ + "/sub/" : dst_ + "/") +
+                           name;
+    if (name == "pipe") {
+      // Its failure is told first, and nothing stands in its place.
+      ASSERT_EQ(observer.failures.size(), 1u);
+      EXPECT_NE(observer.failures[0].find(from), std::string::npos);
+      EXPECT_FALSE(Exists(to));
+    } else {
+      EXPECT_EQ(ReadFile(to), ReadFile(from)) << name;
+      EXPECT_EQ(MtimeOf(to), MtimeOf(from)) << name;
+    }
+    ++checked;
+  };
+  TransferTree(&disk, src_, dst_, kDate, TransferMode::kCopy, 0, dst_,
+               &observer);
+  EXPECT_EQ(observer.statuses, expected);
+  EXPECT_EQ(checked, 10);
+  EXPECT_EQ(observer.failures.size(), 1u);
+}
+
 TEST_F(TreeTransferTest, EmptySourceCreatesNothingAndSaysNothing) {
   TempFolder empty;
   RecordingObserver observer;

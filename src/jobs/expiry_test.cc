@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "jobs/date_arithmetic.h"
 #include "jobs/testing/job_test_env.h"
 #include "jobs/testing/temp_dir.h"
 
@@ -178,6 +179,39 @@ TEST_F(ExpiryScanTest, AFailedRemovalIsReportedAndTheScanGoesOn) {
   EXPECT_NE(t_.failures.failures[0].find(temp_.Join("20261130app.log")),
             std::string::npos);
   EXPECT_EQ(t_.host.statuses.size(), 3u);  // it still reads "削除中"
+}
+
+TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
+  // More distinct dates than one scan remembers, every one on both sides
+  // of the limit, with several copies of each date.
+  testing::TempDir temp;
+  testing::JobTestEnv t;
+  ExpiryJob job = Job("app", "log", 30, DeleteAll::kNo);
+  job.today = "20261208";
+  job.target_folder = temp.path() + "/";
+  std::vector<std::string> kept;
+  size_t copies = 0;
+  for (int day = 0; day < 4200; ++day) {
+    // Day 1 is 30 days before today: from day 2 on back, expired.
+    std::string date = AddDaysToDate("20261108", -day + 1);
+    for (const char* copy : {"a", "b"}) {
+      if (copy[0] == 'b' && day % 7 != 0) continue;
+      std::string name = date + "app-" + copy + ".log";
+      ASSERT_TRUE(testing::WriteFileBytes(temp.Join(name), "x"));
+      ++copies;
+      if (day <= 1) kept.push_back(name);
+    }
+  }
+  std::string work_message;
+  ExpireDatedCopies(t.env, job, &work_message);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(temp.path())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(left, kept);
+  EXPECT_EQ(t.host.statuses.size(), copies - kept.size());
 }
 
 TEST_F(ExpiryScanTest, AMissingFolderIsQuietAnUnreadableOneIsReported) {

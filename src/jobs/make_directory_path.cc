@@ -25,6 +25,18 @@ bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
     return false;
   }
 
+  // A folder that exists already is the common case: one look settles it,
+  // where the walk would try to create and enter every component. Not for
+  // a text with "//" inside, which the walk refuses.
+  if (folder.find("//") == std::string::npos &&
+      folder.find('/') != std::string::npos) {
+    FileInfo info;
+    if (disk->Stat(folder, FollowLinks::kYes, &info).ok() &&
+        info.kind == FileKind::kDirectory) {
+      return true;
+    }
+  }
+
   // |built| is the path walked so far, always ending in "/" once the first
   // component has been taken.
   size_t pos = 0;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "fsutil/real_disk_interface.h"
+#include "fsutil/testing/faulty_disk_interface.h"
 #include "jobs/testing/temp_dir.h"
 
 namespace dravelkent {
@@ -62,6 +63,34 @@ TEST(MakeDirectoryPathTest, CreatesWhatTheTextAsks) {
     if (*c.must_not_exist) {
       EXPECT_FALSE(fs::exists(temp.Join(c.must_not_exist))) << c.folder;
     }
+  }
+}
+
+TEST(MakeDirectoryPathTest, ExistingFolderIsSettledByOneLook) {
+  struct Case {
+    const char* folder;  // below the temporary folder, which holds a/b/c
+    bool went_through;
+    bool walked;  // tried to create components
+  } cases[] = {
+      {"a/b/c/", true, false},
+      {"a/b/c", true, false},
+      {"a/b/../b/c/", true, false},
+      {"a/b//c/", false, true},  // the walk refuses "//" even when it exists
+      {"a/b/c/d/", true, true},
+  };
+  for (const Case& c : cases) {
+    testing::TempDir temp;
+    fs::create_directories(temp.Join("a/b/c"));
+    RealDiskInterface real;
+    testing::FaultyDiskInterface disk(&real);
+    Status failure;
+    EXPECT_EQ(MakeDirectoryPath(&disk, temp.path() + "/" + c.folder, &failure),
+              c.went_through)
+        << c.folder;
+    EXPECT_TRUE(failure.ok()) << c.folder;
+    EXPECT_EQ(disk.count(testing::DiskCall::kMakeDir) > 0,
+              c.walked)
+        << c.folder;
   }
 }
 

@@ -64,7 +64,7 @@ TEST(VanishingSourceTest, TheRunSaysItOnceAndDoesEverythingElse) {
       {"a sub-folder, before it is listed", DiskCall::kOpenDir, "src2/sub/",
        "src2/sub",
        {"dst2/20261206sub/20261206b.txt", "dst2/20261206sub/20261206deeper"}},
-      {"the whole tree, once its listing is open", DiskCall::kReadDir,
+      {"the whole tree, before it is listed", DiskCall::kOpenDir,
        "src2/", "src2",
        {"dst2/20261206a.txt", "dst2/20261206link", "dst2/20261206sub"}},
       {"a file the listing named", DiskCall::kMoveFile, "src2/a.txt",

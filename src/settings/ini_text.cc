@@ -1,6 +1,12 @@
 #include "settings/ini_text.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "settings/text_encoding.h"
 
@@ -18,30 +24,110 @@ struct RawLine {
   size_t end() const { return begin + text.size() + ending.size(); }
 };
 
-// Reads the line at |*pos| of |body| into |*line| and moves |*pos| past it.
-// Returns false at the end of |body|.
-bool NextLine(std::string_view body, size_t* pos, RawLine* line) {
-  if (*pos >= body.size()) return false;
-  size_t begin = *pos;
-  // A plain loop: find_first_of looks up every byte in the set of two,
-  // which makes reading a big file several times slower.
-  size_t stop = begin;
-  while (stop < body.size() && body[stop] != '\r' && body[stop] != '\n') {
-    ++stop;
-  }
-  size_t ending_size = 0;
-  if (stop < body.size()) {
-    ending_size = body[stop] == '\r' && stop + 1 < body.size() &&
-                          body[stop + 1] == '\n'
-                      ? 2
-                      : 1;
-  }
-  line->begin = begin;
-  line->text = body.substr(begin, stop - begin);
-  line->ending = body.substr(stop, ending_size);
-  *pos = stop + ending_size;
-  return true;
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
+
+// Splits a body into its lines, one at a time.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view body)
+      : body_(body), next_cr_(Find('\r', 0)) {}
+
+  // Moves on to the first line, from the next one on, whose first byte
+  // other than blanks (space, tab, VT, FF) is |c|. Returns false, at the
+  // end of the body, when there is none.
+  bool SkipToLineStartingWith(char c) {
+    size_t from = pos_;
+    while (from < body_.size()) {
+      size_t at = Find(c, from);
+      if (at == body_.size()) break;
+      size_t start = at;
+      while (start > pos_ && IsLineBlank(body_[start - 1])) --start;
+      if (start == pos_ || body_[start - 1] == '\n' ||
+          body_[start - 1] == '\r') {
+        pos_ = start;
+        return true;
+      }
+      from = at + 1;
+    }
+    pos_ = body_.size();
+    return false;
+  }
+
+  // Moves on to the first line, from the current one on, whose first byte
+  // |wanted| takes, passing over the others without splitting them: their
+  // line breaks are found sixteen bytes at a time where the processor
+  // allows. Does nothing while a CR lies ahead (those lines are taken one
+  // by one).
+  template <typename Wanted>
+  void SkipToLineWhoseFirstByteIs(Wanted wanted) {
+    const size_t size = body_.size();
+    if (pos_ >= size || next_cr_ != size) return;
+    const char* p = body_.data();
+    if (wanted(p[pos_])) return;
+    size_t i = pos_;
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; size - i >= 16; i += 16) {
+      const __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      unsigned breaks = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
+      while (breaks != 0) {
+        const size_t start = i + static_cast<size_t>(__builtin_ctz(breaks)) + 1;
+        breaks &= breaks - 1;
+        if (start == size || wanted(p[start])) {
+          pos_ = start;
+          return;
+        }
+      }
+    }
+#endif
+    for (; i < size; ++i) {
+      if (p[i] == '\n' && (i + 1 == size || wanted(p[i + 1]))) {
+        pos_ = i + 1;
+        return;
+      }
+    }
+    pos_ = size;
+  }
+
+  // Reads the next line into |*line|. Returns false at the end of the body.
+  bool Next(RawLine* line) {
+    if (pos_ >= body_.size()) return false;
+    const size_t begin = pos_;
+    // The next CR is looked for only once the last one found is passed, so
+    // a file without CRs is searched for them once; a per-byte search of
+    // the pair of breaks is several times slower on many short lines.
+    if (next_cr_ < begin) next_cr_ = Find('\r', begin);
+    size_t stop = std::min(Find('\n', begin), next_cr_);
+    size_t ending_size = 0;
+    if (stop < body_.size()) {
+      ending_size = body_[stop] == '\r' && stop + 1 < body_.size() &&
+                            body_[stop + 1] == '\n'
+                        ? 2
+                        : 1;
+    }
+    line->begin = begin;
+    line->text = body_.substr(begin, stop - begin);
+    line->ending = body_.substr(stop, ending_size);
+    pos_ = stop + ending_size;
+    return true;
+  }
+
+ private:
+  // Returns the position of the first |c| at or after |from|, or the size.
+  size_t Find(char c, size_t from) const {
+    const void* at = std::memchr(body_.data() + from, c, body_.size() - from);
+    return at != nullptr ? static_cast<const char*>(at) - body_.data()
+                         : body_.size();
+  }
+
+  std::string_view body_;
+  size_t pos_ = 0;
+  size_t next_cr_;  // the next CR, or the size; stale while below pos_
+};
 
 enum class LineKind { kBlank, kComment, kSection, kKey, kOther };
 
@@ -134,10 +220,10 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
                         std::string_view value) {
   WriteSite site;
   bool inside = false;
-  size_t pos = 0;
+  LineReader lines(body);
   RawLine line;
   std::string text;
-  while (NextLine(body, &pos, &line)) {
+  while (lines.Next(&line)) {
     if (site.eol.empty()) site.eol = line.ending;
     site.ends_without_break = line.ending.empty();
     if (!codec->Decode(line.text, &text)) {
@@ -165,6 +251,66 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
     }
   }
   return site;
+}
+
+char FoldCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// FindIniValue on a body that is valid UTF-8 as a whole. Every line of it
+// then decodes to itself, so each line is judged in place, without a copy,
+// and a line is looked at only as far as needed to tell it apart from the
+// key asked for. |section| and |key| are trimmed. Gives what the general
+// path gives.
+std::optional<std::string> FindInUtf8Body(std::string_view body,
+                                          std::string_view section,
+                                          std::string_view key) {
+  // The name of a key line ends at its first "=", so a key holding one
+  // never matches.
+  if (key.find('=') != std::string_view::npos) return std::nullopt;
+  // Nor does one that starts like a comment.
+  if (!key.empty() && key.front() == ';') return std::nullopt;
+  const char key_first = key.empty() ? '=' : FoldCase(key.front());
+  bool inside = false;
+  LineReader lines(body);
+  RawLine line;
+  while (true) {
+    if (!inside) {
+      // Outside the section only section lines count: go from "[" to "[".
+      if (!lines.SkipToLineStartingWith('[')) break;
+    } else {
+      // Inside, a line can be the key's or end the section only when its
+      // first byte could start the key, a section or blanks.
+      lines.SkipToLineWhoseFirstByteIs([key_first](char c) {
+        return FoldCase(c) == key_first || c == '[' || IsLineBlank(c);
+      });
+    }
+    if (!lines.Next(&line)) break;
+    std::string_view text = line.text;
+    size_t i = 0;
+    while (i < text.size() && IsLineBlank(text[i])) ++i;
+    if (i == text.size()) continue;
+    // Most lines of the section differ from the key in their first byte.
+    const char first = FoldCase(text[i]);
+    if (first == '[') {
+      if (inside) return std::nullopt;  // only the first match counts
+      std::string_view rest = text.substr(i + 1);
+      inside = NamesMatch(TrimBlanks(rest.substr(0, rest.find(']'))), section);
+      continue;
+    }
+    // A key line of |key|: the key, blanks, "=". (A comment starts with
+    // ";", which no key can start with.)
+    if (first != key_first || text.size() - i < key.size() ||
+        !NamesMatch(text.substr(i, key.size()), key)) {
+      continue;
+    }
+    size_t eq = i + key.size();
+    while (eq < text.size() && IsLineBlank(text[eq])) ++eq;
+    if (eq < text.size() && text[eq] == '=') {
+      return std::string(Unquote(TrimBlanks(text.substr(eq + 1))));
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -198,12 +344,17 @@ std::optional<std::string> FindIniValue(std::string_view file_bytes,
   std::string_view body = BodyOf(file_bytes, encoding);
   section = TrimBlanks(section);
   key = TrimBlanks(key);
+  // A file without a byte order mark was found valid as a whole already.
+  if (encoding == TextEncoding::kUtf8 ||
+      (encoding == TextEncoding::kUtf8WithBom && IsValidUtf8(body))) {
+    return FindInUtf8Body(body, section, key);
+  }
 
   bool inside = false;
-  size_t pos = 0;
+  LineReader lines(body);
   RawLine line;
   std::string text;
-  while (NextLine(body, &pos, &line)) {
+  while (lines.Next(&line)) {
     if (!codec.Decode(line.text, &text)) continue;
     LineInfo info = ClassifyLine(text);
     if (info.kind == LineKind::kSection) {
@@ -223,11 +374,11 @@ UndecodableLines FindUndecodableLines(std::string_view file_bytes) {
   TextCodec codec(encoding);
   if (!codec.usable()) return found;
   std::string_view body = BodyOf(file_bytes, encoding);
-  size_t pos = 0;
+  LineReader lines(body);
   size_t number = 0;
   RawLine line;
   std::string text;
-  while (NextLine(body, &pos, &line)) {
+  while (lines.Next(&line)) {
     ++number;
     if (codec.Decode(line.text, &text)) continue;
     if (found.count++ == 0) found.first = number;

@@ -42,43 +42,60 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
+// Reads the |expected| bytes of the open regular file |fd| from its start
+// into |*bytes|, and more should it have grown. Asks for one byte more than
+// expected, so that a file of unchanged size takes a single read, its end
+// shown by getting exactly the size. Returns 0 or errno.
+int ReadOpenFile(int fd, size_t expected, std::string* bytes) {
+  bytes->resize(expected + 1);
+  size_t filled = 0;
+  for (;;) {
+    if (filled == bytes->size()) bytes->resize(bytes->size() * 2);
+    ssize_t got = pread(fd, bytes->data() + filled, bytes->size() - filled,
+                        static_cast<off_t>(filled));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      bytes->clear();
+      return errno;
+    }
+    filled += static_cast<size_t>(got);
+    if (got == 0 || (filled == expected && filled < bytes->size())) break;
+  }
+  bytes->resize(filled);
+  return 0;
+}
+
+// Opens |path| for reading. O_NONBLOCK keeps a FIFO at the path from
+// stalling the open. Returns the descriptor, or -1 with errno set.
+int OpenForReading(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+// Returns the failure for a file of |mode| that is not a regular file.
+int NotRegularError(mode_t mode) { return S_ISDIR(mode) ? EISDIR : EINVAL; }
+
 // Reads the whole regular file at |path| into |*contents|. Returns ok with
 // kMissing when there is no such file, ok with kPresent and the bytes when
 // it was read, or the failure (a folder, a device, no permission, ...).
 Status ReadWholeFile(const std::string& path, FileContents* contents) {
   contents->state = FileState::kMissing;
   contents->bytes.clear();
-  // O_NONBLOCK keeps a FIFO at the path from stalling the open.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int fd = OpenForReading(path);
   if (fd < 0) {
     if (errno == ENOENT) return Status::Ok();
     return Status::FromErrno("cannot read", path, errno);
   }
+  int error = 0;
   if (fstat(fd, &contents->info) != 0) {
-    int error = errno;
-    close(fd);
-    return Status::FromErrno("cannot read", path, error);
-  }
-  if (!S_ISREG(contents->info.st_mode)) {
-    close(fd);
-    int error = S_ISDIR(contents->info.st_mode) ? EISDIR : EINVAL;
-    return Status::FromErrno("cannot read", path, error);
-  }
-  contents->bytes.reserve(static_cast<size_t>(contents->info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      int error = errno;
-      close(fd);
-      contents->bytes.clear();
-      return Status::FromErrno("cannot read", path, error);
-    }
-    if (got == 0) break;
-    contents->bytes.append(buffer, static_cast<size_t>(got));
+    error = errno;
+  } else if (!S_ISREG(contents->info.st_mode)) {
+    error = NotRegularError(contents->info.st_mode);
+  } else {
+    error = ReadOpenFile(fd, static_cast<size_t>(contents->info.st_size),
+                         &contents->bytes);
   }
   close(fd);
+  if (error != 0) return Status::FromErrno("cannot read", path, error);
   contents->state = FileState::kPresent;
   return Status::Ok();
 }
@@ -218,15 +235,38 @@ Status EditFailure(IniEditResult result, std::string_view section,
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
+SettingsStore::~SettingsStore() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool SettingsStore::ReadCurrentBytes(std::string* bytes) const {
+  // The path is looked up on every read: a file replaced since (a save
+  // renames a new file over the old one) is another file, opened afresh.
+  struct stat info;
+  if (stat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  if (fd_ < 0 || info.st_dev != device_ || info.st_ino != inode_) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = OpenForReading(path_);
+    // The file opened may differ from the one looked at; judge that one.
+    if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      if (fd_ >= 0) close(fd_);
+      fd_ = -1;
+      return false;
+    }
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+  }
+  return ReadOpenFile(fd_, static_cast<size_t>(info.st_size), bytes) == 0;
+}
+
 std::string SettingsStore::Read(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
-  FileContents contents;
-  if (!ReadWholeFile(path_, &contents).ok() ||
-      contents.state == FileState::kMissing) {
-    return std::string(default_value);
-  }
-  std::optional<std::string> value =
-      FindIniValue(contents.bytes, section, key);
+  // The buffer of the last read is filled again: no allocation, and no
+  // zeroing of the bytes that are read over anyway.
+  if (!ReadCurrentBytes(&buffer_)) return std::string(default_value);
+  std::optional<std::string> value = FindIniValue(buffer_, section, key);
   return value ? *value : std::string(default_value);
 }
 

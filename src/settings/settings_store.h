@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,12 +19,17 @@ namespace dravelkent {
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path);
+  ~SettingsStore();
+  SettingsStore(const SettingsStore&) = delete;
+  SettingsStore& operator=(const SettingsStore&) = delete;
 
   const std::string& path() const { return path_; }
 
   // Returns the value of |key| in |section|, decoded to UTF-8, or
   // |default_value| when the file, the section or the key is missing or the
-  // file cannot be read. Never fails.
+  // file cannot be read. Never fails. Each read looks up the path afresh;
+  // while it names the file an earlier read opened, its bytes are read
+  // through that open file, saving the open and close.
   std::string Read(std::string_view section, std::string_view key,
                    std::string_view default_value) const;
 
@@ -41,7 +47,16 @@ class SettingsStore {
   Status CheckReadable() const;
 
  private:
+  // Fills |*bytes| with the file's bytes now and returns true; returns
+  // false when the file is missing or cannot be read.
+  bool ReadCurrentBytes(std::string* bytes) const;
+
   std::string path_;
+  // The file the path named at the last read, kept open; -1 for none.
+  mutable int fd_ = -1;
+  mutable uint64_t device_ = 0;
+  mutable uint64_t inode_ = 0;
+  mutable std::string buffer_;  // the bytes of the last read
 };
 
 // Returns the settings path for the folder |current_directory|: the folder,

@@ -137,6 +137,57 @@ TEST_F(SettingsStoreTest, NewFileIsUtf8WithLfAndEveryReadGoesToTheFile) {
   EXPECT_EQ(store.Read("基本", "VIEW", ""), "On");
 }
 
+TEST_F(SettingsStoreTest, EveryReadSeesTheFileAsItIsNow) {
+  // Each step changes the file (or what the path names), then reads.
+  enum class Change { kInPlace, kRenamedOver, kRemoved, kFolder, kLinked };
+  struct Step {
+    Change change;
+    const char* bytes;
+    const char* expected;  // "-" for the default
+  } steps[] = {
+      {Change::kInPlace, "[a]\nk=1\n", "1"},
+      {Change::kInPlace, "[a]\nk=22222222\n", "22222222"},  // grown
+      {Change::kInPlace, "[a]\nk=3\n", "3"},                // shrunk
+      {Change::kRenamedOver, "[a]\nk=4\n", "4"},
+      {Change::kInPlace, "[a]\nk=5\n", "5"},
+      {Change::kRemoved, "", "-"},
+      {Change::kInPlace, "[a]\nk=6\n", "6"},
+      {Change::kFolder, "", "-"},
+      {Change::kLinked, "[a]\nk=7\n", "7"},
+      {Change::kRenamedOver, "[a]\nk=8\n", "8"},
+  };
+  SettingsStore store(path_);
+  EXPECT_EQ(store.Read("a", "k", "-"), "-");
+  int n = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(n++);
+    std::string other = dir_ + "/other" + std::to_string(n);
+    switch (step.change) {
+      case Change::kInPlace:
+        WriteBytes(path_, step.bytes);
+        break;
+      case Change::kRenamedOver:
+        WriteBytes(other, step.bytes);
+        ASSERT_EQ(rename(other.c_str(), path_.c_str()), 0);
+        break;
+      case Change::kRemoved:
+        fs::remove_all(path_);
+        break;
+      case Change::kFolder:
+        fs::remove_all(path_);
+        fs::create_directory(path_);
+        break;
+      case Change::kLinked:
+        fs::remove_all(path_);
+        WriteBytes(other, step.bytes);
+        fs::create_symlink(other, path_);
+        break;
+    }
+    EXPECT_EQ(store.Read("a", "k", "-"), step.expected);
+    EXPECT_EQ(store.Read("a", "k", "-"), step.expected);  // once open
+  }
+}
+
 TEST_F(SettingsStoreTest, SaveReplacesTheFileAndKeepsItsPermissionBits) {
   const mode_t modes[] = {0600, 0640, 0604, 0755, 0444, 02660};
   for (mode_t mode : modes) {

@@ -1,0 +1,94 @@
+#pragma once
+
+// Pieces shared by the operations of RealDiskInterface (real_disk_interface.cc
+// and real_copy_batch.cc); not for use elsewhere.
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "fsutil/posix_file_util.h"
+#include "fsutil/real_disk_interface.h"
+
+namespace dravelkent {
+namespace disk_internal {
+
+// Opens the folder that will hold |path| and gives |path|'s last name.
+// Returns 0 or errno.
+int OpenParent(const std::string& path, UniqueFd* dir, std::string* name);
+
+// Returns 0 when |rc| is 0, else errno.
+int ErrnoOf(int rc);
+
+// Whether a move also gives the new file the old one's owner.
+enum class Owner { kKeep, kMine };
+
+// Gives the open file |fd| the owner (when asked), mode and times of |st|.
+// Returns 0 or errno.
+int SetFileAttributes(int fd, const struct stat& st, Owner owner);
+
+}  // namespace disk_internal
+
+// One copy or move: runs its steps through the step hook and builds the
+// failure that names the operation and both paths.
+class RealDiskInterface::Operation {
+ public:
+  Operation(const RealDiskInterface* disk, const char* what,
+            const std::string& from, const std::string& to)
+      : disk_(disk), what_(what), paths_(from + " to " + to) {}
+
+  // Runs |body| as |step| unless the hook says otherwise. Returns true when
+  // it ran and gave 0; otherwise the failure is kept for status() and, when
+  // the hook stopped the operation, |temp| is abandoned where it stands.
+  template <typename Body>
+  bool Do(DiskStep step, TempEntry* temp, Body body) {
+    switch (disk_->Step(step)) {
+      case StepAction::kCrash:
+        Stop(temp);
+        return false;
+      case StepAction::kFail:
+        Fail(EIO);
+        return false;
+      case StepAction::kContinue:
+        break;
+    }
+    int error = body();
+    if (error == 0) return true;
+    Fail(error);
+    return false;
+  }
+
+  // Stops the operation where it stands, as a kill would: keeps the
+  // failure and leaves |temp| (unless null) as it is. Returns the failure.
+  Status Stop(TempEntry* temp) {
+    crashed_ = true;
+    if (temp != nullptr) temp->Abandon();
+    status_ = Status::Error(what_ + " " + paths_ + ": stopped");
+    return status_;
+  }
+
+  // Keeps and returns the failure for |error|.
+  Status Fail(int error) {
+    status_ = Status::FromErrno(what_, paths_, error);
+    return status_;
+  }
+
+  // Keeps and returns the failure for a source of a kind it cannot take.
+  Status FailKind(const char* reason) {
+    status_ = Status::Error(what_ + " " + paths_ + ": " + reason);
+    return status_;
+  }
+
+  bool crashed() const { return crashed_; }
+  const Status& status() const { return status_; }
+
+ private:
+  const RealDiskInterface* disk_;
+  std::string what_;
+  std::string paths_;
+  bool crashed_ = false;
+  Status status_;
+};
+
+}  // namespace dravelkent

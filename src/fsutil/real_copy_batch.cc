@@ -1,0 +1,277 @@
+// The batched copies of RealDiskInterface: temporaries written one by one,
+// one flush of the file system for all of them, then the final names.
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "fsutil/disk_operation.h"
+#include "fsutil/real_disk_interface.h"
+
+namespace dravelkent {
+
+using disk_internal::Owner;
+using disk_internal::SetFileAttributes;
+
+class RealDiskInterface::Batch : public CopyBatch {
+ public:
+  explicit Batch(const RealDiskInterface* disk)
+      : disk_(disk), limit_(disk->options_.copy_batch_files) {
+    // Each waiting copy holds its temporary file open, and its folder may
+    // be another: leave room below the process's limit of open files.
+    struct rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 &&
+        files.rlim_cur != RLIM_INFINITY) {
+      const size_t room = files.rlim_cur > 128 ? (files.rlim_cur - 64) / 2 : 16;
+      if (room < limit_) limit_ = room;
+    }
+    if (limit_ == 0) limit_ = 1;
+  }
+
+  ~Batch() override {
+    // Copies never finished are given up: their temporaries go, unless the
+    // batch was stopped, which leaves everything as a kill would.
+    if (stopped_) AbandonAll();
+  }
+
+  void Add(const std::string& from, const std::string& to) override;
+  bool full() const override { return copies_.size() >= limit_; }
+  std::vector<Status> Finish() override;
+
+ private:
+  // An open folder that copies write into, and its file system.
+  struct Folder {
+    std::string path;
+    UniqueFd fd;
+    dev_t device = 0;
+  };
+
+  // One copy: its temporary file while it waits for the flush.
+  struct Copy {
+    Copy(const RealDiskInterface* disk, const std::string& from,
+         const std::string& to)
+        : op(disk, "cannot copy", from, to) {}
+
+    Operation op;
+    const Folder* folder = nullptr;
+    std::string name;  // the final name in |folder|
+    std::unique_ptr<TempEntry> temp;
+    bool waiting = false;  // written, waiting for the flush
+  };
+
+  // Writes the temporary file of |copy|. Returns false when it failed or
+  // stopped (then set in copy->op).
+  bool Write(Copy* copy, const std::string& from, const std::string& to);
+
+  // Returns the open folder |path|, opening it once per batch; nullptr
+  // with |*error| set when it cannot be opened.
+  const Folder* OpenFolder(const std::string& path, int* error);
+
+  // Flushes every file system the waiting copies were written to.
+  // Returns 0 or errno.
+  int FlushWaiting();
+
+  // Gives the waiting |copy| its final name. Returns false when that
+  // failed or stopped.
+  bool Place(Copy* copy);
+
+  void AbandonAll() {
+    for (auto& copy : copies_) {
+      if (copy->temp != nullptr) copy->temp->Abandon();
+    }
+  }
+
+  const RealDiskInterface* disk_;
+  size_t limit_;
+  // Declared before the copies: their temporaries live in these folders.
+  std::vector<std::unique_ptr<Folder>> folders_;
+  std::vector<std::unique_ptr<Copy>> copies_;
+  bool stopped_ = false;
+};
+
+std::unique_ptr<CopyBatch> RealDiskInterface::StartCopyBatch() {
+  return std::make_unique<Batch>(this);
+}
+
+void RealDiskInterface::Batch::Add(const std::string& from,
+                                   const std::string& to) {
+  copies_.push_back(std::make_unique<Copy>(disk_, from, to));
+  Copy* copy = copies_.back().get();
+  if (stopped_) {
+    copy->op.Stop(nullptr);
+    return;
+  }
+  if (Write(copy, from, to)) {
+    copy->waiting = true;
+    // Start writing the data out now, so that the flush at the end of the
+    // batch finds the disk's share of the work mostly done. A failure here
+    // is of no account: the flush reports what did not reach the disk.
+    (void)sync_file_range(copy->temp->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+  } else if (copy->op.crashed()) {
+    stopped_ = true;
+  } else {
+    copy->temp.reset();  // Frees its descriptor now.
+  }
+}
+
+bool RealDiskInterface::Batch::Write(Copy* copy, const std::string& from,
+                                     const std::string& to) {
+  Operation& op = copy->op;
+  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!source.valid()) {
+    op.Fail(errno);
+    return false;
+  }
+  // The times are taken before the data, as CopyFile does.
+  struct stat st;
+  if (fstat(source.get(), &st) != 0) {
+    op.Fail(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    op.FailKind("not a file");
+    return false;
+  }
+  std::string folder_path;
+  SplitPath(to, &folder_path, &copy->name);
+  if (copy->name.empty() || copy->name == "." || copy->name == "..") {
+    op.Fail(EISDIR);
+    return false;
+  }
+  int error = 0;
+  copy->folder = OpenFolder(folder_path, &error);
+  if (copy->folder == nullptr) {
+    op.Fail(error);
+    return false;
+  }
+
+  copy->temp = std::make_unique<TempEntry>(copy->folder->fd.get());
+  TempEntry* temp = copy->temp.get();
+  const UnnamedTempFiles unnamed = disk_->options_.unnamed_temp_files;
+  return op.Do(DiskStep::kCreateTemp, temp,
+               [&] { return temp->CreateFile(unnamed); }) &&
+         op.Do(DiskStep::kCopyData, temp,
+               [&] { return CopyFileData(source.get(), temp->fd()); }) &&
+         op.Do(DiskStep::kSetAttributes, temp, [&] {
+           return SetFileAttributes(temp->fd(), st, Owner::kMine);
+         });
+}
+
+const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::OpenFolder(
+    const std::string& path, int* error) {
+  for (const auto& folder : folders_) {
+    if (folder->path == path) return folder.get();
+  }
+  auto folder = std::make_unique<Folder>();
+  folder->path = path;
+  folder->fd.Reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat st;
+  if (!folder->fd.valid() || fstat(folder->fd.get(), &st) != 0) {
+    *error = errno;
+    return nullptr;
+  }
+  folder->device = st.st_dev;
+  folders_.push_back(std::move(folder));
+  return folders_.back().get();
+}
+
+int RealDiskInterface::Batch::FlushWaiting() {
+  std::vector<dev_t> flushed;
+  for (const auto& copy : copies_) {
+    if (!copy->waiting) continue;
+    const Folder& folder = *copy->folder;
+    bool done = false;
+    for (dev_t device : flushed) done = done || device == folder.device;
+    if (done) continue;
+    // syncfs writes the data and the inodes of every file of the file
+    // system and reports a write-back failure on any of them since the
+    // folder was opened, which was before any temporary was made.
+    if (syncfs(folder.fd.get()) != 0) {
+      if (errno != ENOSYS) return errno;
+      // A system without syncfs: each temporary of this file system alone.
+      for (const auto& other : copies_) {
+        if (other->waiting && other->folder->device == folder.device &&
+            fsync(other->temp->fd()) != 0) {
+          return errno;
+        }
+      }
+    }
+    flushed.push_back(folder.device);
+  }
+  return 0;
+}
+
+bool RealDiskInterface::Batch::Place(Copy* copy) {
+  Operation& op = copy->op;
+  TempEntry* temp = copy->temp.get();
+  if (!temp->unnamed()) {
+    return op.Do(DiskStep::kReplaceDestination, temp,
+                 [&] { return temp->Replace(copy->name); });
+  }
+  // A new name is linked to the file at once; an existing one is replaced
+  // through a temporary name, as rename cannot take an unnamed file.
+  bool placed = false;
+  if (!op.Do(DiskStep::kPublish, temp, [&] {
+        int error = temp->Publish(copy->name, NoReplaceRename::kWhereSupported);
+        placed = error == 0;
+        return error == EEXIST ? 0 : error;
+      })) {
+    return false;
+  }
+  return placed ||
+         (op.Do(DiskStep::kNameTemp, temp, [&] { return temp->GiveName(); }) &&
+          op.Do(DiskStep::kReplaceDestination, temp,
+                [&] { return temp->Replace(copy->name); }));
+}
+
+std::vector<Status> RealDiskInterface::Batch::Finish() {
+  Copy* first = nullptr;
+  for (const auto& copy : copies_) {
+    if (copy->waiting && first == nullptr) first = copy.get();
+  }
+  if (first != nullptr && !stopped_) {
+    // One step for the flush of the whole batch, taken by its first copy.
+    if (!first->op.Do(DiskStep::kFlushTemp, first->temp.get(),
+                      [&] { return FlushWaiting(); })) {
+      if (first->op.crashed()) {
+        stopped_ = true;
+      } else {
+        const int error = first->op.status().error_number();
+        for (const auto& copy : copies_) {
+          if (!copy->waiting) continue;
+          copy->op.Fail(error != 0 ? error : EIO);
+          copy->waiting = false;
+          copy->temp.reset();
+        }
+      }
+    }
+  }
+
+  std::vector<Status> results;
+  results.reserve(copies_.size());
+  for (const auto& copy : copies_) {
+    if (copy->waiting) {
+      if (stopped_) {
+        copy->op.Stop(copy->temp.get());
+      } else if (Place(copy.get())) {
+        results.push_back(Status::Ok());
+        continue;
+      } else if (copy->op.crashed()) {
+        stopped_ = true;
+      }
+    }
+    results.push_back(copy->op.status());
+  }
+  if (stopped_) AbandonAll();
+  copies_.clear();
+  folders_.clear();
+  return results;
+}
+
+}  // namespace dravelkent
