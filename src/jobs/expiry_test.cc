@@ -8,7 +8,7 @@
 
 #include "jobs/date_arithmetic.h"
 #include "jobs/testing/job_test_env.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
@@ -98,14 +98,14 @@ class ExpiryScanTest : public ::testing::Test {
          {"20261130app.log", "20261201app.log", "20261130web.log",
           "20150101app.log", "29000101app.log", "2026113.log",
           "notes.txt"}) {
-      ASSERT_TRUE(testing::WriteFileBytes(temp_.Join(name), name));
+      ASSERT_TRUE(testing::WriteFile((temp_ / name), name));
     }
-    fs::create_directory(temp_.Join("20150102app.log"));
-    testing::WriteFileBytes(temp_.Join("20150102app.log/inner"), "x");
-    fs::create_directory(temp_.Join("elsewhere"));
-    testing::WriteFileBytes(temp_.Join("elsewhere/data"), "data");
-    fs::create_symlink(temp_.Join("elsewhere/data"),
-                       temp_.Join("20150103app.log"));
+    fs::create_directory((temp_ / "20150102app.log"));
+    testing::WriteFile((temp_ / "20150102app.log/inner"), "x");
+    fs::create_directory((temp_ / "elsewhere"));
+    testing::WriteFile((temp_ / "elsewhere/data"), "data");
+    fs::create_symlink((temp_ / "elsewhere/data"),
+                       (temp_ / "20150103app.log"));
   }
 
   ExpiryJob JobHere(int retention_days, DeleteAll delete_all) {
@@ -124,12 +124,12 @@ class ExpiryScanTest : public ::testing::Test {
   }
 
   std::vector<std::string> Deleting(std::vector<std::string> names) {
-    for (std::string& name : names) name = temp_.Join(name) + " 削除中";
+    for (std::string& name : names) name = (temp_ / name) + " 削除中";
     std::sort(names.begin(), names.end());
     return names;
   }
 
-  testing::TempDir temp_;
+  testing::TempFolder temp_;
   testing::JobTestEnv t_;
 };
 
@@ -140,7 +140,7 @@ TEST_F(ExpiryScanTest, RemovesTheExpiredCopiesOnly) {
                         "20150102app.log", "2026113.log", "20261130web.log",
                         "20261201app.log", "29000101app.log",
                         "elsewhere", "notes.txt"}));
-  EXPECT_EQ(testing::ReadFileBytes(temp_.Join("elsewhere/data")), "data");
+  EXPECT_EQ(testing::ReadFile((temp_ / "elsewhere/data")), "data");
   std::vector<std::string> shown = t_.host.statuses;
   std::sort(shown.begin(), shown.end());
   EXPECT_EQ(shown, Deleting({"20150101app.log", "20150103app.log",
@@ -169,14 +169,14 @@ TEST_F(ExpiryScanTest, KeepingEverythingLeavesTheStatusLineAlone) {
 }
 
 TEST_F(ExpiryScanTest, AFailedRemovalIsReportedAndTheScanGoesOn) {
-  t_.disk.FailPath(testing::DiskCall::kRemoveFile, temp_.Join("20261130app.log"),
+  t_.disk.FailPath(testing::DiskCall::kRemoveFile, (temp_ / "20261130app.log"),
                  EACCES);
   std::string work_message;
   ExpireDatedCopies(t_.env, JobHere(7, DeleteAll::kNo), &work_message);
-  EXPECT_TRUE(fs::exists(temp_.Join("20261130app.log")));
-  EXPECT_FALSE(fs::exists(temp_.Join("20150101app.log")));
+  EXPECT_TRUE(fs::exists((temp_ / "20261130app.log")));
+  EXPECT_FALSE(fs::exists((temp_ / "20150101app.log")));
   ASSERT_EQ(t_.failures.count(), 1);
-  EXPECT_NE(t_.failures.failures[0].find(temp_.Join("20261130app.log")),
+  EXPECT_NE(t_.failures.failures[0].find((temp_ / "20261130app.log")),
             std::string::npos);
   EXPECT_EQ(t_.host.statuses.size(), 3u);  // it still reads "削除中"
 }
@@ -184,7 +184,7 @@ TEST_F(ExpiryScanTest, AFailedRemovalIsReportedAndTheScanGoesOn) {
 TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
   // More distinct dates than one scan remembers, every one on both sides
   // of the limit, with several copies of each date.
-  testing::TempDir temp;
+  testing::TempFolder temp;
   testing::JobTestEnv t;
   ExpiryJob job = Job("app", "log", 30, DeleteAll::kNo);
   job.today = "20261208";
@@ -197,7 +197,7 @@ TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
     for (const char* copy : {"a", "b"}) {
       if (copy[0] == 'b' && day % 7 != 0) continue;
       std::string name = date + "app-" + copy + ".log";
-      ASSERT_TRUE(testing::WriteFileBytes(temp.Join(name), "x"));
+      ASSERT_TRUE(testing::WriteFile((temp / name), "x"));
       ++copies;
       if (day <= 1) kept.push_back(name);
     }
@@ -217,7 +217,7 @@ TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
 TEST_F(ExpiryScanTest, AMissingFolderIsQuietAnUnreadableOneIsReported) {
   std::string work_message;
   ExpiryJob job = JobHere(7, DeleteAll::kNo);
-  job.target_folder = temp_.Join("missing/");
+  job.target_folder = (temp_ / "missing/");
   ExpireDatedCopies(t_.env, job, &work_message);
   EXPECT_EQ(t_.failures.count(), 0);
 

@@ -6,7 +6,7 @@
 
 #include "jobs/job_engine.h"
 #include "jobs/testing/job_test_env.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 #include "settings/settings_store.h"
 
 namespace dravelkent {
@@ -61,17 +61,17 @@ TEST(FileWorkTest, RotationThenExpiryThenTheCompletionText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::TempDir temp;
-    const std::string src = temp.Join("src/");
-    const std::string dst = temp.Join("dst/");
+    testing::TempFolder temp;
+    const std::string src = (temp / "src/");
+    const std::string dst = (temp / "dst/");
     fs::create_directory(src);
     fs::create_directory(dst);
-    testing::WriteFileBytes(src + "app.log", "data");
+    testing::WriteFile(src + "app.log", "data");
     for (const char* name : {"20261130app.log", "20261201app.log", c.in_dst}) {
-      if (*name) testing::WriteFileBytes(dst + name, name);
+      if (*name) testing::WriteFile(dst + name, name);
     }
-    SettingsStore settings(temp.Join("Dravelkent.ini"));
-    testing::WriteFileBytes(
+    SettingsStore settings((temp / "Dravelkent.ini"));
+    testing::WriteFile(
         settings.path(), std::string("[基本]\n") + c.basic + "[設定]\n" +
                              "01DIRNAMEFROM=" + src + "\n01DIRNAMETO=" + dst +
                              "\n01KIND=log\n" + c.job);
@@ -117,15 +117,15 @@ TEST(FileWorkTest, RotationThenExpiryThenTheCompletionText) {
 TEST(FileWorkTest, DeleteAllNeverTakesWhatTheTreeTransferJustWrote) {
   for (const char* days : {"0", "7"}) {
     SCOPED_TRACE(days);
-    testing::TempDir temp;
-    const std::string src = temp.Join("src/");
-    const std::string dst = temp.Join("dst/");
+    testing::TempFolder temp;
+    const std::string src = (temp / "src/");
+    const std::string dst = (temp / "dst/");
     fs::create_directory(src);
     fs::create_directory(dst);
-    testing::WriteFileBytes(src + "20261205app.log", "only copy");
-    testing::WriteFileBytes(dst + "20261130app.log", "old");
-    SettingsStore settings(temp.Join("Dravelkent.ini"));
-    testing::WriteFileBytes(
+    testing::WriteFile(src + "20261205app.log", "only copy");
+    testing::WriteFile(dst + "20261130app.log", "old");
+    SettingsStore settings((temp / "Dravelkent.ini"));
+    testing::WriteFile(
         settings.path(),
         "[基本]\nTIMESTAMP=00000000\n[設定]\n01DIRNAMEFROM=" + src +
             "\n01DIRNAMETO=" + dst + "\n01FILENAME=*\n01KIND=log\n" +
@@ -143,7 +143,7 @@ TEST(FileWorkTest, DeleteAllNeverTakesWhatTheTreeTransferJustWrote) {
     std::string moved = std::string(days) == "0" ? "20261205app.log"
                                                  : "2026120820261205app.log";
     EXPECT_EQ(left, std::vector<std::string>{moved});
-    EXPECT_EQ(testing::ReadFileBytes(dst + moved), "only copy");
+    EXPECT_EQ(testing::ReadFile(dst + moved), "only copy");
   }
 }
 

@@ -6,7 +6,7 @@
 
 #include "fsutil/real_disk_interface.h"
 #include "jobs/testing/recording_host.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 class JobEngineTest : public ::testing::Test {
  protected:
   JobEngineTest()
-      : settings_(temp_.Join("Dravelkent.ini")), clock_({2026, 12, 6}) {
+      : settings_((temp_ / "Dravelkent.ini")), clock_({2026, 12, 6}) {
     env_.settings = &settings_;
     env_.disk = &disk_;
     env_.clock = &clock_;
@@ -26,21 +26,21 @@ class JobEngineTest : public ::testing::Test {
   }
 
   void WriteIni(const std::string& text) {
-    testing::WriteFileBytes(settings_.path(), text);
+    testing::WriteFile(settings_.path(), text);
   }
-  std::string Ini() { return testing::ReadFileBytes(settings_.path()); }
+  std::string Ini() { return testing::ReadFile(settings_.path()); }
 
   // Settings lines of one usable job.
   std::string Job(int n, const std::string& extra = "") {
     char prefix[8];
     std::snprintf(prefix, sizeof prefix, "%02d", n);
     std::string p = prefix;
-    return p + "DIRNAMEFROM=" + temp_.Join("src") + "\n" + p + "DIRNAMETO=" +
-           temp_.Join("dst" + p) + "\n" + p + "FILENAME=app\n" + p +
+    return p + "DIRNAMEFROM=" + (temp_ / "src") + "\n" + p + "DIRNAMETO=" +
+           (temp_ / "dst" + p) + "\n" + p + "FILENAME=app\n" + p +
            "KIND=log\n" + p + "DELETEDAY=7\n" + extra;
   }
 
-  testing::TempDir temp_;
+  testing::TempFolder temp_;
   SettingsStore settings_;
   RealDiskInterface disk_;
   FixedClock clock_;
@@ -57,8 +57,8 @@ TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
     bool fourth_runs;
   } cases[] = {
       {"usable", Job(3), true, true},
-      {"no source", "03DIRNAMETO=" + temp_.Join("dst03") + "\n", false, false},
-      {"no target", "03DIRNAMEFROM=" + temp_.Join("src") + "\n", false, false},
+      {"no source", "03DIRNAMETO=" + (temp_ / "dst03") + "\n", false, false},
+      {"no target", "03DIRNAMEFROM=" + (temp_ / "src") + "\n", false, false},
       {"no name", Job(3).replace(Job(3).find("03FILENAME=app"), 14, "03FILENAME="),
        true, false},
       {"four-letter kind",
@@ -67,16 +67,16 @@ TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
        true},
   };
   for (const Case& c : cases) {
-    fs::remove_all(temp_.Join("dst03"));
-    fs::remove_all(temp_.Join("dst04"));
+    fs::remove_all((temp_ / "dst03"));
+    fs::remove_all((temp_ / "dst04"));
     WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2) +
              c.third_job + Job(4));
     host_ = testing::RecordingHost();
     JobEngine engine(env_);
     engine.RunAllJobs();
-    EXPECT_EQ(fs::is_directory(temp_.Join("dst03")), c.third_folder_made)
+    EXPECT_EQ(fs::is_directory((temp_ / "dst03")), c.third_folder_made)
         << c.name;
-    EXPECT_EQ(fs::is_directory(temp_.Join("dst04")), c.fourth_runs) << c.name;
+    EXPECT_EQ(fs::is_directory((temp_ / "dst04")), c.fourth_runs) << c.name;
     EXPECT_EQ(host_.end_count, 1) << c.name;
   }
 }
@@ -102,14 +102,14 @@ TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
 }
 
 TEST_F(JobEngineTest, FieldsOfAUsableJob) {
-  WriteIni("[設定]\n01DIRNAMEFROM=/a/b\n01DIRNAMETO=" + temp_.Join("t/") +
+  WriteIni("[設定]\n01DIRNAMEFROM=/a/b\n01DIRNAMETO=" + (temp_ / "t/") +
            "\n01FILENAME=app\n01KIND=*\n01DELETEDAY=12 days\n"
            "[裏設定]\n01DELETEALL=On\n");
   JobEngine engine(env_);
   engine.ProcessJob(1);
   EXPECT_FALSE(engine.stop());
   EXPECT_EQ(engine.source_folder(), "/a/b/");
-  EXPECT_EQ(engine.target_folder(), temp_.Join("t/"));
+  EXPECT_EQ(engine.target_folder(), (temp_ / "t/"));
   EXPECT_EQ(engine.retention_text(), "12 days");
   EXPECT_TRUE(engine.delete_all());
 }
@@ -136,9 +136,9 @@ TEST_F(JobEngineTest, MessagesAndModeComeFromTheBasicSection) {
 }
 
 TEST_F(JobEngineTest, AFolderThatCannotBeCreatedIsReported) {
-  testing::WriteFileBytes(temp_.Join("file"), "x");
+  testing::WriteFile((temp_ / "file"), "x");
   WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n01DIRNAMEFROM=/x\n"
-           "01DIRNAMETO=" + temp_.Join("file/sub") +
+           "01DIRNAMETO=" + (temp_ / "file/sub") +
            "\n01FILENAME=app\n01KIND=log\n");
   JobEngine engine(env_);
   engine.RunAllJobs();

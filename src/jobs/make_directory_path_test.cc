@@ -8,7 +8,7 @@
 
 #include "fsutil/real_disk_interface.h"
 #include "fsutil/testing/faulty_disk_interface.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
@@ -49,19 +49,19 @@ TEST(MakeDirectoryPathTest, CreatesWhatTheTextAsks) {
       {"a/f", "a", "a/f", true, false, "", ""},  // the last name is not entered
   };
   for (const Case& c : cases) {
-    testing::TempDir temp;
-    if (*c.existing_dir) fs::create_directories(temp.Join(c.existing_dir));
-    if (*c.existing_file) testing::WriteFileBytes(temp.Join(c.existing_file), "x");
+    testing::TempFolder temp;
+    if (*c.existing_dir) fs::create_directories((temp / c.existing_dir));
+    if (*c.existing_file) testing::WriteFile((temp / c.existing_file), "x");
     RealDiskInterface disk;
     Status failure;
     bool result = MakeDirectoryPath(&disk, temp.path() + "/" + c.folder, &failure);
     EXPECT_EQ(result, c.went_through) << c.folder;
     EXPECT_EQ(!failure.ok(), c.system_failure) << c.folder << ": " << failure.message();
     if (*c.must_exist) {
-      EXPECT_TRUE(fs::is_directory(temp.Join(c.must_exist))) << c.folder;
+      EXPECT_TRUE(fs::is_directory((temp / c.must_exist))) << c.folder;
     }
     if (*c.must_not_exist) {
-      EXPECT_FALSE(fs::exists(temp.Join(c.must_not_exist))) << c.folder;
+      EXPECT_FALSE(fs::exists((temp / c.must_not_exist))) << c.folder;
     }
   }
 }
@@ -79,8 +79,8 @@ TEST(MakeDirectoryPathTest, ExistingFolderIsSettledByOneLook) {
       {"a/b/c/d/", true, true},
   };
   for (const Case& c : cases) {
-    testing::TempDir temp;
-    fs::create_directories(temp.Join("a/b/c"));
+    testing::TempFolder temp;
+    fs::create_directories((temp / "a/b/c"));
     RealDiskInterface real;
     testing::FaultyDiskInterface disk(&real);
     Status failure;
@@ -102,40 +102,40 @@ TEST(MakeDirectoryPathTest, NetworkPathCreatesNothing) {
 }
 
 TEST(MakeDirectoryPathTest, RelativePathNeverCreatesItsFirstComponent) {
-  testing::TempDir temp;
+  testing::TempFolder temp;
   std::string saved = fs::current_path().string();
   fs::current_path(temp.path());
   RealDiskInterface disk;
   Status failure;
   EXPECT_FALSE(MakeDirectoryPath(&disk, "top/sub/", &failure));
   EXPECT_EQ(failure.error_number(), ENOENT);
-  EXPECT_FALSE(fs::exists(temp.Join("top")));
+  EXPECT_FALSE(fs::exists((temp / "top")));
 
-  fs::create_directory(temp.Join("top"));
+  fs::create_directory((temp / "top"));
   EXPECT_TRUE(MakeDirectoryPath(&disk, "top/sub/deeper/", &failure));
-  EXPECT_TRUE(fs::is_directory(temp.Join("top/sub/deeper")));
+  EXPECT_TRUE(fs::is_directory((temp / "top/sub/deeper")));
   EXPECT_EQ(fs::current_path().string(), temp.path());
   fs::current_path(saved);
 }
 
 TEST(MakeDirectoryPathTest, StopsAtTheFirstFolderThatCannotBeMade) {
-  testing::TempDir temp;
-  FailingMakeDirDisk disk(temp.Join("a/b"), EACCES);
+  testing::TempFolder temp;
+  FailingMakeDirDisk disk((temp / "a/b"), EACCES);
   Status failure;
-  EXPECT_FALSE(MakeDirectoryPath(&disk, temp.Join("a/b/c/"), &failure));
+  EXPECT_FALSE(MakeDirectoryPath(&disk, (temp / "a/b/c/"), &failure));
   EXPECT_EQ(failure.error_number(), EACCES);
-  EXPECT_TRUE(fs::is_directory(temp.Join("a")));
-  EXPECT_FALSE(fs::exists(temp.Join("a/b")));
+  EXPECT_TRUE(fs::is_directory((temp / "a")));
+  EXPECT_FALSE(fs::exists((temp / "a/b")));
 }
 
 TEST(MakeDirectoryPathTest, ALinkToAFolderIsEnteredLikeAFolder) {
-  testing::TempDir temp;
-  fs::create_directory(temp.Join("real"));
-  fs::create_directory_symlink(temp.Join("real"), temp.Join("link"));
+  testing::TempFolder temp;
+  fs::create_directory((temp / "real"));
+  fs::create_directory_symlink((temp / "real"), (temp / "link"));
   RealDiskInterface disk;
   Status failure;
-  EXPECT_TRUE(MakeDirectoryPath(&disk, temp.Join("link/sub/"), &failure));
-  EXPECT_TRUE(fs::is_directory(temp.Join("real/sub")));
+  EXPECT_TRUE(MakeDirectoryPath(&disk, (temp / "link/sub/"), &failure));
+  EXPECT_TRUE(fs::is_directory((temp / "real/sub")));
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "fsutil/testing/temp_folder.h"
 #include "jobs/testing/job_test_env.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
@@ -138,12 +138,12 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::TempDir temp;
-    fs::create_directory(temp.Join("s"));
-    fs::create_directory(temp.Join("t"));
+    testing::TempFolder temp;
+    fs::create_directory((temp / "s"));
+    fs::create_directory((temp / "t"));
     testing::JobTestEnv t;
     SingleFileJob job;
-    job.paths = ComposeRotationPaths(temp.Join("s/"), temp.Join("t/"), "app",
+    job.paths = ComposeRotationPaths((temp / "s/"), (temp / "t/"), "app",
                                      "log", SettleRunDates(kToday, "20261205"),
                                      c.retention_days);
     job.file_name = "app";
@@ -151,9 +151,9 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
     job.mode = c.mode;
     job.message_boxes = c.boxes;
     const std::string data =
-        c.link_mtime == kNone ? job.paths.source : temp.Join("s/data");
+        c.link_mtime == kNone ? job.paths.source : (temp / "s/data");
     if (c.source_mtime != kNone) {
-      ASSERT_TRUE(testing::WriteFileBytes(data, "new"));
+      ASSERT_TRUE(testing::WriteFile(data, "new"));
       ASSERT_TRUE(testing::SetMtime(data, c.source_mtime));
     }
     if (c.link_mtime != kNone) {
@@ -161,7 +161,7 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
       ASSERT_TRUE(testing::SetMtime(job.paths.source, c.link_mtime));
     }
     if (c.last_run_mtime != kNone) {
-      testing::WriteFileBytes(job.paths.last_run_name, "old");
+      testing::WriteFile(job.paths.last_run_name, "old");
       ASSERT_TRUE(testing::SetMtime(job.paths.last_run_name, c.last_run_mtime));
     }
     if (c.fail) t.disk.FailPath(testing::DiskCall::kCopyFile, job.paths.source, EIO);
@@ -180,11 +180,13 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
               boxed ? std::vector<std::string>{expected}
                     : std::vector<std::string>{});
     EXPECT_EQ(t.failures.count(), c.failures);
-    EXPECT_EQ(testing::ReadFileBytes(job.paths.destination), c.destination);
+    // An empty expectation means no file there.
+    EXPECT_EQ(testing::ReadFile(job.paths.destination),
+              *c.destination ? c.destination : "<missing>");
     EXPECT_FALSE(fs::is_symlink(job.paths.destination));
     EXPECT_EQ(fs::exists(fs::symlink_status(job.paths.source)), c.source_left);
     if (c.source_left && c.source_mtime != kNone) {
-      EXPECT_EQ(testing::ReadFileBytes(job.paths.source), "new");
+      EXPECT_EQ(testing::ReadFile(job.paths.source), "new");
     }
     if (c.destination == std::string("new")) {
       EXPECT_EQ(testing::MtimeOf(job.paths.destination), c.source_mtime);
@@ -193,24 +195,24 @@ TEST(RotateSingleFileTest, MovesOrCopiesAsTheModeSays) {
 }
 
 TEST(RotateSingleFileTest, MovingALinkMovesTheLinkItself) {
-  testing::TempDir temp;
-  fs::create_directory(temp.Join("s"));
-  fs::create_directory(temp.Join("t"));
-  testing::WriteFileBytes(temp.Join("s/data"), "data");
-  fs::create_symlink(temp.Join("s/data"), temp.Join("s/app.log"));
+  testing::TempFolder temp;
+  fs::create_directory((temp / "s"));
+  fs::create_directory((temp / "t"));
+  testing::WriteFile((temp / "s/data"), "data");
+  fs::create_symlink((temp / "s/data"), (temp / "s/app.log"));
   testing::JobTestEnv t;
   SingleFileJob job;
-  job.paths = ComposeRotationPaths(temp.Join("s/"), temp.Join("t/"), "app",
+  job.paths = ComposeRotationPaths((temp / "s/"), (temp / "t/"), "app",
                                    "log", SettleRunDates(kToday, "20261205"), 7);
   job.file_name = "app";
   job.kind = "log";
   std::string work_message;
   RotateSingleFile(t.env, job, &work_message);
   EXPECT_EQ(t.failures.count(), 0);
-  EXPECT_TRUE(fs::is_symlink(temp.Join("t/20261205app.log")));
-  EXPECT_EQ(fs::read_symlink(temp.Join("t/20261205app.log")),
-            fs::path(temp.Join("s/data")));
-  EXPECT_EQ(testing::ReadFileBytes(temp.Join("s/data")), "data");
+  EXPECT_TRUE(fs::is_symlink((temp / "t/20261205app.log")));
+  EXPECT_EQ(fs::read_symlink((temp / "t/20261205app.log")),
+            fs::path((temp / "s/data")));
+  EXPECT_EQ(testing::ReadFile((temp / "s/data")), "data");
 }
 
 }  // namespace

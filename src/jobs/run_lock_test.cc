@@ -19,7 +19,7 @@
 #include "fsutil/real_disk_interface.h"
 #include "jobs/job_engine.h"
 #include "jobs/testing/recording_host.h"
-#include "jobs/testing/temp_dir.h"
+#include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
@@ -68,7 +68,7 @@ class ProbingHost : public testing::RecordingHost {
 class RunLockTest : public ::testing::Test {
  protected:
   RunLockTest()
-      : settings_(temp_.Join("Dravelkent.ini")), clock_({2026, 12, 6}) {
+      : settings_((temp_ / "Dravelkent.ini")), clock_({2026, 12, 6}) {
     env_.settings = &settings_;
     env_.disk = &disk_;
     env_.clock = &clock_;
@@ -76,7 +76,7 @@ class RunLockTest : public ::testing::Test {
     env_.current_directory = temp_.path();
   }
 
-  testing::TempDir temp_;
+  testing::TempFolder temp_;
   SettingsStore settings_;
   RealDiskInterface disk_;
   FixedClock clock_;
@@ -85,9 +85,9 @@ class RunLockTest : public ::testing::Test {
 };
 
 TEST_F(RunLockTest, TheRunHoldsTheFolderUntilTheLockGoes) {
-  testing::WriteFileBytes(settings_.path(),
+  testing::WriteFile(settings_.path(),
                           "[設定]\n01DIRNAMEFROM=" + temp_.path() +
-                              "\n01DIRNAMETO=" + temp_.Join("dst") +
+                              "\n01DIRNAMETO=" + (temp_ / "dst") +
                               "\n01FILENAME=app\n01KIND=log\n");
   std::vector<Lockable> during;
   ProbingHost host([&] { during.push_back(ProbeLock(temp_.path())); });
@@ -117,7 +117,7 @@ TEST_F(RunLockTest, OnlyARunThatStartsAtOnceLocksBeforeWritingView) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ini);
-    testing::WriteFileBytes(settings_.path(), c.ini);
+    testing::WriteFile(settings_.path(), c.ini);
     RunLock lock(temp_.path());
     EXPECT_EQ(ReadStartMode(&settings_, &failures_, &lock), c.mode);
     EXPECT_EQ(ProbeLock(temp_.path()), c.after);
@@ -150,25 +150,25 @@ TEST_F(RunLockTest, ASecondLockWaitsForTheFirst) {
 }
 
 TEST_F(RunLockTest, AFolderThatCannotBeLockedIsSaidOnceAndTheRunGoesOn) {
-  testing::WriteFileBytes(settings_.path(),
+  testing::WriteFile(settings_.path(),
                           "[基本]\nTIMESTAMP=20261205\n[設定]\n"
-                          "01DIRNAMEFROM=" + temp_.Join("src") +
-                              "\n01DIRNAMETO=" + temp_.Join("dst") +
+                          "01DIRNAMEFROM=" + (temp_ / "src") +
+                              "\n01DIRNAMETO=" + (temp_ / "dst") +
                               "\n01FILENAME=app\n01KIND=log\n");
-  mkdir(temp_.Join("src").c_str(), 0755);
-  testing::WriteFileBytes(temp_.Join("src/app.log"), "data");
+  mkdir((temp_ / "src").c_str(), 0755);
+  testing::WriteFile((temp_ / "src/app.log"), "data");
   testing::RecordingHost host;
   env_.host = &host;
-  RunLock lock(temp_.Join("missing"));
+  RunLock lock((temp_ / "missing"));
   env_.run_lock = &lock;
   EXPECT_EQ(ReadStartMode(&settings_, &failures_, &lock),
             StartMode::kRunAtOnce);
   JobEngine engine(env_);
   engine.RunAllJobs();
   ASSERT_EQ(failures_.failures.size(), 1u);
-  EXPECT_NE(failures_.failures[0].find(temp_.Join("missing")),
+  EXPECT_NE(failures_.failures[0].find((temp_ / "missing")),
             std::string::npos);
-  EXPECT_EQ(testing::ReadFileBytes(temp_.Join("dst/20261206app.log")), "data");
+  EXPECT_EQ(testing::ReadFile((temp_ / "dst/20261206app.log")), "data");
   EXPECT_FALSE(lock.held());
 }
 
