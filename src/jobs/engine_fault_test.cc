@@ -36,17 +36,7 @@ struct Outcome {
 };
 
 void RunJobs(const ThreeJobs& jobs, DiskInterface* disk, Outcome* outcome) {
-  SettingsStore settings(jobs.settings_path());
-  FixedClock clock(ThreeJobs::Today());
-  EngineEnv env;
-  env.settings = &settings;
-  env.disk = disk;
-  env.clock = &clock;
-  env.host = &outcome->host;
-  env.failures = &outcome->failures;
-  env.current_directory = jobs.root();
-  JobEngine engine(env);
-  engine.RunAllJobs();
+  jobs.RunAllJobs(disk, &outcome->host, &outcome->failures);
 }
 
 // Returns the job ("1", "2" or "3") whose folders |text| names, or "".

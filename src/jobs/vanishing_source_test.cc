@@ -26,22 +26,6 @@ using testing::FaultyDiskInterface;
 using testing::ThreeJobs;
 using testing::TreeState;
 
-void RunJobs(const ThreeJobs& jobs, DiskInterface* disk,
-             testing::RecordingHost* host,
-             testing::RecordingFailureLog* failures) {
-  SettingsStore settings(jobs.settings_path());
-  FixedClock clock(ThreeJobs::Today());
-  EngineEnv env;
-  env.settings = &settings;
-  env.disk = disk;
-  env.clock = &clock;
-  env.host = host;
-  env.failures = failures;
-  env.current_directory = jobs.root();
-  JobEngine engine(env);
-  engine.RunAllJobs();
-}
-
 // Removes from |state| |path| and everything below it.
 void Erase(TreeState* state, const std::string& path) {
   for (auto it = state->begin(); it != state->end();) {
@@ -77,7 +61,7 @@ TEST(VanishingSourceTest, TheRunSaysItOnceAndDoesEverythingElse) {
     RealDiskInterface real;
     testing::RecordingHost clean_host;
     testing::RecordingFailureLog clean_failures;
-    RunJobs(clean, &real, &clean_host, &clean_failures);
+    clean.RunAllJobs(&real, &clean_host, &clean_failures);
     ASSERT_EQ(clean_failures.failures, std::vector<std::string>{});
 
     for (const Case& c : cases) {
@@ -93,7 +77,7 @@ TEST(VanishingSourceTest, TheRunSaysItOnceAndDoesEverythingElse) {
                         [&] { fs::remove_all(vanishing); });
       testing::RecordingHost host;
       testing::RecordingFailureLog failures;
-      RunJobs(jobs, &disk, &host, &failures);
+      jobs.RunAllJobs(&disk, &host, &failures);
 
       EXPECT_EQ(host.end_count, 1);
       ASSERT_EQ(failures.failures.size(), 1u)

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 #include <random>
 #include <string>
 
+#include "settings/testing/ini_fuzz_checks.h"
 #include "settings/text_encoding.h"
 
 namespace dravelkent {
@@ -16,21 +16,6 @@ namespace {
 #define CP932_KIHON "\x8a\xee\x96\x7b"  // 基本: its own section name
 #define CP932_HYO "\x95\x5c"            // 表: trail byte 0x5C
 #define CP932_ZO "\x83\x5d"             // ゾ: trail byte "]"
-
-// Shows bytes readably in failure messages.
-std::string Escaped(std::string_view bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F) {
-      out += static_cast<char>(c);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    }
-  }
-  return out;
-}
 
 TEST(DetectEncodingTest, PicksTheEncodingFromTheBytes) {
   struct Case {
@@ -50,7 +35,7 @@ TEST(DetectEncodingTest, PicksTheEncodingFromTheBytes) {
       {"\xE8\xA1", TextEncoding::kCp932},          // cut short
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(DetectEncoding(c.bytes), c.expected) << Escaped(c.bytes);
+    EXPECT_EQ(DetectEncoding(c.bytes), c.expected) << EscapeBytes(c.bytes);
   }
 }
 
@@ -113,7 +98,7 @@ TEST(FindIniValueTest, ReadsTheFirstMatch) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FindIniValue(c.file, c.section, c.key), c.expected)
-        << Escaped(c.file);
+        << EscapeBytes(c.file);
   }
   std::string file = "[a]\nk=" + long_value + "\n";
   EXPECT_EQ(FindIniValue(file, "a", "k"), long_value);
@@ -184,8 +169,8 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
     std::string after;
     ASSERT_EQ(SetIniValue(c.before, c.section, c.key, c.value, &after),
               IniEditResult::kDone)
-        << Escaped(c.before);
-    EXPECT_EQ(Escaped(after), Escaped(c.after)) << "before: " << Escaped(c.before);
+        << EscapeBytes(c.before);
+    EXPECT_EQ(EscapeBytes(after), EscapeBytes(c.after)) << "before: " << EscapeBytes(c.before);
   }
 }
 
@@ -218,7 +203,7 @@ TEST(SetIniValueTest, RefusesWritesThatCannotBeMadeFaithfully) {
     std::string after;
     EXPECT_EQ(SetIniValue(c.before, c.section, c.key, c.value, &after),
               c.expected)
-        << Escaped(c.before) << " " << c.key << "=" << Escaped(c.value);
+        << EscapeBytes(c.before) << " " << c.key << "=" << EscapeBytes(c.value);
   }
 }
 
@@ -250,7 +235,7 @@ TEST(FindIniValueTest, InPlaceScanAgreesWithLineDecoding) {
         for (std::string_view key : keys) {
           EXPECT_EQ(FindIniValue(file, section, key),
                     FindIniValue(cp932, section, key))
-              << Escaped(file) << " [" << section << "] " << key;
+              << EscapeBytes(file) << " [" << section << "] " << key;
         }
       }
     }
@@ -275,14 +260,14 @@ TEST(SetIniValueTest, WrittenValueReadsBackFromAnyFile) {
     std::string after;
     FindIniValue(file, "a", "k");
     if (SetIniValue(file, "a", "k", value, &after) != IniEditResult::kDone) {
-      EXPECT_EQ(DetectEncoding(file), TextEncoding::kUtf16) << Escaped(file);
+      EXPECT_EQ(DetectEncoding(file), TextEncoding::kUtf16) << EscapeBytes(file);
       continue;
     }
     EXPECT_EQ(FindIniValue(after, "a", "k"), value)
-        << Escaped(file) << " -> " << Escaped(after);
+        << EscapeBytes(file) << " -> " << EscapeBytes(after);
     std::string again;
     ASSERT_EQ(SetIniValue(after, "a", "k", value, &again), IniEditResult::kDone);
-    EXPECT_EQ(again, after) << Escaped(after);
+    EXPECT_EQ(again, after) << EscapeBytes(after);
   }
 }
 

@@ -70,23 +70,13 @@ void CDravelkentDlg::OnInitDialog() {
 
   SetIcons(ProgramIcons());
 
-  settings_ = std::make_unique<SettingsStore>(
-      SettingsPathFor(current_directory_));
-  run_lock_ = std::make_unique<RunLock>(current_directory_);
-  EngineEnv env;
-  env.settings = settings_.get();
-  env.disk = &disk_;
-  env.clock = &clock_;
-  env.host = this;
-  env.failures = &failures_;
-  env.current_directory = current_directory_;
-  env.run_lock = run_lock_.get();
-  engine_ = std::make_unique<JobEngine>(env);
+  services_ = std::make_unique<RunServices>(current_directory_, stderr);
+  engine_ = std::make_unique<JobEngine>(services_->EnvFor(this));
 
   ShowStatus(texts::kStartStatus);
 
-  if (ReadStartMode(settings_.get(), &failures_, run_lock_.get()) ==
-      StartMode::kRunAtOnce) {
+  if (ReadStartMode(services_->settings(), services_->failures(),
+                    services_->run_lock()) == StartMode::kRunAtOnce) {
     OnOK();
   }
 }
@@ -108,7 +98,7 @@ void CDravelkentDlg::OnOK() {
 int CDravelkentDlg::DoModal() {
   OnInitDialog();
   if (state_ != RunState::kEnded) ShowModal();
-  return failures_.count() > 0 ? 1 : 0;
+  return services_->ExitStatus();
 }
 
 void CDravelkentDlg::ShowStatus(const std::string& text) {

@@ -8,13 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "fsutil/real_disk_interface.h"
-#include "jobs/clock.h"
-#include "jobs/failure_log.h"
 #include "jobs/host.h"
 #include "jobs/job_engine.h"
-#include "jobs/run_lock.h"
-#include "settings/settings_store.h"
+#include "jobs/run_services.h"
 
 namespace dravelkent {
 
@@ -72,11 +68,7 @@ class CDravelkentDlg : public wxDialog, public Host {
   // The context menu's About entry; empty until OnInitDialog.
   std::string about_entry_;
 
-  std::unique_ptr<SettingsStore> settings_;
-  std::unique_ptr<RunLock> run_lock_;
-  RealDiskInterface disk_;
-  SystemClock clock_;
-  StreamFailureLog failures_{stderr};
+  std::unique_ptr<RunServices> services_;
   std::unique_ptr<JobEngine> engine_;
 };
 

@@ -15,6 +15,19 @@ def faketime_available():
     return shutil.which("faketime") is not None
 
 
+def program_environment():
+    """The environment a run gets: no display, UTC, faketime's file times
+    left alone."""
+    env = dict(os.environ)
+    env["NO_FAKE_STAT"] = "1"
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    env["TZ"] = env.get("TZ", "UTC")
+    # faketime is preloaded ahead of the sanitizer runtime.
+    env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
+    return env
+
+
 class RunResult:
     def __init__(self, proc):
         self.status = proc.returncode
@@ -51,13 +64,7 @@ class ProgramTestCase(unittest.TestCase):
                     env_extra=None, prefix=()):
         """Runs the program on |date| (local) and returns a RunResult.
         |prefix| is a command that runs the rest (setpriv, for one)."""
-        env = dict(os.environ)
-        env["NO_FAKE_STAT"] = "1"
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
-        env["TZ"] = env.get("TZ", "UTC")
-        # faketime is preloaded ahead of the sanitizer runtime.
-        env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
+        env = program_environment()
         if env_extra:
             env.update(env_extra)
         cmd = list(prefix) + ["faketime", date + " 12:00:00", BIN]

@@ -8,7 +8,7 @@ import subprocess
 import sys
 import unittest
 
-from e2e_support import BIN
+from e2e_support import BIN, program_environment
 from rotation_support import MTIME, RotationTestCase, read_file, write_file
 
 TODAY = "2026-12-06"
@@ -32,12 +32,7 @@ class TwoRunsTest(RotationTestCase):
     def start_together(self, count=2):
         """Starts |count| runs of the program that begin at one moment and
         returns their (status, stdout, stderr)."""
-        env = dict(os.environ)
-        env["NO_FAKE_STAT"] = "1"
-        env.pop("DISPLAY", None)
-        env.pop("WAYLAND_DISPLAY", None)
-        env["TZ"] = env.get("TZ", "UTC")
-        env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
+        env = program_environment()
         go_r, go_w = os.pipe()
         ready_r, ready_w = os.pipe()
         procs = []

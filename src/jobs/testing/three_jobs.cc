@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "fsutil/temp_names.h"
+#include "jobs/job_engine.h"
+#include "settings/settings_store.h"
 
 namespace dravelkent::testing {
 namespace {
@@ -55,6 +57,21 @@ ThreeJobs::ThreeJobs(const std::string& backup) : backup_(backup) {
   WriteFile(Path("src2/sub/deeper/c.txt"), "c", 0644, kSourceTime + 4);
   WriteFile(Path("src3/app.log"), "three", 0644, kSourceTime + 5);
   WriteFile(settings_path(), Settings(*this, backup_, "20261205"));
+}
+
+void ThreeJobs::RunAllJobs(DiskInterface* disk, Host* host,
+                           FailureLog* failures) const {
+  SettingsStore settings(settings_path());
+  FixedClock clock(Today());
+  EngineEnv env;
+  env.settings = &settings;
+  env.disk = disk;
+  env.clock = &clock;
+  env.host = host;
+  env.failures = failures;
+  env.current_directory = root();
+  JobEngine engine(env);
+  engine.RunAllJobs();
 }
 
 void ThreeJobs::MakeDueAgain() const {

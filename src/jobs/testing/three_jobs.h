@@ -6,8 +6,11 @@
 #include <map>
 #include <string>
 
+#include "fsutil/disk_interface.h"
 #include "fsutil/testing/temp_folder.h"
 #include "jobs/clock.h"
+#include "jobs/failure_log.h"
+#include "jobs/host.h"
 
 namespace dravelkent::testing {
 
@@ -42,6 +45,10 @@ class ThreeJobs {
   std::string Path(const std::string& relative) const {
     return folder_ / relative;
   }
+
+  // Runs the three jobs on Today() through |disk|, showing on |host| and
+  // reporting to |failures|.
+  void RunAllJobs(DiskInterface* disk, Host* host, FailureLog* failures) const;
 
   // Sets TIMESTAMP back to the day before, so that the next run is due.
   void MakeDueAgain() const;
