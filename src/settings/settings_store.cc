@@ -321,6 +321,15 @@ Status SettingsStore::CheckReadable() const {
   return Status::Ok();
 }
 
+Status SettingsStore::ProbeWrite(std::string_view section,
+                                 std::string_view key,
+                                 std::string_view value) const {
+  (void)section;
+  (void)key;
+  (void)value;
+  return Status::Ok();
+}
+
 std::string SettingsPathFor(const std::string& current_directory) {
   return current_directory + "/" + texts::kSettingsFileName;
 }

@@ -46,6 +46,13 @@ class SettingsStore {
   // of its lines cannot be decoded (reads pass over them, writes keep them).
   Status CheckReadable() const;
 
+  // Returns ok when Write(|section|, |key|, |value|) would succeed now, as
+  // far as can be known without changing the file: the edit can be made and
+  // saved the way Write saves it (a write that changes no byte needs no
+  // save). Otherwise returns the failure Write would give. Changes nothing.
+  Status ProbeWrite(std::string_view section, std::string_view key,
+                    std::string_view value) const;
+
  private:
   // Fills |*bytes| with the file's bytes now and returns true; returns
   // false when the file is missing or cannot be read.
