@@ -94,7 +94,7 @@ MessageBoxDialog::MessageBoxDialog(wxWindow* parent, const wxString& text,
   label->SetMinSize(text_size);
 
   auto* ok = new wxButton(
-      this, wxID_OK, ToWxString(texts::kAboutOk), wxDefaultPosition,
+      this, wxID_OK, ToWxString(texts::kMessageOk), wxDefaultPosition,
       ConvertDialogToPixels(wxSize(kButtonWidth, kButtonHeight)));
   ok->SetDefault();
 
