@@ -24,11 +24,17 @@ else()
   message(STATUS "Installing without the GUI module")
 endif()
 
+# The package's maintainer, also named in its changelog.
+set(CPACK_PACKAGE_CONTACT
+  "Dravelkent maintainers <maintainers@dravelkent.invalid>"
+  CACHE STRING "Maintainer field of the Debian package")
+
 # Texts that name installed paths are filled in at install time, so that
 # they name the prefix the files really go to: the one given to
 # "cmake --install --prefix", or /usr in the package.
 set(DRAVELKENT_INSTALL_SETTINGS "
   set(DRAVELKENT_VERSION \"${PROJECT_VERSION}\")
+  set(DRAVELKENT_MAINTAINER \"${CPACK_PACKAGE_CONTACT}\")
   set(DRAVELKENT_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
   set(DRAVELKENT_MODULE_DIR \"${DRAVELKENT_MODULE_DIR}\")
   set(DRAVELKENT_DOCDIR \"${CMAKE_INSTALL_DOCDIR}\")
@@ -61,7 +67,11 @@ dravelkent_install_configured(dravelkent.cron.in
 install(FILES packaging/dravelkent.timer
   DESTINATION ${DRAVELKENT_EXAMPLES_DIR})
 install(DIRECTORY demo/ DESTINATION ${DRAVELKENT_EXAMPLES_DIR}/demo)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md packaging/copyright
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The changelog of a package whose version has no Debian revision (a native
+# package) is changelog.gz.
+dravelkent_install_configured(changelog.in "${CMAKE_INSTALL_DOCDIR}" GZIP)
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
 # The theme icons, drawn from the icon the window uses.
@@ -99,9 +109,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dravelkent)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Dravelkent")
-set(CPACK_PACKAGE_CONTACT
-  "Dravelkent maintainers <maintainers@dravelkent.invalid>"
-  CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "daily file rotation to dated copies, with expiry")
 set(CPACK_PACKAGE_DESCRIPTION [[

@@ -6,8 +6,10 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/tools/install-deps.sh" packages-build.txt packages-test.txt packages-gui.txt
 cd "$root"
+echo "== Building the program (the first time this takes a few minutes)"
 cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
+cmake --build --preset default --target dravelkent
+echo
 
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/dravelkent-demo-XXXXXX")"
 cp -a "$root/demo/." "$scratch/"

@@ -9,6 +9,9 @@ preset="${1:-default}"
 "$root/tools/install-deps.sh" packages-build.txt packages-test.txt packages-gui.txt \
   packages-package.txt
 cd "$root"
+echo "== Building with the preset \"$preset\" (the first time this takes a few minutes)"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset"
+echo
+echo "== Running the tests (a few minutes more)"
 ctest --preset "$preset"

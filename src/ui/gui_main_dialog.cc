@@ -1,12 +1,12 @@
 #include "ui/gui_main_dialog.h"
 
 #include <wx/menu.h>
-#include <wx/msgdlg.h>
 
 #include <utility>
 
 #include "jobs/texts.h"
 #include "ui/gui_about_dialog.h"
+#include "ui/gui_message_box.h"
 #include "ui/gui_support.h"
 #include "ui/gui_texts.h"
 
@@ -109,9 +109,8 @@ void CDravelkentDlg::ShowStatus(const std::string& text) {
 }
 
 void CDravelkentDlg::ShowMessage(const std::string& text) {
-  wxMessageDialog box(this, ToWxString(text),
-                      ToWxString(texts::kMessageCaption),
-                      wxOK | wxICON_NONE);
+  MessageBoxDialog box(this, ToWxString(text),
+                       ToWxString(texts::kMessageCaption));
   box.ShowModal();
 }
 

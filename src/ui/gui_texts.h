@@ -9,5 +9,6 @@ inline constexpr char kAboutMenuEntry[] = "Dravelkent のﾊﾞｰｼﾞｮﾝ�
 inline constexpr char kAboutCaption[] = "Dravelkentのﾊﾞｰｼﾞｮﾝ情報";
 inline constexpr char kAboutNotice[] = "毎日のファイル移動と整理";
 inline constexpr char kAboutOk[] = "OK";
+inline constexpr char kMessageOk[] = "OK";
 
 }  // namespace dravelkent::texts

@@ -42,6 +42,8 @@ def expected_files():
         ("share/man/man1/dravelkent.1.gz", DATA),
         ("share/applications/dravelkent.desktop", DATA),
         ("share/doc/dravelkent/README.md", DATA),
+        ("share/doc/dravelkent/copyright", DATA),
+        ("share/doc/dravelkent/changelog.gz", DATA),
         ("share/doc/dravelkent/docs/README.md", DATA),
         ("share/doc/dravelkent/docs/main_dialog.png", DATA),
         ("share/doc/dravelkent/examples/dravelkent.service", DATA),

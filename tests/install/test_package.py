@@ -78,6 +78,17 @@ class PackageTest(s.InstalledTreeChecks, unittest.TestCase):
             self.assertTrue(any(d.startswith("libwxgtk") for d in depends),
                             depends)
 
+    def test_lintian_finds_no_errors(self):
+        if shutil.which("lintian") is None:
+            reason = "lintian is not installed"
+            if os.environ.get("DRAVELKENT_E2E_STRICT"):
+                self.fail(reason)
+            self.skipTest(reason)
+        result = s.run(["lintian", self.deb], timeout=240)
+        report = result.stdout.decode()
+        self.assertEqual(result.returncode, 0, report + result.stderr.decode())
+        self.assertNotRegex(report, r"(?m)^E: ")
+
     def test_files_belong_to_root_and_live_under_usr(self):
         listing = s.run(["dpkg-deb", "--contents", self.deb],
                         check=True).stdout.decode().splitlines()
