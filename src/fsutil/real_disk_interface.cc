@@ -102,11 +102,17 @@ int ReadLinkTarget(const std::string& path, const struct stat& st,
   }
 }
 
-// Gives the link |name| in |dir_fd| the owner (when asked) and times of
-// |st|; a link has no mode of its own.
+// Returns whether a new file or link takes its source's owner and group:
+// on a move, and on a copy made by root, as cp -a does.
+bool TakesSourceOwner(Owner owner) {
+  return owner == Owner::kKeep || geteuid() == 0;
+}
+
+// Gives the link |name| in |dir_fd| the owner (when it takes it) and times
+// of |st|; a link has no mode of its own.
 int SetLinkAttributes(int dir_fd, const std::string& name,
                       const struct stat& st, Owner owner) {
-  if (owner == Owner::kKeep) {
+  if (TakesSourceOwner(owner)) {
     (void)fchownat(dir_fd, name.c_str(), st.st_uid, st.st_gid,
                    AT_SYMLINK_NOFOLLOW);
   }
@@ -130,12 +136,20 @@ int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
 int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
 
 int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
-  if (owner == Owner::kKeep) {
+  if (TakesSourceOwner(owner)) {
     // Only root may give a file away; a user's own files keep their owner
     // anyway, so a refusal changes nothing worth reporting.
     (void)fchown(fd, st.st_uid, st.st_gid);
   }
-  if (fchmod(fd, st.st_mode & 07777) != 0) return errno;
+  // A set-user-ID or set-group-ID bit stays only with the owner or group
+  // that set it: another's would run with the copier's rights. The mode
+  // comes after the owner, whose change clears these bits.
+  struct stat now;
+  if (fstat(fd, &now) != 0) return errno;
+  mode_t mode = st.st_mode & 07777;
+  if (now.st_uid != st.st_uid) mode &= ~S_ISUID;
+  if (now.st_gid != st.st_gid) mode &= ~S_ISGID;
+  if (fchmod(fd, mode) != 0) return errno;
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   return ErrnoOf(futimens(fd, times));
 }
