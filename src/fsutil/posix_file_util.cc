@@ -100,8 +100,9 @@ int CopyRange(int from, int to, off_t* offset, off_t end,
     if (error != EXDEV && !IsUnsupported(error)) return error;
     *use_copy_range = false;
   }
-  // Read and write whatever copy_file_range left, up to the real end. The
-  // large buffer is made only when there is something left to copy.
+  // Read and write whatever copy_file_range left, up to |end| or the real
+  // end, whichever comes first. The large buffer is made only when there is
+  // something left to copy.
   char first[512];
   std::vector<char> buffer;
   while (*offset < end) {
@@ -155,15 +156,16 @@ int CopyFileData(int from, int to) {
       end = offset;  // Shrunk meanwhile.
       break;
     }
-    if (hole == end) break;
+    if (hole == end) return 0;  // Copied up to the end.
     data = lseek(from, hole, SEEK_DATA);
     if (data < 0) {
       if (errno != ENXIO) return errno;
       break;  // Nothing but a hole up to the end.
     }
   }
-  // The copy ends where the source does, never beyond what was read: a file
-  // that has shrunk meanwhile gets no tail of zeros.
+  // A hole up to the end, or a file that has shrunk meanwhile: the copy
+  // takes the size the source has now, but never more than it had at the
+  // start or than was there to be read.
   if (fstat(from, &st) != 0) return errno;
   return ftruncate(to, std::min(end, st.st_size)) == 0 ? 0 : errno;
 }
