@@ -21,11 +21,13 @@ int OpenParent(const std::string& path, UniqueFd* dir, std::string* name);
 // Returns 0 when |rc| is 0, else errno.
 int ErrnoOf(int rc);
 
-// Whether a move also gives the new file the old one's owner.
+// Whether a new file takes the source's owner and group: kKeep for a move;
+// kMine for a copy, which takes them only where the program runs as root.
 enum class Owner { kKeep, kMine };
 
-// Gives the open file |fd| the owner (when asked), mode and times of |st|.
-// Returns 0 or errno.
+// Gives the open file |fd| the owner (as |owner| says), mode and times of
+// |st|; a set-user-ID (set-group-ID) bit only when the file's owner (group)
+// is the source's. Returns 0 or errno.
 int SetFileAttributes(int fd, const struct stat& st, Owner owner);
 
 }  // namespace disk_internal

@@ -262,5 +262,45 @@ TEST(DiskStepTest, MoveAcrossFailingAtAnyStepChangesNothing) {
   });
 }
 
+// A writer at work while a move copies: the copy would miss what it wrote,
+// so the move fails and leaves the source as the writer left it.
+TEST(DiskStepTest, MoveAcrossKeepsSourceChangedWhileCopied) {
+  enum class Change { kAppend, kSameSizeRewrite, kReplaceByRename };
+  const struct {
+    DiskStep step;
+    Change change;
+    const char* result;
+  } cases[] = {
+      {DiskStep::kFlushTemp, Change::kAppend, "line 1\nline 2\n"},
+      {DiskStep::kPublish, Change::kSameSizeRewrite, "LINE 1\n"},
+      {DiskStep::kPublish, Change::kReplaceByRename, "new file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result);
+    TempFolder from;
+    TempFolder to;
+    ASSERT_TRUE(WriteFile(from / "src", "line 1\n", 0644, kOldTime));
+    RealDiskInterface disk(CopyingMoves(UnnamedTempFiles::kWhereSupported,
+                                        NoReplaceRename::kWhereSupported));
+    disk.set_step_hook([&](DiskStep step) {
+      if (step != c.step) return StepAction::kContinue;
+      if (c.change == Change::kReplaceByRename) {
+        EXPECT_TRUE(WriteFile(from / "new", c.result, 0644, kOldTime));
+        EXPECT_EQ(rename((from / "new").c_str(), (from / "src").c_str()), 0);
+      } else {
+        EXPECT_TRUE(WriteFile(from / "src", c.result, 0644,
+                              c.change == Change::kAppend ? 0 : kNewTime));
+      }
+      return StepAction::kContinue;
+    });
+
+    Status status = disk.MoveFile(from / "src", to / "dst");
+    EXPECT_NE(status.message().find("changed while"), std::string::npos)
+        << status.message();
+    EXPECT_EQ(ReadFile(from / "src"), c.result);
+    EXPECT_EQ(ListNames(to.path()), std::vector<std::string>{});
+  }
+}
+
 }  // namespace
 }  // namespace dravelkent

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 #include "fsutil/temp_names.h"
@@ -74,38 +76,98 @@ void SplitPath(const std::string& path, std::string* folder,
   }
 }
 
-int CopyFileData(int from, int to) {
-  off_t in_offset = 0;
-  off_t out_offset = 0;
-  bool use_copy_range = true;
-  while (use_copy_range) {
-    ssize_t copied = copy_file_range(from, &in_offset, to, &out_offset,
-                                     size_t{1} << 30, 0);
-    if (copied > 0) continue;
+namespace {
+
+// Copies the bytes of |from| from |*offset| up to |end| to the same place in
+// |to|, with copy_file_range while |*use_copy_range| and read/write once it
+// proves unsupported, and moves |*offset| on. Stops short of |end| at the
+// end of |from|. Returns 0 or errno.
+int CopyRange(int from, int to, off_t* offset, off_t end,
+              bool* use_copy_range) {
+  while (*use_copy_range && *offset < end) {
+    off_t in_offset = *offset;
+    off_t out_offset = *offset;
+    size_t size = static_cast<size_t>(std::min<off_t>(end - *offset, 1 << 30));
+    ssize_t copied =
+        copy_file_range(from, &in_offset, to, &out_offset, size, 0);
+    if (copied > 0) {
+      *offset += copied;
+      continue;
+    }
     if (copied == 0) break;  // The end, or a file system that gives 0.
     int error = errno;
     if (error == EINTR) continue;
     if (error != EXDEV && !IsUnsupported(error)) return error;
-    use_copy_range = false;
+    *use_copy_range = false;
   }
-  // Read and write whatever copy_file_range left, up to the real end. The
-  // large buffer is made only when there is something left to copy.
+  // Read and write whatever copy_file_range left, up to |end| or the real
+  // end, whichever comes first. The large buffer is made only when there is
+  // something left to copy.
   char first[512];
   std::vector<char> buffer;
-  while (true) {
+  while (*offset < end) {
     char* into = buffer.empty() ? first : buffer.data();
     size_t size = buffer.empty() ? sizeof first : buffer.size();
-    ssize_t got = pread(from, into, size, in_offset);
+    size = static_cast<size_t>(
+        std::min<off_t>(static_cast<off_t>(size), end - *offset));
+    ssize_t got = pread(from, into, size, *offset);
     if (got < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
     if (got == 0) return 0;
-    in_offset += got;
-    int error = WriteAll(to, into, static_cast<size_t>(got), &out_offset);
+    int error = WriteAll(to, into, static_cast<size_t>(got), offset);
     if (error != 0) return error;
     if (buffer.empty()) buffer.resize(size_t{128} * 1024);
   }
+  return 0;
+}
+
+}  // namespace
+
+int CopyFileData(int from, int to) {
+  struct stat st;
+  if (fstat(from, &st) != 0) return errno;
+  bool use_copy_range = true;
+  // Data only where the source has data, the holes left as holes. What a
+  // growing file adds meanwhile is left for the next copy.
+  off_t end = st.st_size;
+  off_t data = end > 0 ? lseek(from, 0, SEEK_DATA) : -1;
+  if (data < 0) {
+    // Holes cannot be told here, or the file claims to be empty (some in
+    // /proc have data all the same): the whole file, to its real end.
+    off_t offset = 0;
+    return CopyRange(from, to, &offset, std::numeric_limits<off_t>::max(),
+                     &use_copy_range);
+  }
+  while (data < end) {
+    off_t hole = lseek(from, data, SEEK_HOLE);
+    if (hole < 0) {
+      if (errno != ENXIO) return errno;
+      end = data;  // Shrunk meanwhile.
+      break;
+    }
+    // At least one byte a round, whatever a race of writes and holes says.
+    hole = std::min(std::max(hole, data + 1), end);
+    off_t offset = data;
+    int error = CopyRange(from, to, &offset, hole, &use_copy_range);
+    if (error != 0) return error;
+    if (offset < hole) {
+      end = offset;  // Shrunk meanwhile.
+      break;
+    }
+    if (hole == end) return 0;  // Copied up to the end.
+    data = lseek(from, hole, SEEK_DATA);
+    if (data < 0) {
+      if (errno != ENXIO) return errno;
+      break;  // Nothing but a hole up to the end.
+    }
+  }
+  // A hole up to the end, or a file that has shrunk meanwhile: the copy
+  // takes the size the source has now, but never more than it had at the
+  // start or than was there to be read.
+  if (fstat(from, &st) != 0) return errno;
+  return ftruncate(to, std::min(end, st.st_size)) == 0 ? 0 : errno;
 }
 
 int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to,

@@ -39,9 +39,11 @@ class UniqueFd {
 void SplitPath(const std::string& path, std::string* folder,
                std::string* name);
 
-// Copies |from| from its start to its end into |to| from its start, with
-// copy_file_range where the file systems allow it and read/write where not.
-// Returns 0 or errno.
+// Copies the file |from| into the empty file |to|, with copy_file_range
+// where the file systems allow it and read/write where not. Only the data is
+// written: holes (SEEK_DATA, SEEK_HOLE) stay holes, and |to| gets |from|'s
+// size by ftruncate, at most the size |from| had at the start. Where holes
+// cannot be told, the whole file to its real end. Returns 0 or errno.
 int CopyFileData(int from, int to);
 
 // Renames |from| (in |from_dir|) to |to| (in |to_dir|) unless |to| exists:

@@ -102,17 +102,37 @@ int ReadLinkTarget(const std::string& path, const struct stat& st,
   }
 }
 
-// Gives the link |name| in |dir_fd| the owner (when asked) and times of
-// |st|; a link has no mode of its own.
+// Returns whether a new file or link takes its source's owner and group:
+// on a move, and on a copy made by root, as cp -a does.
+bool TakesSourceOwner(Owner owner) {
+  return owner == Owner::kKeep || geteuid() == 0;
+}
+
+// Gives the link |name| in |dir_fd| the owner (when it takes it) and times
+// of |st|; a link has no mode of its own.
 int SetLinkAttributes(int dir_fd, const std::string& name,
                       const struct stat& st, Owner owner) {
-  if (owner == Owner::kKeep) {
+  if (TakesSourceOwner(owner)) {
     (void)fchownat(dir_fd, name.c_str(), st.st_uid, st.st_gid,
                    AT_SYMLINK_NOFOLLOW);
   }
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   return ErrnoOf(
       utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
+}
+
+// Returns whether |path| still names the file or link |copied| describes
+// and, for a file (open as |fd|, else -1), whether that still has the size
+// and modification time it had before its data was copied.
+bool SameAsCopied(const std::string& path, int fd, const struct stat& copied) {
+  struct stat now;
+  if (lstat(path.c_str(), &now) != 0 || now.st_dev != copied.st_dev ||
+      now.st_ino != copied.st_ino) {
+    return false;
+  }
+  if (fd < 0) return true;
+  return fstat(fd, &now) == 0 && now.st_size == copied.st_size &&
+         MtimeNs(now) == MtimeNs(copied);
 }
 
 }  // namespace
@@ -130,12 +150,20 @@ int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
 int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
 
 int SetFileAttributes(int fd, const struct stat& st, Owner owner) {
-  if (owner == Owner::kKeep) {
+  if (TakesSourceOwner(owner)) {
     // Only root may give a file away; a user's own files keep their owner
     // anyway, so a refusal changes nothing worth reporting.
     (void)fchown(fd, st.st_uid, st.st_gid);
   }
-  if (fchmod(fd, st.st_mode & 07777) != 0) return errno;
+  // A set-user-ID or set-group-ID bit stays only with the owner or group
+  // that set it: another's would run with the copier's rights. The mode
+  // comes after the owner, whose change clears these bits.
+  struct stat now;
+  if (fstat(fd, &now) != 0) return errno;
+  mode_t mode = st.st_mode & 07777;
+  if (now.st_uid != st.st_uid) mode &= ~S_ISUID;
+  if (now.st_gid != st.st_gid) mode &= ~S_ISGID;
+  if (fchmod(fd, mode) != 0) return errno;
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   return ErrnoOf(futimens(fd, times));
 }
@@ -280,6 +308,8 @@ Status RealDiskInterface::MoveAcross(const std::string& from,
   if (errno != ENOENT) return op.Fail(errno);
 
   TempEntry temp(dir.get());
+  UniqueFd source;
+  struct stat copied = st;  // The source as it was copied.
   bool made = false;
   if (S_ISLNK(st.st_mode)) {
     std::string target;
@@ -293,12 +323,11 @@ Status RealDiskInterface::MoveAcross(const std::string& from,
                                       Owner::kKeep);
            });
   } else if (S_ISREG(st.st_mode)) {
-    UniqueFd source(
+    source.Reset(
         open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!source.valid()) return op.Fail(errno);
-    struct stat opened;
-    if (fstat(source.get(), &opened) != 0) return op.Fail(errno);
-    if (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    if (fstat(source.get(), &copied) != 0) return op.Fail(errno);
+    if (copied.st_dev != st.st_dev || copied.st_ino != st.st_ino) {
       return op.Fail(EAGAIN);  // Replaced under our feet.
     }
     made =
@@ -307,7 +336,7 @@ Status RealDiskInterface::MoveAcross(const std::string& from,
         op.Do(DiskStep::kCopyData, &temp,
               [&] { return CopyFileData(source.get(), temp.fd()); }) &&
         op.Do(DiskStep::kSetAttributes, &temp, [&] {
-          return SetFileAttributes(temp.fd(), opened, Owner::kKeep);
+          return SetFileAttributes(temp.fd(), copied, Owner::kKeep);
         }) &&
         op.Do(DiskStep::kFlushTemp, &temp,
               [&] { return ErrnoOf(fsync(temp.fd())); });
@@ -325,9 +354,15 @@ Status RealDiskInterface::MoveAcross(const std::string& from,
   // still whole. A failure takes the new name away again, so that a failed
   // move leaves things as they were.
   bool done = op.Do(DiskStep::kFlushFolder, &temp,
-                    [&] { return ErrnoOf(fsync(dir.get())); }) &&
-              op.Do(DiskStep::kRemoveSource, &temp,
-                    [&] { return ErrnoOf(unlink(from.c_str())); });
+                    [&] { return ErrnoOf(fsync(dir.get())); });
+  if (done && !SameAsCopied(from, source.get(), copied)) {
+    // Written to or replaced while it was copied: removing it would lose
+    // what the copy missed.
+    op.FailKind("the source changed while it was copied and stays in place");
+    done = false;
+  }
+  done = done && op.Do(DiskStep::kRemoveSource, &temp,
+                       [&] { return ErrnoOf(unlink(from.c_str())); });
   if (done) return Status::Ok();
   if (!op.crashed()) unlinkat(dir.get(), name.c_str(), 0);
   return op.status();
