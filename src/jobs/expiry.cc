@@ -29,7 +29,14 @@ bool IsDatedCopyMatching(const ExpiryJob& job, const std::string& pattern,
     return false;
   }
   if (!job.file_name.empty() && job.file_name[0] == '*') return true;
-  return name.compare(8, job.file_name.size(), job.file_name) == 0;
+  // The whole rest of the name is the job's: "app" never claims the copies
+  // of "application", which another job may keep longer.
+  const std::string_view rest = std::string_view(name).substr(8);
+  const std::string stem = job.file_name + ".";
+  if (job.kind.find('*') != std::string::npos) {
+    return rest.substr(0, stem.size()) == stem;
+  }
+  return rest == stem + job.kind;
 }
 
 // The judgements of one scan: the name pattern is made once, and the
