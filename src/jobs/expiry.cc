@@ -104,9 +104,9 @@ void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
     // An entry examined but kept leaves the status line as it is: it shows
     // the work message already, or the job composed none.
     if (!scan.IsExpired(entry.name)) continue;
-    if (job.fresh != nullptr && job.fresh->Contains(entry.name)) continue;
     path.resize(job.target_folder.size());
     path += entry.name;
+    if (job.fresh != nullptr && job.fresh->Contains(path)) continue;
     Status removed = env.disk->RemoveFile(path);
     if (!removed.ok()) env.failures->Report(removed);
     *work_message = FormatText(texts::kDeleting, {path});

@@ -37,7 +37,7 @@ bool IsDatedCopy(const ExpiryJob& job, const std::string& name);
 bool IsExpired(const ExpiryJob& job, const std::string& name);
 
 // Scans the target folder as a stream of entries and removes every dated
-// copy that IsExpired, except the job's fresh copies. For each removal, sets
+// copy that IsExpired, except the run's fresh copies. For each removal, sets
 // |*work_message| to "%s 削除中" with the full path and shows it in the
 // status line, also when the removal failed; each failed removal is reported to env.failures. An
 // entry that is examined but not removed leaves the status line as it is. A

@@ -40,6 +40,7 @@ void JobEngine::RunAllJobs() {
   stop_ = false;
   message_on_ = false;
   mode_ = TransferMode::kMove;
+  fresh_copies_.Clear();
 
   std::string backup =
       env_.settings->Read(texts::kBasicSection, texts::kBackup, texts::kOff);
@@ -149,7 +150,6 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
 }
 
 void JobEngine::DoFileWork() {
-  fresh_copies_.Clear();
   // Today is taken once, so the rotation and the expiry of the job agree.
   const RunDates dates = SettleRunDates(
       FormatDateText(env_.clock->Today()),

@@ -91,6 +91,18 @@ TEST_F(JobEngineTest, EveryUsableJobEndsWithTheCompletionText) {
   EXPECT_TRUE(failures_.failures.empty());
 }
 
+TEST_F(JobEngineTest, ALaterJobNeverExpiresACopyOfThisRun) {
+  fs::create_directory((temp_ / "src"));
+  fs::create_directory((temp_ / "src2"));
+  testing::WriteFile((temp_ / "src/app.log"), "data");
+  WriteIni("[基本]\nTIMESTAMP=20261201\n[設定]\n" + Job(1) +
+           "02DIRNAMEFROM=" + (temp_ / "src2") + "\n02DIRNAMETO=" +
+           (temp_ / "dst01") + "\n02FILENAME=*\n02KIND=log\n02DELETEDAY=1\n");
+  JobEngine engine(env_);
+  engine.RunAllJobs();
+  EXPECT_EQ(testing::ReadFile((temp_ / "dst01/20261201app.log")), "data");
+}
+
 TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
   WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
   JobEngine engine(env_);

@@ -56,7 +56,7 @@ class HostObserver : public TransferObserver {
     std::string name = path.substr(target_folder_.size());
     // Only names that read as dated copies can meet the expiry.
     long long date = LeadingInteger(std::string_view(name).substr(0, 8));
-    if (name.find('/') == std::string::npos && date > 0) fresh_->AddName(name);
+    if (name.find('/') == std::string::npos && date > 0) fresh_->AddPath(path);
   }
 
  private:
@@ -157,18 +157,19 @@ void JobEngine::RunRotation(const RunDates& dates) {
   job.mode = mode_;
   job.message_boxes = message_on_ ? MessageBoxes::kOn : MessageBoxes::kOff;
   if (RotateSingleFile(env_, job, &work_message_) == FileWritten::kYes) {
-    fresh_copies_.AddName(job.paths.destination.substr(target_folder_.size()));
+    fresh_copies_.AddPath(job.paths.destination);
   }
 }
 
 void JobEngine::TransferTreeForJob(const std::string& today) {
   // A dated transfer begins every name it writes with |today|; an undated
   // one keeps the source's names, and those that read as dated copies are
-  // recorded one by one (only DELETEALL can reach them).
+  // recorded one by one (this job's DELETEALL, or a later job's expiry over
+  // the same folder, could reach them).
   const bool dated = RetentionDays() != 0;
-  if (dated) fresh_copies_.AddDatePrefix(today);
+  if (dated) fresh_copies_.AddDatedTree(target_folder_, today);
   HostObserver observer(env_.host, env_.failures, target_folder_,
-                        dated || !delete_all_ ? nullptr : &fresh_copies_);
+                        dated ? nullptr : &fresh_copies_);
   // The target folder, should it lie inside the source tree, is skipped.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
                RetentionDays(), target_folder_, &observer);
