@@ -6,8 +6,24 @@
 #include "jobs/rotation.h"
 #include "jobs/text_util.h"
 #include "jobs/texts.h"
+#include "settings/text_encoding.h"
 
 namespace dravelkent {
+namespace {
+
+// Returns the length of |text| (UTF-8) in code page 932 bytes, which is how
+// KIND is measured whatever the settings file's encoding; std::string::npos
+// when |text| has no code page 932 form.
+size_t Cp932Length(const std::string& text) {
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  if (ascii) return text.size();
+  std::string bytes;
+  TextCodec codec(TextEncoding::kCp932);
+  return codec.Encode(text, &bytes) ? bytes.size() : std::string::npos;
+}
+
+}  // namespace
 
 StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
                         RunLock* run_lock) {
@@ -103,7 +119,7 @@ void JobEngine::ProcessJob(int job_number) {
 
   key = JobKey(job_number, texts::kKind);
   kind_ = env_.settings->Read(texts::kJobSection, key, "");
-  if (kind_.find('*') == std::string::npos && kind_.size() != 3) {
+  if (kind_.find('*') == std::string::npos && Cp932Length(kind_) != 3) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
   }

@@ -65,6 +65,11 @@ TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
        Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false},
       {"star kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=*"), true,
        true},
+      // Three bytes in code page 932, which is how KIND is measured.
+      {"half-width kana kind",
+       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=ﾛｸﾞ"), true, true},
+      {"kanji kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=表"),
+       true, false},
   };
   for (const Case& c : cases) {
     fs::remove_all((temp_ / "dst03"));
