@@ -86,6 +86,9 @@ void JobEngine::RunAllJobs() {
                  FormatDateText(env_.clock->Today()));
   }
 
+  // The settings are written: a run that starts now finds the day's work
+  // done, and need not wait for a person to close the message.
+  if (env_.run_lock != nullptr) env_.run_lock->Release();
   if (message_on_) env_.host->ShowMessage(texts::kRunDone);
   env_.host->EndRun();
 }

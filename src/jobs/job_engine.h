@@ -49,9 +49,8 @@ class JobEngine {
 
   // Takes the run lock (env.run_lock), settles the run-wide switches,
   // processes jobs 1 to 98 until the list ends, records the date of the run
-  // in TIMESTAMP, shows the completion message when messages are on and ends
-  // the run through the host. The lock stays held until its owner lets it
-  // go, at the end of the process.
+  // in TIMESTAMP, lets the run lock go, shows the completion message when
+  // messages are on and ends the run through the host.
   void RunAllJobs();
 
   // Processes one job: reads and checks its keys, creates its target folder
