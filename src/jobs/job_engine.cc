@@ -105,6 +105,10 @@ void JobEngine::ProcessJob(int job_number) {
 
   if (!ReadFolderKey(job_number, texts::kDirNameFrom, &source_folder_)) return;
   if (!ReadFolderKey(job_number, texts::kDirNameTo, &target_folder_)) return;
+  // An empty folder key ends the job list as meant (job 1 of a new file
+  // too); what is written back on that job is no news. A key that is
+  // unusable after the folders were given is a mistake to be told of.
+  const bool list_ends_here = stop_;
 
   // The target folders are created before the remaining keys are checked.
   Status failure;
@@ -118,6 +122,10 @@ void JobEngine::ProcessJob(int job_number) {
   if (file_name_.empty()) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
+    if (!list_ends_here) {
+      ReportUnusable(job_number, key, file_name_,
+                     "is empty; the job list ends with job %s");
+    }
   }
 
   key = JobKey(job_number, texts::kKind);
@@ -125,12 +133,26 @@ void JobEngine::ProcessJob(int job_number) {
   if (kind_.find('*') == std::string::npos && Cp932Length(kind_) != 3) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
+    if (!list_ends_here) {
+      ReportUnusable(job_number, key, kind_,
+                     "is neither three bytes long (in code page 932) nor "
+                     "holds \"*\"; it was emptied and the job list ends "
+                     "with job %s");
+    }
   }
 
   key = JobKey(job_number, texts::kDeleteDay);
   retention_text_ = env_.settings->Read(texts::kJobSection, key, "");
   long long days = LeadingInteger(retention_text_);
   if (days < 1 || days > 9999) {
+    // Empty and "0" are the ways to say "no retention"; anything else that
+    // does not read as 1 to 9999 days is a slip the user should hear of.
+    if (!list_ends_here && !retention_text_.empty() &&
+        retention_text_ != "0") {
+      ReportUnusable(job_number, key, retention_text_,
+                     "is not a number of days from 1 to 9999; it was set to "
+                     "0, so job %s keeps its dated copies for ever");
+    }
     WriteSetting(texts::kJobSection, key, "0");
     retention_text_ = "0";
   }
@@ -181,6 +203,15 @@ void JobEngine::DoFileWork() {
 int JobEngine::RetentionDays() const {
   long long days = LeadingInteger(retention_text_);
   return days < 0 || days > 9999 ? 0 : static_cast<int>(days);
+}
+
+void JobEngine::ReportUnusable(int job_number, const std::string& key,
+                               const std::string& value,
+                               const char* what_follows) {
+  const std::string number = JobKey(job_number, "");
+  env_.failures->Report(Status::Error(
+      env_.settings->path() + ": " + key + "=\"" + value + "\" " +
+      FormatText(what_follows, {number})));
 }
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,

@@ -55,7 +55,8 @@ class JobEngine {
 
   // Processes one job: reads and checks its keys, creates its target folder
   // and, when the keys are usable, does its file work. Sets the stop flag
-  // when the job list ends here.
+  // when the job list ends here. A FILENAME, KIND or DELETEDAY that is
+  // unusable although the folder keys are given is reported as a failure.
   void ProcessJob(int job_number);
 
   bool stop() const { return stop_; }
@@ -97,6 +98,12 @@ class JobEngine {
   // Returns the retention days: the leading integer of the retention text,
   // 0 to 9999.
   int RetentionDays() const;
+
+  // Reports the job's unusable |key|, which held |value|, to the failure
+  // log: the settings path, key="value", then |what_follows| with "%s" as
+  // the job's two-digit number.
+  void ReportUnusable(int job_number, const std::string& key,
+                      const std::string& value, const char* what_follows);
 
   // Writes a key and reports a failed save.
   void WriteSetting(const char* section, const std::string& key,

@@ -55,21 +55,30 @@ TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
     std::string third_job;   // settings of job 3
     bool third_folder_made;  // its target folder exists afterwards
     bool fourth_runs;
+    const char* said;        // the one failure names this, or "" for none
   } cases[] = {
-      {"usable", Job(3), true, true},
-      {"no source", "03DIRNAMETO=" + (temp_ / "dst03") + "\n", false, false},
-      {"no target", "03DIRNAMEFROM=" + (temp_ / "src") + "\n", false, false},
+      {"usable", Job(3), true, true, ""},
+      {"no source", "03DIRNAMETO=" + (temp_ / "dst03") + "\n", false, false,
+       ""},
+      {"no target", "03DIRNAMEFROM=" + (temp_ / "src") + "\n", false, false,
+       ""},
       {"no name", Job(3).replace(Job(3).find("03FILENAME=app"), 14, "03FILENAME="),
-       true, false},
+       true, false, "03FILENAME=\"\" is empty"},
       {"four-letter kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false},
+       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false,
+       "03KIND=\"jpeg\""},
       {"star kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=*"), true,
-       true},
+       true, ""},
       // Three bytes in code page 932, which is how KIND is measured.
       {"half-width kana kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=ﾛｸﾞ"), true, true},
+       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=ﾛｸﾞ"), true, true, ""},
       {"kanji kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=表"),
-       true, false},
+       true, false, "03KIND=\"表\""},
+      // A retention typo is said, but the job and the list go on.
+      {"days typo", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=x7"), true,
+       true, "03DELETEDAY=\"x7\""},
+      {"no retention", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=0"), true,
+       true, ""},
   };
   for (const Case& c : cases) {
     fs::remove_all((temp_ / "dst03"));
@@ -77,10 +86,16 @@ TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
     WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2) +
              c.third_job + Job(4));
     host_ = testing::RecordingHost();
+    failures_ = testing::RecordingFailureLog();
     JobEngine engine(env_);
     engine.RunAllJobs();
     EXPECT_EQ(fs::is_directory((temp_ / "dst03")), c.third_folder_made)
         << c.name;
+    ASSERT_EQ(failures_.failures.size(), *c.said ? 1u : 0u) << c.name;
+    if (*c.said) {
+      EXPECT_NE(failures_.failures[0].find(c.said), std::string::npos)
+          << failures_.failures[0];
+    }
     EXPECT_EQ(fs::is_directory((temp_ / "dst04")), c.fourth_runs) << c.name;
     EXPECT_EQ(host_.end_count, 1) << c.name;
   }
