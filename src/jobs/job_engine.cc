@@ -75,13 +75,31 @@ void JobEngine::RunAllJobs() {
     WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
   }
 
+  // Work whose date cannot be recorded would be done again by the next
+  // run: a move of today's file onto the name of a date that is long gone.
+  // Such a run only reads and checks the jobs' keys.
+  file_work_ = FileWork::kAllowed;
+  if (env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "") !=
+      texts::kForcedTimestamp) {
+    Status probe = env_.settings->ProbeWrite(
+        texts::kBasicSection, texts::kTimestamp,
+        FormatDateText(env_.clock->Today()));
+    if (!probe.ok()) {
+      env_.failures->Report(Status::Error(
+          probe.message() + "; the date of this run could not be recorded, "
+                            "so it moves, copies and deletes nothing"));
+      file_work_ = FileWork::kWithheld;
+    }
+  }
+
   for (int job = 1; job <= kMaxJobs && !stop_; ++job) {
     ProcessJob(job);
   }
 
   std::string timestamp =
       env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "");
-  if (timestamp != texts::kForcedTimestamp) {
+  if (timestamp != texts::kForcedTimestamp &&
+      file_work_ == FileWork::kAllowed) {
     WriteSetting(texts::kBasicSection, texts::kTimestamp,
                  FormatDateText(env_.clock->Today()));
   }
@@ -112,7 +130,8 @@ void JobEngine::ProcessJob(int job_number) {
 
   // The target folders are created before the remaining keys are checked.
   Status failure;
-  if (!MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
+  if (file_work_ == FileWork::kAllowed &&
+      !MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
       !failure.ok()) {
     env_.failures->Report(failure);
   }
@@ -161,7 +180,7 @@ void JobEngine::ProcessJob(int job_number) {
   delete_all_ =
       env_.settings->Read(texts::kHiddenSection, key, "") == texts::kOn;
 
-  if (stop_) return;
+  if (stop_ || file_work_ == FileWork::kWithheld) return;
 
   DoFileWork();
 

@@ -29,6 +29,9 @@ struct EngineEnv {
 
 struct RunDates;
 
+// Whether the run may touch the jobs' files and folders.
+enum class FileWork { kAllowed, kWithheld };
+
 // How the program starts, from the VIEW switch.
 enum class StartMode { kRunAtOnce, kWaitForUser };
 
@@ -50,7 +53,11 @@ class JobEngine {
   // Takes the run lock (env.run_lock), settles the run-wide switches,
   // processes jobs 1 to 98 until the list ends, records the date of the run
   // in TIMESTAMP, lets the run lock go, shows the completion message when
-  // messages are on and ends the run through the host.
+  // messages are on and ends the run through the host. When TIMESTAMP
+  // (unless "00000000") could not be saved, says so before the first job
+  // and does no file work: the jobs' keys are still read and checked, no
+  // folder is created, nothing is moved, copied or deleted, and TIMESTAMP
+  // is left as it is.
   void RunAllJobs();
 
   // Processes one job: reads and checks its keys, creates its target folder
@@ -116,6 +123,7 @@ class JobEngine {
   // Run-wide state.
   bool stop_ = false;
   bool message_on_ = false;
+  FileWork file_work_ = FileWork::kAllowed;
   TransferMode mode_ = TransferMode::kMove;
 
   // Job state, rewritten by every job.

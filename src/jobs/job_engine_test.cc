@@ -123,6 +123,41 @@ TEST_F(JobEngineTest, ALaterJobNeverExpiresACopyOfThisRun) {
   EXPECT_EQ(testing::ReadFile((temp_ / "dst01/20261201app.log")), "data");
 }
 
+// A settings file whose TIMESTAMP could not be saved now.
+class UnsavableStore : public SettingsStore {
+ public:
+  using SettingsStore::SettingsStore;
+  Status ProbeWrite(std::string_view, std::string_view,
+                    std::string_view) const override {
+    return Status::Error("cannot save " + path() + ": disk full");
+  }
+};
+
+TEST_F(JobEngineTest, ARunThatCannotRecordItsDateDoesNoFileWork) {
+  UnsavableStore unsavable((temp_ / "Dravelkent.ini"));
+  env_.settings = &unsavable;
+  fs::create_directory((temp_ / "src"));
+  for (const char* timestamp : {"20261205", "00000000"}) {
+    const bool forced = timestamp == std::string("00000000");
+    testing::WriteFile((temp_ / "src/app.log"), "data");
+    WriteIni(std::string("[基本]\nTIMESTAMP=") + timestamp + "\n[設定]\n" +
+             Job(1) + "02DIRNAMEFROM=" + (temp_ / "src") + "\n02DIRNAMETO=" +
+             (temp_ / "src") + "\n02KIND=jpeg\n");
+    failures_ = testing::RecordingFailureLog();
+    JobEngine engine(env_);
+    engine.RunAllJobs();
+    EXPECT_EQ(fs::exists((temp_ / "src/app.log")), !forced) << timestamp;
+    EXPECT_EQ(fs::exists((temp_ / "dst01")), forced) << timestamp;
+    EXPECT_NE(Ini().find(std::string("TIMESTAMP=") + timestamp),
+              std::string::npos);
+    EXPECT_NE(Ini().find("02KIND=\n"), std::string::npos);  // still checked
+    ASSERT_FALSE(failures_.failures.empty());
+    EXPECT_EQ(failures_.failures[0].find("disk full") != std::string::npos,
+              !forced)
+        << failures_.failures[0];
+  }
+}
+
 TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
   WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
   JobEngine engine(env_);
