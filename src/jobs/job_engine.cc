@@ -154,9 +154,9 @@ void JobEngine::ProcessJob(int job_number) {
     stop_ = true;
     if (!list_ends_here) {
       ReportUnusable(job_number, key, kind_,
-                     "is neither three bytes long (in code page 932) nor "
-                     "holds \"*\"; it was emptied and the job list ends "
-                     "with job %s");
+                     "is not three bytes long (in code page 932) and holds "
+                     "no \"*\"; it was emptied and the job list ends with "
+                     "job %s");
     }
   }
 
