@@ -158,6 +158,28 @@ TEST_F(JobEngineTest, ARunThatCannotRecordItsDateDoesNoFileWork) {
   }
 }
 
+TEST_F(JobEngineTest, ATreeJobsFailuresAreSaidInOneMessage) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    fs::create_directories((temp_ / "dst01"));
+    fs::create_directories((temp_ / "src"));
+    testing::WriteFile((temp_ / "src") + "/" + name, "new");
+    testing::WriteFile((temp_ / "dst01") + "/" + name, "old");  // not replaced
+  }
+  std::string job = Job(1);
+  job.replace(job.find("FILENAME=app"), 12, "FILENAME=*");
+  job.replace(job.find("DAY=7"), 5, "DAY=0");
+  WriteIni("[基本]\nMESSAGE=On\nTIMESTAMP=20261205\n[設定]\n" + job);
+  JobEngine engine(env_);
+  engine.RunAllJobs();
+  ASSERT_EQ(host_.messages.size(), 2u);  // then "完了しました。"
+  const std::string& said = host_.messages[0];
+  EXPECT_EQ(said.rfind((temp_ / "src/") + "の処理に失敗しました（4件）：", 0),
+            0u)
+      << said;
+  EXPECT_NE(said.find(failures_.failures[2] + " / ほか1件"), std::string::npos)
+      << said;
+}
+
 TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
   WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
   JobEngine engine(env_);
