@@ -29,7 +29,14 @@ bool IsDatedCopyMatching(const ExpiryJob& job, const std::string& pattern,
     return false;
   }
   if (!job.file_name.empty() && job.file_name[0] == '*') return true;
-  return name.compare(8, job.file_name.size(), job.file_name) == 0;
+  // The whole rest of the name is the job's: "app" never claims the copies
+  // of "application", which another job may keep longer.
+  const std::string_view rest = std::string_view(name).substr(8);
+  const std::string stem = job.file_name + ".";
+  if (job.kind.find('*') != std::string::npos) {
+    return rest.substr(0, stem.size()) == stem;
+  }
+  return rest == stem + job.kind;
 }
 
 // The judgements of one scan: the name pattern is made once, and the
@@ -97,9 +104,9 @@ void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
     // An entry examined but kept leaves the status line as it is: it shows
     // the work message already, or the job composed none.
     if (!scan.IsExpired(entry.name)) continue;
-    if (job.fresh != nullptr && job.fresh->Contains(entry.name)) continue;
     path.resize(job.target_folder.size());
     path += entry.name;
+    if (job.fresh != nullptr && job.fresh->Contains(path)) continue;
     Status removed = env.disk->RemoveFile(path);
     if (!removed.ok()) env.failures->Report(removed);
     *work_message = FormatText(texts::kDeleting, {path});

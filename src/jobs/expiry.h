@@ -28,8 +28,8 @@ inline constexpr long long kLatestNameDate = 29000000;
 // Returns true when the folder entry |name| (a file, not a folder) is one of
 // the job's dated copies: it matches "*." + kind, is at least 12 bytes long,
 // its name date lies from kEarliestNameDate to kLatestNameDate, and from its
-// ninth byte on it begins with the job's FILENAME (any base name when
-// FILENAME begins with "*").
+// ninth byte on it is exactly FILENAME "." KIND, or, when KIND holds "*",
+// begins with FILENAME "." (any base name when FILENAME begins with "*").
 bool IsDatedCopy(const ExpiryJob& job, const std::string& name);
 
 // Returns true when the dated copy |name| is to be deleted: with delete-all,
@@ -37,7 +37,7 @@ bool IsDatedCopy(const ExpiryJob& job, const std::string& name);
 bool IsExpired(const ExpiryJob& job, const std::string& name);
 
 // Scans the target folder as a stream of entries and removes every dated
-// copy that IsExpired, except the job's fresh copies. For each removal, sets
+// copy that IsExpired, except the run's fresh copies. For each removal, sets
 // |*work_message| to "%s 削除中" with the full path and shows it in the
 // status line, also when the removal failed; each failed removal is reported to env.failures. An
 // entry that is examined but not removed leaves the status line as it is. A

@@ -35,13 +35,13 @@ TEST(ExpiryTest, KnowsTheJobsDatedCopies) {
     bool for_app_any;  // FILENAME app, KIND *
   } cases[] = {
       {"20261130app.log", true, true, true},
-      {"20261130application.log", true, true, true},  // begins with "app"
+      {"20261130application.log", false, true, false},  // another job's
       {"20261130web.log", false, true, false},
       {"20261130App.log", false, true, false},  // case counts
       {"20261130app.LOG", false, false, true},
       {"20261130app.txt", false, false, true},
       {"20261130app.log.1", false, false, true},
-      {"20261130appdata", false, false, true},  // "*.*" takes names without a dot
+      {"20261130appdata", false, false, false},  // no "." after the name
       {"2026113.log", false, false, false},     // 11 bytes
       {"2026113a.log", false, true, false},     // 12 bytes, date 2026113
       {"00000001app.log", true, true, true},
@@ -186,7 +186,7 @@ TEST(ExpiryManyDatesTest, EachNameIsJudgedByItsOwnDate) {
   // of the limit, with several copies of each date.
   testing::TempFolder temp;
   testing::JobTestEnv t;
-  ExpiryJob job = Job("app", "log", 30, DeleteAll::kNo);
+  ExpiryJob job = Job("*", "log", 30, DeleteAll::kNo);
   job.today = "20261208";
   job.target_folder = temp.path() + "/";
   std::vector<std::string> kept;

@@ -2,33 +2,37 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 namespace dravelkent {
 
-// The dated copies that the job's rotation wrote in this run. The expiry
-// never deletes them: with DELETEALL, or with a last-run date older than the
-// retention days, it would otherwise delete the copy just made, and in move
-// mode that is the only copy of the file.
+// The files that the run's rotations wrote, kept for the whole run and
+// known by full path. No expiry deletes them: with DELETEALL, with a
+// last-run date older than the retention days, or as a later job's copy
+// over the same target folder, it would otherwise delete a copy just made,
+// and in move mode that is the only copy of the file.
 class FreshCopies {
  public:
-  // Records the name |name| written directly in the target folder.
-  void AddName(const std::string& name) { names_.insert(name); }
+  // Records the file |path| as written now.
+  void AddPath(const std::string& path);
 
-  // Records that every name beginning with |date_text| was written now (a
-  // dated tree transfer writes all of its names so).
-  void AddDatePrefix(const std::string& date_text) { date_prefix_ = date_text; }
+  // Records that every file below |folder| whose name begins with
+  // |date_text| was written now (a dated tree transfer writes all of its
+  // names so).
+  void AddDatedTree(const std::string& folder, const std::string& date_text);
 
-  // Returns true when the target folder's entry |name| was written now.
-  bool Contains(const std::string& name) const;
+  // Returns true when the file |path| was written now.
+  bool Contains(const std::string& path) const;
 
   void Clear() {
-    names_.clear();
-    date_prefix_.clear();
+    paths_.clear();
+    dated_trees_.clear();
   }
 
  private:
-  std::set<std::string> names_;
-  std::string date_prefix_;
+  std::set<std::string> paths_;
+  // (folder ending in "/", date text)
+  std::set<std::pair<std::string, std::string>> dated_trees_;
 };
 
 }  // namespace dravelkent

@@ -6,8 +6,24 @@
 #include "jobs/rotation.h"
 #include "jobs/text_util.h"
 #include "jobs/texts.h"
+#include "settings/text_encoding.h"
 
 namespace dravelkent {
+namespace {
+
+// Returns the length of |text| (UTF-8) in code page 932 bytes, which is how
+// KIND is measured whatever the settings file's encoding; std::string::npos
+// when |text| has no code page 932 form.
+size_t Cp932Length(const std::string& text) {
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  if (ascii) return text.size();
+  std::string bytes;
+  TextCodec codec(TextEncoding::kCp932);
+  return codec.Encode(text, &bytes) ? bytes.size() : std::string::npos;
+}
+
+}  // namespace
 
 StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
                         RunLock* run_lock) {
@@ -40,6 +56,7 @@ void JobEngine::RunAllJobs() {
   stop_ = false;
   message_on_ = false;
   mode_ = TransferMode::kMove;
+  fresh_copies_.Clear();
 
   std::string backup =
       env_.settings->Read(texts::kBasicSection, texts::kBackup, texts::kOff);
@@ -58,17 +75,38 @@ void JobEngine::RunAllJobs() {
     WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
   }
 
+  // Work whose date cannot be recorded would be done again by the next
+  // run: a move of today's file onto the name of a date that is long gone.
+  // Such a run only reads and checks the jobs' keys.
+  file_work_ = FileWork::kAllowed;
+  if (env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "") !=
+      texts::kForcedTimestamp) {
+    Status probe = env_.settings->ProbeWrite(
+        texts::kBasicSection, texts::kTimestamp,
+        FormatDateText(env_.clock->Today()));
+    if (!probe.ok()) {
+      env_.failures->Report(Status::Error(
+          probe.message() + "; the date of this run could not be recorded, "
+                            "so it moves, copies and deletes nothing"));
+      file_work_ = FileWork::kWithheld;
+    }
+  }
+
   for (int job = 1; job <= kMaxJobs && !stop_; ++job) {
     ProcessJob(job);
   }
 
   std::string timestamp =
       env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "");
-  if (timestamp != texts::kForcedTimestamp) {
+  if (timestamp != texts::kForcedTimestamp &&
+      file_work_ == FileWork::kAllowed) {
     WriteSetting(texts::kBasicSection, texts::kTimestamp,
                  FormatDateText(env_.clock->Today()));
   }
 
+  // The settings are written: a run that starts now finds the day's work
+  // done, and need not wait for a person to close the message.
+  if (env_.run_lock != nullptr) env_.run_lock->Release();
   if (message_on_) env_.host->ShowMessage(texts::kRunDone);
   env_.host->EndRun();
 }
@@ -85,10 +123,15 @@ void JobEngine::ProcessJob(int job_number) {
 
   if (!ReadFolderKey(job_number, texts::kDirNameFrom, &source_folder_)) return;
   if (!ReadFolderKey(job_number, texts::kDirNameTo, &target_folder_)) return;
+  // An empty folder key ends the job list as meant (job 1 of a new file
+  // too); what is written back on that job is no news. A key that is
+  // unusable after the folders were given is a mistake to be told of.
+  const bool list_ends_here = stop_;
 
   // The target folders are created before the remaining keys are checked.
   Status failure;
-  if (!MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
+  if (file_work_ == FileWork::kAllowed &&
+      !MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
       !failure.ok()) {
     env_.failures->Report(failure);
   }
@@ -98,19 +141,37 @@ void JobEngine::ProcessJob(int job_number) {
   if (file_name_.empty()) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
+    if (!list_ends_here) {
+      ReportUnusable(job_number, key, file_name_,
+                     "is empty; the job list ends with job %s");
+    }
   }
 
   key = JobKey(job_number, texts::kKind);
   kind_ = env_.settings->Read(texts::kJobSection, key, "");
-  if (kind_.find('*') == std::string::npos && kind_.size() != 3) {
+  if (kind_.find('*') == std::string::npos && Cp932Length(kind_) != 3) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
+    if (!list_ends_here) {
+      ReportUnusable(job_number, key, kind_,
+                     "is not three bytes long (in code page 932) and holds "
+                     "no \"*\"; it was emptied and the job list ends with "
+                     "job %s");
+    }
   }
 
   key = JobKey(job_number, texts::kDeleteDay);
   retention_text_ = env_.settings->Read(texts::kJobSection, key, "");
   long long days = LeadingInteger(retention_text_);
   if (days < 1 || days > 9999) {
+    // Empty and "0" are the ways to say "no retention"; anything else that
+    // does not read as 1 to 9999 days is a slip the user should hear of.
+    if (!list_ends_here && !retention_text_.empty() &&
+        retention_text_ != "0") {
+      ReportUnusable(job_number, key, retention_text_,
+                     "is not a number of days from 1 to 9999; it was set to "
+                     "0, so job %s keeps its dated copies for ever");
+    }
     WriteSetting(texts::kJobSection, key, "0");
     retention_text_ = "0";
   }
@@ -119,7 +180,7 @@ void JobEngine::ProcessJob(int job_number) {
   delete_all_ =
       env_.settings->Read(texts::kHiddenSection, key, "") == texts::kOn;
 
-  if (stop_) return;
+  if (stop_ || file_work_ == FileWork::kWithheld) return;
 
   DoFileWork();
 
@@ -149,7 +210,6 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
 }
 
 void JobEngine::DoFileWork() {
-  fresh_copies_.Clear();
   // Today is taken once, so the rotation and the expiry of the job agree.
   const RunDates dates = SettleRunDates(
       FormatDateText(env_.clock->Today()),
@@ -162,6 +222,15 @@ void JobEngine::DoFileWork() {
 int JobEngine::RetentionDays() const {
   long long days = LeadingInteger(retention_text_);
   return days < 0 || days > 9999 ? 0 : static_cast<int>(days);
+}
+
+void JobEngine::ReportUnusable(int job_number, const std::string& key,
+                               const std::string& value,
+                               const char* what_follows) {
+  const std::string number = JobKey(job_number, "");
+  env_.failures->Report(Status::Error(
+      env_.settings->path() + ": " + key + "=\"" + value + "\" " +
+      FormatText(what_follows, {number})));
 }
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,

@@ -29,6 +29,9 @@ struct EngineEnv {
 
 struct RunDates;
 
+// Whether the run may touch the jobs' files and folders.
+enum class FileWork { kAllowed, kWithheld };
+
 // How the program starts, from the VIEW switch.
 enum class StartMode { kRunAtOnce, kWaitForUser };
 
@@ -49,14 +52,18 @@ class JobEngine {
 
   // Takes the run lock (env.run_lock), settles the run-wide switches,
   // processes jobs 1 to 98 until the list ends, records the date of the run
-  // in TIMESTAMP, shows the completion message when messages are on and ends
-  // the run through the host. The lock stays held until its owner lets it
-  // go, at the end of the process.
+  // in TIMESTAMP, lets the run lock go, shows the completion message when
+  // messages are on and ends the run through the host. When TIMESTAMP
+  // (unless "00000000") could not be saved, says so before the first job
+  // and does no file work: the jobs' keys are still read and checked, no
+  // folder is created, nothing is moved, copied or deleted, and TIMESTAMP
+  // is left as it is.
   void RunAllJobs();
 
   // Processes one job: reads and checks its keys, creates its target folder
   // and, when the keys are usable, does its file work. Sets the stop flag
-  // when the job list ends here.
+  // when the job list ends here. A FILENAME, KIND or DELETEDAY that is
+  // unusable although the folder keys are given is reported as a failure.
   void ProcessJob(int job_number);
 
   bool stop() const { return stop_; }
@@ -99,6 +106,12 @@ class JobEngine {
   // 0 to 9999.
   int RetentionDays() const;
 
+  // Reports the job's unusable |key|, which held |value|, to the failure
+  // log: the settings path, key="value", then |what_follows| with "%s" as
+  // the job's two-digit number.
+  void ReportUnusable(int job_number, const std::string& key,
+                      const std::string& value, const char* what_follows);
+
   // Writes a key and reports a failed save.
   void WriteSetting(const char* section, const std::string& key,
                     const std::string& value);
@@ -110,6 +123,7 @@ class JobEngine {
   // Run-wide state.
   bool stop_ = false;
   bool message_on_ = false;
+  FileWork file_work_ = FileWork::kAllowed;
   TransferMode mode_ = TransferMode::kMove;
 
   // Job state, rewritten by every job.

@@ -41,12 +41,18 @@ bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
   // component has been taken.
   size_t pos = 0;
   size_t slash = folder.find('/');
-  std::string built = folder.substr(0, slash) + "/";
-  if (slash == std::string::npos) {
-    // A single relative name: the first component is never created, and
-    // the walk ends with it.
-    return true;
+  std::string first = folder.substr(0, slash);
+  if (!first.empty()) {
+    // A relative path starts in the current folder: its first name is a
+    // folder to create like the others.
+    Status made = disk->MakeDir(first);
+    if (!made.ok() && made.error_number() != EEXIST) {
+      *failure = made;
+      return false;
+    }
   }
+  if (slash == std::string::npos) return true;
+  std::string built = first + "/";
   if (Status status = CheckEnterable(disk, built); !status.ok()) {
     *failure = status;
     return false;

@@ -35,9 +35,9 @@ int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
 }
 
 // Passes the tree transfer's status texts to the host and its failures to
-// the run's failure log, and records the undated names it writes directly
-// in the target folder as fresh copies. The transfer leaves the work
-// message alone.
+// the run's failure log, keeping the first few for a message, and records
+// the undated names it writes directly in the target folder as fresh
+// copies. The transfer leaves the work message alone.
 class HostObserver : public TransferObserver {
  public:
   HostObserver(Host* host, FailureLog* failures, std::string target_folder,
@@ -47,7 +47,13 @@ class HostObserver : public TransferObserver {
         target_folder_(std::move(target_folder)),
         fresh_(fresh) {}
   void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
-  void OnFailure(const Status& failure) override { failures_->Report(failure); }
+  void OnFailure(const Status& failure) override {
+    failures_->Report(failure);
+    if (failure_count_++ < kFailuresNamed) {
+      failures_said_ += texts::kTreeFailedSeparator;
+      failures_said_ += failure.message();
+    }
+  }
   void OnWritten(const std::string& path) override {
     if (fresh_ == nullptr || path.compare(0, target_folder_.size(),
                                           target_folder_) != 0) {
@@ -56,14 +62,37 @@ class HostObserver : public TransferObserver {
     std::string name = path.substr(target_folder_.size());
     // Only names that read as dated copies can meet the expiry.
     long long date = LeadingInteger(std::string_view(name).substr(0, 8));
-    if (name.find('/') == std::string::npos && date > 0) fresh_->AddName(name);
+    if (name.find('/') == std::string::npos && date > 0) fresh_->AddPath(path);
+  }
+
+  // Returns the message that names the transfer's failures of the tree
+  // |source_folder|: kTreeFailed with the count, "：" and the first
+  // kFailuresNamed failures, then kTreeFailedMore with the rest's count.
+  // Returns "" when nothing failed.
+  std::string FailureMessage(const std::string& source_folder) const {
+    if (failure_count_ == 0) return "";
+    std::string text =
+        FormatText(texts::kTreeFailed,
+                   {source_folder, std::to_string(failure_count_)}) +
+        "：" + failures_said_.substr(sizeof texts::kTreeFailedSeparator - 1);
+    if (failure_count_ > kFailuresNamed) {
+      text += texts::kTreeFailedSeparator;
+      text += FormatText(texts::kTreeFailedMore,
+                         {std::to_string(failure_count_ - kFailuresNamed)});
+    }
+    return text;
   }
 
  private:
+  // How many failures a message names.
+  static constexpr int kFailuresNamed = 3;
+
   Host* host_;
   FailureLog* failures_;
   std::string target_folder_;
   FreshCopies* fresh_;
+  int failure_count_ = 0;
+  std::string failures_said_;  // each after a separator
 };
 
 }  // namespace
@@ -157,21 +186,27 @@ void JobEngine::RunRotation(const RunDates& dates) {
   job.mode = mode_;
   job.message_boxes = message_on_ ? MessageBoxes::kOn : MessageBoxes::kOff;
   if (RotateSingleFile(env_, job, &work_message_) == FileWritten::kYes) {
-    fresh_copies_.AddName(job.paths.destination.substr(target_folder_.size()));
+    fresh_copies_.AddPath(job.paths.destination);
   }
 }
 
 void JobEngine::TransferTreeForJob(const std::string& today) {
   // A dated transfer begins every name it writes with |today|; an undated
   // one keeps the source's names, and those that read as dated copies are
-  // recorded one by one (only DELETEALL can reach them).
+  // recorded one by one (this job's DELETEALL, or a later job's expiry over
+  // the same folder, could reach them).
   const bool dated = RetentionDays() != 0;
-  if (dated) fresh_copies_.AddDatePrefix(today);
+  if (dated) fresh_copies_.AddDatedTree(target_folder_, today);
   HostObserver observer(env_.host, env_.failures, target_folder_,
-                        dated || !delete_all_ ? nullptr : &fresh_copies_);
+                        dated ? nullptr : &fresh_copies_);
   // The target folder, should it lie inside the source tree, is skipped.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
                RetentionDays(), target_folder_, &observer);
+  // One message for the whole tree, however many of its files failed.
+  if (message_on_) {
+    std::string said = observer.FailureMessage(source_folder_);
+    if (!said.empty()) env_.host->ShowMessage(said);
+  }
 }
 
 }  // namespace dravelkent

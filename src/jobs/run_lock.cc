@@ -16,8 +16,12 @@ constexpr char kWhat[] = "cannot lock the settings folder";
 
 RunLock::RunLock(std::string folder) : folder_(std::move(folder)) {}
 
-RunLock::~RunLock() {
+RunLock::~RunLock() { Release(); }
+
+void RunLock::Release() {
   if (fd_ >= 0) close(fd_);  // Closing the folder drops the lock.
+  fd_ = -1;
+  if (state_ == State::kHeld) state_ = State::kFree;
 }
 
 Status RunLock::Acquire() {

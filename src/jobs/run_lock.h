@@ -9,8 +9,8 @@ namespace dravelkent {
 // Keeps two runs in one folder (cron and a person, or two timers) from doing
 // the day's work together: an exclusive flock on the folder that holds the
 // settings file, so no lock file is ever left behind. The lock is held from
-// the first Acquire until the object goes; the system drops it when the
-// process ends, however it ends.
+// the first Acquire until Release or until the object goes; the system drops
+// it when the process ends, however it ends.
 class RunLock {
  public:
   // |folder| is the folder that holds the settings file.
@@ -24,6 +24,11 @@ class RunLock {
   // when the folder cannot be opened or locked; the run then goes on
   // without the lock, and later calls neither wait nor say it again.
   Status Acquire();
+
+  // Lets the lock go, so that another run need not wait for this one (say,
+  // for a message that waits for a person). Does nothing when the lock is
+  // not held. A later Acquire takes it anew.
+  void Release();
 
   bool held() const { return state_ == State::kHeld; }
 

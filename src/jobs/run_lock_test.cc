@@ -51,7 +51,8 @@ bool SomeoneWaitsFor(const std::string& folder) {
   return false;
 }
 
-// A host that runs |probe| whenever the engine shows a status text.
+// A host that runs |probe| whenever the engine shows a status text or a
+// message.
 class ProbingHost : public testing::RecordingHost {
  public:
   explicit ProbingHost(std::function<void()> probe)
@@ -59,6 +60,10 @@ class ProbingHost : public testing::RecordingHost {
   void ShowStatus(const std::string& text) override {
     probe_();
     RecordingHost::ShowStatus(text);
+  }
+  void ShowMessage(const std::string& text) override {
+    probe_();
+    RecordingHost::ShowMessage(text);
   }
 
  private:
@@ -84,8 +89,9 @@ class RunLockTest : public ::testing::Test {
   EngineEnv env_;
 };
 
-TEST_F(RunLockTest, TheRunHoldsTheFolderUntilTheLockGoes) {
+TEST_F(RunLockTest, TheRunHoldsTheFolderUntilItsSettingsAreWritten) {
   testing::WriteFile(settings_.path(),
+                          "[基本]\nMESSAGE=On\n"
                           "[設定]\n01DIRNAMEFROM=" + temp_.path() +
                               "\n01DIRNAMETO=" + (temp_ / "dst") +
                               "\n01FILENAME=app\n01KIND=log\n");
@@ -97,10 +103,10 @@ TEST_F(RunLockTest, TheRunHoldsTheFolderUntilTheLockGoes) {
     env_.run_lock = &lock;
     JobEngine engine(env_);
     engine.RunAllJobs();
-    EXPECT_EQ(ProbeLock(temp_.path()), Lockable::kNo);
   }
-  EXPECT_EQ(during, std::vector<Lockable>{Lockable::kNo});
-  EXPECT_EQ(ProbeLock(temp_.path()), Lockable::kYes);
+  // The status of the job, then "完了しました。", which may wait for long.
+  EXPECT_EQ(during, (std::vector<Lockable>{Lockable::kNo, Lockable::kYes}));
+  EXPECT_EQ(host.messages, std::vector<std::string>{"完了しました。"});
   EXPECT_TRUE(failures_.failures.empty());
 }
 

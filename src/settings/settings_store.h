@@ -19,7 +19,7 @@ namespace dravelkent {
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path);
-  ~SettingsStore();
+  virtual ~SettingsStore();
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -50,8 +50,8 @@ class SettingsStore {
   // far as can be known without changing the file: the edit can be made and
   // saved the way Write saves it (a write that changes no byte needs no
   // save). Otherwise returns the failure Write would give. Changes nothing.
-  Status ProbeWrite(std::string_view section, std::string_view key,
-                    std::string_view value) const;
+  virtual Status ProbeWrite(std::string_view section, std::string_view key,
+                            std::string_view value) const;
 
  private:
   // Fills |*bytes| with the file's bytes now and returns true; returns

@@ -89,8 +89,10 @@ class MessageBoxTest(h.GuiTestCase):
         job["DELETEDAY"] = "1"
         target = os.path.join(self.root, "dst").encode()
         os.makedirs(target)
-        # The expiry shows "<path> 削除中" with this name's raw bytes.
-        odd = os.path.join(target, b"20000101data\xe9\x95.log")
+        # The expiry shows "<path> 削除中" with this name's raw bytes. They
+        # stand in its date part, as the rest must be exactly "data.log";
+        # its leading number, 2000, still reads as a date long past.
+        odd = os.path.join(target, b"2000\xe9\x9501data.log")
         open(odd, "wb").close()
         program, dialog = self.start_run_from_dialog(job)
         box = self.screen.find_window(program, h.MESSAGE_TITLE)

@@ -30,6 +30,7 @@ class ExpiryTest(RotationTestCase):
             ("20150101app.log", True),     # dated after 2010
             ("19991231app.log", True),
             ("20261130web.log", False),    # another base name
+            ("20261130application.log", False),  # another job's
             ("20261130App.log", False),    # case counts
             ("20261130app.txt", False),    # another extension
             ("2026113.log", False),        # 11 bytes
