@@ -1,10 +1,14 @@
 #include "settings/settings_store.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <ctime>
 #include <optional>
 
 #include "jobs/texts.h"
@@ -127,48 +131,99 @@ Status ResolveLinks(const std::string& path, std::string* target) {
   }
 }
 
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
-// Writes all of |bytes| to |fd|. Returns 0, or the errno of the failure.
-int WriteAll(int fd, std::string_view bytes) {
+// Writes all of |bytes| to |fd| from |offset| on. Returns 0, or the errno
+// of the failure.
+int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
   while (!bytes.empty()) {
-    ssize_t put = write(fd, bytes.data(), bytes.size());
+    ssize_t put = pwrite(fd, bytes.data(), bytes.size(), offset);
     if (put < 0 && errno == EINTR) continue;
     if (put < 0) return errno;
     bytes.remove_prefix(static_cast<size_t>(put));
+    offset += put;
   }
   return 0;
 }
 
-// Replaces the file |target| by one holding |bytes|, through a temporary
-// file in the same folder renamed over it. |old_info| is the status of the
-// file replaced, or nullptr for a new file. |shown| names the file in
-// messages. Returns ok, or the failure; before the rename a failure leaves
-// the old file as it was and no temporary file behind.
-Status SaveAtomically(const std::string& target, std::string_view bytes,
-                      const struct stat* old_info, const std::string& shown) {
-  std::string dir = DirName(target);
-  std::string temp = JoinPath(dir, "." + BaseName(target) + ".XXXXXX");
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
+// Creates a new empty file beside |target| to save it through, named
+// ".<name>.<six letters>", the way any new file is made: |mode| is trimmed
+// by the umask (or the folder's default ACL). Fills |*temp| with its path.
+// Returns the descriptor, or -1 with errno set.
+int CreateTemporary(const std::string& target, mode_t mode,
+                    std::string* temp) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static uint64_t counter = 0;
+  const std::string prefix =
+      JoinPath(DirName(target), "." + BaseName(target) + ".");
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t random = 0;
+    if (getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+      random = (static_cast<uint64_t>(getpid()) << 32) ^
+               static_cast<uint64_t>(time(nullptr)) ^ (++counter * 7919);
+    }
+    *temp = prefix;
+    for (int i = 0; i < 6; ++i) {
+      temp->push_back(kLetters[random % (sizeof kLetters - 1)]);
+      random /= sizeof kLetters - 1;
+    }
+    int fd = open(temp->c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// How a write reaches the disk.
+enum class SaveWay {
+  kNone,     // the write changes no byte: nothing to save
+  kRename,   // a temporary file renamed over the old one, or a new file
+  kInPlace,  // the file's own bytes rewritten: other hard links share it
+};
+
+// One write worked out up to its save.
+struct WritePlan {
+  std::string target;  // the file the path finally names
+  std::string shown;   // names the file in messages
+  FileContents contents;
+  std::string updated;  // the file's bytes after the write
+  SaveWay way = SaveWay::kNone;
+};
+
+// Returns the failure to save |plan|'s file.
+Status SaveFailure(const WritePlan& plan, int error) {
+  return Status::FromErrno("cannot save", plan.shown, error);
+}
+
+// Replaces the file of |plan| by one holding its new bytes, through a
+// temporary file in the same folder renamed over it. Returns ok, or the
+// failure; before the rename a failure leaves the old file as it was and no
+// temporary file behind.
+Status SaveByRename(const WritePlan& plan) {
+  const std::string& target = plan.target;
+  const struct stat* old_info =
+      plan.contents.state == FileState::kPresent ? &plan.contents.info
+                                                 : nullptr;
+  // A new file gets the mode any new file gets; a replacement is written
+  // privately and then given the old file's mode.
+  std::string temp;
+  int fd = CreateTemporary(target, old_info != nullptr ? 0600 : 0666, &temp);
   if (fd < 0) {
-    return Status::FromErrno("cannot create a temporary file to save", shown,
-                             errno);
+    return Status::FromErrno("cannot create a temporary file to save",
+                             plan.shown, errno);
   }
   auto fail = [&](int error) {
     if (fd >= 0) close(fd);
     unlink(temp.c_str());
-    return Status::FromErrno("cannot save", shown, error);
+    return SaveFailure(plan, error);
   };
 
-  if (int error = WriteAll(fd, bytes); error != 0) return fail(error);
-  mode_t mode = old_info != nullptr ? (old_info->st_mode & 07777)
-                                    : (0666 & ~CurrentUmask());
-  if (fchmod(fd, mode) != 0) return fail(errno);
+  if (int error = WriteAllAt(fd, plan.updated, 0); error != 0) {
+    return fail(error);
+  }
   if (old_info != nullptr) {
+    mode_t mode = old_info->st_mode & 07777;
+    if (fchmod(fd, mode) != 0) return fail(errno);
     // Keeps the owner when run by root on someone else's file; a plain user
     // cannot give a file away, and the new file is then theirs.
     struct stat temp_info;
@@ -187,20 +242,79 @@ Status SaveAtomically(const std::string& target, std::string_view bytes,
   if (rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
 
   // The rename is made; flush the folder so that it survives a crash.
+  std::string dir = DirName(target);
   int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd < 0) {
-    return Status::FromErrno("saved, but cannot flush the folder of", shown,
-                             errno);
+    return Status::FromErrno("saved, but cannot flush the folder of",
+                             plan.shown, errno);
   }
   int synced = fsync(dir_fd);
   int error = errno;
   close(dir_fd);
   // Some file systems cannot flush a folder at all; that is no failure.
   if (synced != 0 && error != EINVAL) {
-    return Status::FromErrno("saved, but cannot flush the folder of", shown,
-                             error);
+    return Status::FromErrno("saved, but cannot flush the folder of",
+                             plan.shown, error);
   }
   return Status::Ok();
+}
+
+// Opens the existing file of |plan| for writing, as an in-place save does.
+// Returns the descriptor, or -1 with |*status| set to the failure.
+int OpenForSavingInPlace(const WritePlan& plan, Status* status) {
+  int fd = open(plan.target.c_str(),
+                O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    *status = SaveFailure(plan, errno);
+    return -1;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    *status = SaveFailure(plan, errno);
+  } else if (info.st_dev != plan.contents.info.st_dev ||
+             info.st_ino != plan.contents.info.st_ino) {
+    *status = Status::Error("cannot save " + plan.shown +
+                            ": it was replaced while being saved");
+  } else {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+// Rewrites the file of |plan|, which other hard links share, in place:
+// the bytes from the first change on, then its new length, then a flush.
+// Space for a longer file is taken first, so that a full disk or a size
+// limit fails before any byte changes. Returns ok, or the failure; a
+// failure (or a crash) once writing has begun can leave the file part old,
+// part new.
+Status SaveInPlace(const WritePlan& plan) {
+  Status status;
+  int fd = OpenForSavingInPlace(plan, &status);
+  if (fd < 0) return status;
+  const std::string& old_bytes = plan.contents.bytes;
+  const std::string& new_bytes = plan.updated;
+  size_t first_change = 0;
+  size_t shorter = std::min(old_bytes.size(), new_bytes.size());
+  while (first_change < shorter &&
+         old_bytes[first_change] == new_bytes[first_change]) {
+    ++first_change;
+  }
+  int error = 0;
+  if (new_bytes.size() > old_bytes.size()) {
+    error = posix_fallocate(fd, 0, static_cast<off_t>(new_bytes.size()));
+  }
+  if (error == 0) {
+    error = WriteAllAt(fd,
+                       std::string_view(new_bytes).substr(first_change),
+                       static_cast<off_t>(first_change));
+  }
+  if (error == 0 && ftruncate(fd, static_cast<off_t>(new_bytes.size())) != 0) {
+    error = errno;
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error == 0 ? Status::Ok() : SaveFailure(plan, error);
 }
 
 Status EditFailure(IniEditResult result, std::string_view section,
@@ -229,6 +343,45 @@ Status EditFailure(IniEditResult result, std::string_view section,
       break;
   }
   return Status::Error(std::move(message));
+}
+
+// Works out the write of |value| to |key| in |section| of the file at
+// |path| (the file its symbolic links end at) into |*plan|. Returns ok, or
+// the failure the write gives: the file cannot be read, the edit cannot be
+// made, or the file, which the write would change, is not writable by the
+// user (a save by rename would replace it regardless).
+Status PlanWrite(const std::string& path, std::string_view section,
+                 std::string_view key, std::string_view value,
+                 WritePlan* plan) {
+  Status resolved = ResolveLinks(path, &plan->target);
+  if (!resolved.ok()) return resolved;
+  plan->shown =
+      plan->target == path ? path : path + " -> " + plan->target;
+  Status read = ReadWholeFile(plan->target, &plan->contents);
+  if (!read.ok()) return read;
+  const std::string& bytes = plan->contents.bytes;
+
+  IniEditResult result =
+      SetIniValue(bytes, section, key, value, &plan->updated);
+  if (result != IniEditResult::kDone) {
+    return EditFailure(result, section, key, plan->shown,
+                       DetectEncoding(bytes));
+  }
+  if (plan->contents.state == FileState::kMissing) {
+    plan->way = SaveWay::kRename;
+    return Status::Ok();
+  }
+  if (plan->updated == bytes) {
+    plan->way = SaveWay::kNone;
+    return Status::Ok();
+  }
+  if (faccessat(AT_FDCWD, plan->target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return SaveFailure(*plan, errno);
+  }
+  // A file with other names stays one file: a rename would part them.
+  plan->way =
+      plan->contents.info.st_nlink > 1 ? SaveWay::kInPlace : SaveWay::kRename;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -272,29 +425,18 @@ std::string SettingsStore::Read(std::string_view section, std::string_view key,
 
 Status SettingsStore::Write(std::string_view section, std::string_view key,
                             std::string_view value) {
-  std::string target;
-  Status resolved = ResolveLinks(path_, &target);
-  if (!resolved.ok()) return resolved;
-  std::string shown = target == path_ ? path_ : path_ + " -> " + target;
-
-  FileContents contents;
-  Status read = ReadWholeFile(target, &contents);
-  if (!read.ok()) return read;
-
-  std::string updated;
-  IniEditResult result =
-      SetIniValue(contents.bytes, section, key, value, &updated);
-  if (result != IniEditResult::kDone) {
-    return EditFailure(result, section, key, shown,
-                       DetectEncoding(contents.bytes));
+  WritePlan plan;
+  Status planned = PlanWrite(path_, section, key, value, &plan);
+  if (!planned.ok()) return planned;
+  switch (plan.way) {
+    case SaveWay::kNone:
+      return Status::Ok();
+    case SaveWay::kRename:
+      return SaveByRename(plan);
+    case SaveWay::kInPlace:
+      return SaveInPlace(plan);
   }
-  if (contents.state == FileState::kPresent && updated == contents.bytes) {
-    return Status::Ok();
-  }
-  return SaveAtomically(target, updated,
-                        contents.state == FileState::kPresent ? &contents.info
-                                                              : nullptr,
-                        shown);
+  return Status::Ok();
 }
 
 Status SettingsStore::CheckReadable() const {
@@ -324,9 +466,30 @@ Status SettingsStore::CheckReadable() const {
 Status SettingsStore::ProbeWrite(std::string_view section,
                                  std::string_view key,
                                  std::string_view value) const {
-  (void)section;
-  (void)key;
-  (void)value;
+  WritePlan plan;
+  Status planned = PlanWrite(path_, section, key, value, &plan);
+  if (!planned.ok()) return planned;
+  switch (plan.way) {
+    case SaveWay::kNone:
+      return Status::Ok();
+    case SaveWay::kRename: {
+      std::string temp;
+      int fd = CreateTemporary(plan.target, 0600, &temp);
+      if (fd < 0) {
+        return Status::FromErrno("cannot create a temporary file to save",
+                                 plan.shown, errno);
+      }
+      close(fd);
+      unlink(temp.c_str());
+      return Status::Ok();
+    }
+    case SaveWay::kInPlace: {
+      Status status;
+      int fd = OpenForSavingInPlace(plan, &status);
+      if (fd >= 0) close(fd);
+      return status;
+    }
+  }
   return Status::Ok();
 }
 
