@@ -319,7 +319,8 @@ Status SaveInPlace(const WritePlan& plan) {
 
 Status EditFailure(IniEditResult result, std::string_view section,
                    std::string_view key, const std::string& path,
-                   TextEncoding encoding) {
+                   std::string_view file_bytes) {
+  TextEncoding encoding = DetectEncoding(file_bytes);
   std::string message = "cannot write ";
   message.append(key).append(" in [").append(section).append("] of ");
   message.append(path).append(": ");
@@ -335,8 +336,19 @@ Status EditFailure(IniEditResult result, std::string_view section,
     case IniEditResult::kEncodingWouldChange:
       message.append("the file is ").append(EncodingName(encoding));
       message.append(" only because of the old value; without it the file "
-                     "would read as UTF-8 and its other lines would change");
+                     "would read as ");
+      message.append(encoding == TextEncoding::kCp932 ? "UTF-8" : "CP932");
+      message.append(" and its other lines would change");
       break;
+    case IniEditResult::kUndecodableLines: {
+      UndecodableLines bad = FindUndecodableLines(file_bytes);
+      message.append("the section is not in the file, and ");
+      message.append(std::to_string(bad.count)).append(" of its lines (the "
+                     "first is line ").append(std::to_string(bad.first));
+      message.append(") are not valid ").append(EncodingName(encoding));
+      message.append("; one of them may be the section, so none is added");
+      break;
+    }
     case IniEditResult::kMalformed:
     case IniEditResult::kDone:
       message.append("the name or the value would not read back");
@@ -364,8 +376,7 @@ Status PlanWrite(const std::string& path, std::string_view section,
   IniEditResult result =
       SetIniValue(bytes, section, key, value, &plan->updated);
   if (result != IniEditResult::kDone) {
-    return EditFailure(result, section, key, plan->shown,
-                       DetectEncoding(bytes));
+    return EditFailure(result, section, key, plan->shown, bytes);
   }
   if (plan->contents.state == FileState::kMissing) {
     plan->way = SaveWay::kRename;
