@@ -73,8 +73,9 @@ enum class IniEditResult {
 // a line break gets one before anything is added after it. No section is
 // added to a file with a line that cannot be decoded. A value with blanks at
 // either end, or one that starts and ends with the same quote mark, is
-// written inside double quotes so that it reads back whole. A key whose value already reads
-// as |value| is left as it stands. Every other byte is kept.
+// written inside double quotes so that it reads back whole. A key whose
+// value already reads as |value| is left as it stands. Every other byte is
+// kept.
 // Returns kDone on success, otherwise why the write cannot be made;
 // |*new_bytes| is then unspecified.
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
