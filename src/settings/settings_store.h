@@ -54,7 +54,10 @@ class SettingsStore {
   // Returns ok when Write(|section|, |key|, |value|) would succeed now, as
   // far as can be known without changing the file: the edit can be made and
   // saved the way Write saves it (a write that changes no byte needs no
-  // save). Otherwise returns the failure Write would give. Changes nothing.
+  // save). The save's first step is tried: a temporary file is created and
+  // removed beside the file, or a hard-linked file is opened for writing.
+  // Otherwise returns the failure Write would give. Changes no file; a full
+  // disk or a size limit that only the bytes would meet goes unseen.
   Status ProbeWrite(std::string_view section, std::string_view key,
                     std::string_view value) const;
 
