@@ -188,6 +188,23 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// Returns true when every line of |body| reads the same as UTF-8 and as
+// CP932: it is ASCII, or valid in neither.
+bool ReadsTheSameEitherWay(std::string_view body) {
+  TextCodec cp932(TextEncoding::kCp932);
+  LineReader lines(body);
+  RawLine line;
+  std::string text;
+  while (lines.Next(&line)) {
+    if (IsAscii(line.text)) continue;
+    if (IsValidUtf8(line.text) || !cp932.usable() ||
+        cp932.Decode(line.text, &text)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -213,6 +230,7 @@ struct WriteSite {
   RawLine last_filled_line;   // last non-blank line of the section
   std::string_view eol;       // the file's first line ending, or empty
   bool ends_without_break = false;  // the body's last line has no ending
+  bool undecodable_seen = false;    // a line passed cannot be decoded
 };
 
 WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
@@ -228,6 +246,7 @@ WriteSite FindWriteSite(std::string_view body, TextCodec* codec,
     site.ends_without_break = line.ending.empty();
     if (!codec->Decode(line.text, &text)) {
       // Kept as it is; it still counts as text of the section it is in.
+      site.undecodable_seen = true;
       if (inside) site.last_filled_line = line;
       continue;
     }
@@ -338,17 +357,16 @@ bool NamesMatch(std::string_view a, std::string_view b) {
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key) {
-  TextEncoding encoding = DetectEncoding(file_bytes);
-  TextCodec codec(encoding);
-  if (!codec.usable()) return std::nullopt;
+  bool all_utf8 = false;
+  TextEncoding encoding = DetectEncoding(file_bytes, &all_utf8);
   std::string_view body = BodyOf(file_bytes, encoding);
   section = TrimBlanks(section);
   key = TrimBlanks(key);
-  // A file without a byte order mark was found valid as a whole already.
-  if (encoding == TextEncoding::kUtf8 ||
-      (encoding == TextEncoding::kUtf8WithBom && IsValidUtf8(body))) {
+  if (all_utf8 && encoding != TextEncoding::kCp932) {
     return FindInUtf8Body(body, section, key);
   }
+  TextCodec codec(encoding);
+  if (!codec.usable()) return std::nullopt;
 
   bool inside = false;
   LineReader lines(body);
@@ -418,10 +436,11 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
     new_bytes->append(encoded_value);
     new_bytes->append(line.ending);
     new_bytes->append(file_bytes.substr(body_offset + line.end()));
-    // Added text never changes how the file is read, but a replaced value
-    // may have held the file's only bytes that are not UTF-8. Plain ASCII
-    // reads the same either way.
-    if (DetectEncoding(*new_bytes) != encoding && !IsAscii(*new_bytes)) {
+    // Added lines never change the file's encoding, but a replaced value
+    // may have held what made it CP932 (or UTF-8). Lines that are ASCII or
+    // valid in neither read the same either way.
+    if (DetectEncoding(*new_bytes) != encoding &&
+        !ReadsTheSameEitherWay(*new_bytes)) {
       return IniEditResult::kEncodingWouldChange;
     }
     return IniEditResult::kDone;
@@ -448,6 +467,9 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
     return IniEditResult::kDone;
   }
 
+  // A line that cannot be decoded may be this very section, written in
+  // another encoding: a new one would hide it and its keys for good.
+  if (site.undecodable_seen) return IniEditResult::kUndecodableLines;
   std::string encoded_section;
   if (!codec.Encode(section, &encoded_section)) {
     return IniEditResult::kNotEncodable;

@@ -52,12 +52,14 @@ enum class IniEditResult {
   kDone,             // |*new_bytes| holds the file after the write
   kNotEncodable,     // a name or the value has no form in the file's encoding
   kUnknownEncoding,  // the file's encoding cannot be written (UTF-16)
-  kEncodingWouldChange,  // the value replaced holds the only bytes that make
-                         // the file CP932: without them it would read as
-                         // UTF-8, and its other non-ASCII text differently
+  kEncodingWouldChange,  // the value replaced holds what decides the
+                         // file's encoding: without it the file would read
+                         // in the other one, and other lines differently
   kMalformed,        // a name or the value holds a line break, the key an
                      // "=" or starts like a section or comment, or the
                      // section a "]": the line would not read back
+  kUndecodableLines,  // the section is missing and some line of the file
+                      // cannot be decoded: it may be that section
 };
 
 // Produces in |*new_bytes| the file |file_bytes| after setting |key| in
@@ -68,10 +70,12 @@ enum class IniEditResult {
 // added at the end of the file. Added lines end with the file's first line
 // ending (LF when it has none; an added line that would end in CR before the
 // LF of a blank line ends like the line before it), and a last line without
-// a line break gets one before anything is added after it. A value with blanks at either end,
-// or one that starts and ends with the same quote mark, is written inside
-// double quotes so that it reads back whole. A key whose value already reads
-// as |value| is left as it stands. Every other byte is kept.
+// a line break gets one before anything is added after it. No section is
+// added to a file with a line that cannot be decoded. A value with blanks at
+// either end, or one that starts and ends with the same quote mark, is
+// written inside double quotes so that it reads back whole. A key whose
+// value already reads as |value| is left as it stands. Every other byte is
+// kept.
 // Returns kDone on success, otherwise why the write cannot be made;
 // |*new_bytes| is then unspecified.
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,

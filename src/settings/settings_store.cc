@@ -8,14 +8,12 @@
 #include <optional>
 
 #include "jobs/texts.h"
+#include "settings/file_saving.h"
 #include "settings/ini_text.h"
 #include "settings/text_encoding.h"
 
 namespace dravelkent {
 namespace {
-
-// Symbolic links followed before giving up, as the kernel does.
-constexpr int kMaxLinkHops = 40;
 
 enum class FileState { kPresent, kMissing };
 
@@ -25,22 +23,6 @@ struct FileContents {
   std::string bytes;
   struct stat info = {};
 };
-
-std::string DirName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  return dir == "/" ? "/" + name : dir + "/" + name;
-}
 
 // Reads the |expected| bytes of the open regular file |fd| from its start
 // into |*bytes|, and more should it have grown. Asks for one byte more than
@@ -100,112 +82,26 @@ Status ReadWholeFile(const std::string& path, FileContents* contents) {
   return Status::Ok();
 }
 
-// Follows |path| through symbolic links to the name of the file they end
-// at, which need not exist, into |*target|. Returns ok, or the failure (a
-// link that cannot be read, a loop).
-Status ResolveLinks(const std::string& path, std::string* target) {
-  *target = path;
-  for (int hops = 0;; ++hops) {
-    struct stat info;
-    if (lstat(target->c_str(), &info) != 0) {
-      if (errno == ENOENT) return Status::Ok();
-      return Status::FromErrno("cannot look up", *target, errno);
-    }
-    if (!S_ISLNK(info.st_mode)) return Status::Ok();
-    if (hops == kMaxLinkHops) {
-      return Status::FromErrno("cannot follow links of", path, ELOOP);
-    }
-    std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
-    ssize_t length = readlink(target->c_str(), link.data(), link.size());
-    if (length < 0) return Status::FromErrno("cannot read link", *target, errno);
-    if (static_cast<size_t>(length) == link.size()) {
-      // The link grew between lstat and readlink; look again.
-      continue;
-    }
-    link.resize(static_cast<size_t>(length));
-    *target = link.front() == '/' ? link : JoinPath(DirName(*target), link);
-  }
-}
+// How a write reaches the disk.
+enum class SaveWay {
+  kNone,     // the write changes no byte: nothing to save
+  kRename,   // a temporary file renamed over the old one, or a new file
+  kInPlace,  // the file's own bytes rewritten: other hard links share it
+};
 
-mode_t CurrentUmask() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return mask;
-}
-
-// Writes all of |bytes| to |fd|. Returns 0, or the errno of the failure.
-int WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t put = write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return errno;
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return 0;
-}
-
-// Replaces the file |target| by one holding |bytes|, through a temporary
-// file in the same folder renamed over it. |old_info| is the status of the
-// file replaced, or nullptr for a new file. |shown| names the file in
-// messages. Returns ok, or the failure; before the rename a failure leaves
-// the old file as it was and no temporary file behind.
-Status SaveAtomically(const std::string& target, std::string_view bytes,
-                      const struct stat* old_info, const std::string& shown) {
-  std::string dir = DirName(target);
-  std::string temp = JoinPath(dir, "." + BaseName(target) + ".XXXXXX");
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    return Status::FromErrno("cannot create a temporary file to save", shown,
-                             errno);
-  }
-  auto fail = [&](int error) {
-    if (fd >= 0) close(fd);
-    unlink(temp.c_str());
-    return Status::FromErrno("cannot save", shown, error);
-  };
-
-  if (int error = WriteAll(fd, bytes); error != 0) return fail(error);
-  mode_t mode = old_info != nullptr ? (old_info->st_mode & 07777)
-                                    : (0666 & ~CurrentUmask());
-  if (fchmod(fd, mode) != 0) return fail(errno);
-  if (old_info != nullptr) {
-    // Keeps the owner when run by root on someone else's file; a plain user
-    // cannot give a file away, and the new file is then theirs.
-    struct stat temp_info;
-    if (fstat(fd, &temp_info) != 0) return fail(errno);
-    bool same_owner = temp_info.st_uid == old_info->st_uid &&
-                      temp_info.st_gid == old_info->st_gid;
-    if (!same_owner && fchown(fd, old_info->st_uid, old_info->st_gid) == 0) {
-      // A change of owner clears the set-id bits; put them back.
-      if (fchmod(fd, mode) != 0) return fail(errno);
-    }
-  }
-  if (fsync(fd) != 0) return fail(errno);
-  int closed = close(fd);
-  fd = -1;
-  if (closed != 0) return fail(errno);
-  if (rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
-
-  // The rename is made; flush the folder so that it survives a crash.
-  int dir_fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir_fd < 0) {
-    return Status::FromErrno("saved, but cannot flush the folder of", shown,
-                             errno);
-  }
-  int synced = fsync(dir_fd);
-  int error = errno;
-  close(dir_fd);
-  // Some file systems cannot flush a folder at all; that is no failure.
-  if (synced != 0 && error != EINVAL) {
-    return Status::FromErrno("saved, but cannot flush the folder of", shown,
-                             error);
-  }
-  return Status::Ok();
-}
+// One write worked out up to its save.
+struct WritePlan {
+  std::string target;  // the file the path finally names
+  std::string shown;   // names the file in messages
+  FileContents contents;
+  std::string updated;  // the file's bytes after the write
+  SaveWay way = SaveWay::kNone;
+};
 
 Status EditFailure(IniEditResult result, std::string_view section,
                    std::string_view key, const std::string& path,
-                   TextEncoding encoding) {
+                   std::string_view file_bytes) {
+  TextEncoding encoding = DetectEncoding(file_bytes);
   std::string message = "cannot write ";
   message.append(key).append(" in [").append(section).append("] of ");
   message.append(path).append(": ");
@@ -221,14 +117,63 @@ Status EditFailure(IniEditResult result, std::string_view section,
     case IniEditResult::kEncodingWouldChange:
       message.append("the file is ").append(EncodingName(encoding));
       message.append(" only because of the old value; without it the file "
-                     "would read as UTF-8 and its other lines would change");
+                     "would read as ");
+      message.append(encoding == TextEncoding::kCp932 ? "UTF-8" : "CP932");
+      message.append(" and its other lines would change");
       break;
+    case IniEditResult::kUndecodableLines: {
+      UndecodableLines bad = FindUndecodableLines(file_bytes);
+      message.append("the section is not in the file, and ");
+      message.append(std::to_string(bad.count));
+      message.append(" of its lines (the first is line ");
+      message.append(std::to_string(bad.first));
+      message.append(") are not valid ").append(EncodingName(encoding));
+      message.append("; one of them may be the section, so none is added");
+      break;
+    }
     case IniEditResult::kMalformed:
     case IniEditResult::kDone:
       message.append("the name or the value would not read back");
       break;
   }
   return Status::Error(std::move(message));
+}
+
+// Works out the write of |value| to |key| in |section| of the file at
+// |path| (the file its symbolic links end at) into |*plan|. Returns ok, or
+// the failure the write gives: the file cannot be read, the edit cannot be
+// made, or the file, which the write would change, is not writable by the
+// user (a save by rename would replace it regardless).
+Status PlanWrite(const std::string& path, std::string_view section,
+                 std::string_view key, std::string_view value,
+                 WritePlan* plan) {
+  Status resolved = ResolveLinks(path, &plan->target);
+  if (!resolved.ok()) return resolved;
+  plan->shown = plan->target == path ? path : path + " -> " + plan->target;
+  Status read = ReadWholeFile(plan->target, &plan->contents);
+  if (!read.ok()) return read;
+  const std::string& bytes = plan->contents.bytes;
+
+  IniEditResult result =
+      SetIniValue(bytes, section, key, value, &plan->updated);
+  if (result != IniEditResult::kDone) {
+    return EditFailure(result, section, key, plan->shown, bytes);
+  }
+  if (plan->contents.state == FileState::kMissing) {
+    plan->way = SaveWay::kRename;
+    return Status::Ok();
+  }
+  if (plan->updated == bytes) {
+    plan->way = SaveWay::kNone;
+    return Status::Ok();
+  }
+  if (faccessat(AT_FDCWD, plan->target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return Status::FromErrno("cannot save", plan->shown, errno);
+  }
+  // A file with other names stays one file: a rename would part them.
+  plan->way =
+      plan->contents.info.st_nlink > 1 ? SaveWay::kInPlace : SaveWay::kRename;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -272,29 +217,23 @@ std::string SettingsStore::Read(std::string_view section, std::string_view key,
 
 Status SettingsStore::Write(std::string_view section, std::string_view key,
                             std::string_view value) {
-  std::string target;
-  Status resolved = ResolveLinks(path_, &target);
-  if (!resolved.ok()) return resolved;
-  std::string shown = target == path_ ? path_ : path_ + " -> " + target;
-
-  FileContents contents;
-  Status read = ReadWholeFile(target, &contents);
-  if (!read.ok()) return read;
-
-  std::string updated;
-  IniEditResult result =
-      SetIniValue(contents.bytes, section, key, value, &updated);
-  if (result != IniEditResult::kDone) {
-    return EditFailure(result, section, key, shown,
-                       DetectEncoding(contents.bytes));
+  WritePlan plan;
+  Status planned = PlanWrite(path_, section, key, value, &plan);
+  if (!planned.ok()) return planned;
+  switch (plan.way) {
+    case SaveWay::kNone:
+      return Status::Ok();
+    case SaveWay::kRename:
+      return SaveByRename(plan.target, plan.updated,
+                          plan.contents.state == FileState::kPresent
+                              ? &plan.contents.info
+                              : nullptr,
+                          plan.shown);
+    case SaveWay::kInPlace:
+      return SaveInPlace(plan.target, plan.contents.bytes, plan.updated,
+                         plan.contents.info, plan.shown);
   }
-  if (contents.state == FileState::kPresent && updated == contents.bytes) {
-    return Status::Ok();
-  }
-  return SaveAtomically(target, updated,
-                        contents.state == FileState::kPresent ? &contents.info
-                                                              : nullptr,
-                        shown);
+  return Status::Ok();
 }
 
 Status SettingsStore::CheckReadable() const {
@@ -324,9 +263,31 @@ Status SettingsStore::CheckReadable() const {
 Status SettingsStore::ProbeWrite(std::string_view section,
                                  std::string_view key,
                                  std::string_view value) const {
-  (void)section;
-  (void)key;
-  (void)value;
+  WritePlan plan;
+  Status planned = PlanWrite(path_, section, key, value, &plan);
+  if (!planned.ok()) return planned;
+  switch (plan.way) {
+    case SaveWay::kNone:
+      return Status::Ok();
+    case SaveWay::kRename: {
+      std::string temp;
+      int fd = CreateSaveTemporary(plan.target, 0600, &temp);
+      if (fd < 0) {
+        return Status::FromErrno("cannot create a temporary file to save",
+                                 plan.shown, errno);
+      }
+      close(fd);
+      unlink(temp.c_str());
+      return Status::Ok();
+    }
+    case SaveWay::kInPlace: {
+      Status status;
+      int fd = OpenForSavingInPlace(plan.target, plan.contents.info,
+                                    plan.shown, &status);
+      if (fd >= 0) close(fd);
+      return status;
+    }
+  }
   return Status::Ok();
 }
 

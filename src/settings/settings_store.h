@@ -15,7 +15,8 @@ namespace dravelkent {
 // pair of matching quotes around a value is removed. The file is UTF-8 (with
 // or without a byte order mark) or else CP932, and is written back in its
 // own encoding; every line a write does not edit keeps its bytes. Saves go
-// through a temporary file renamed over the old one.
+// through a temporary file renamed over the old one, except for a file with
+// other hard links, which is rewritten in place so that it stays one file.
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path);
@@ -35,9 +36,13 @@ class SettingsStore {
 
   // Sets |key| in |section| to |value| (UTF-8), creating the file, the
   // section and the key as needed. Returns ok, or the failure; on failure the
-  // file keeps its old bytes. A write that would not change the file's bytes
-  // does not touch the file. When the path is a symbolic link, the file it
-  // finally names is replaced and the link stays.
+  // file keeps its old bytes (but see below for hard links). A write that
+  // would not change the file's bytes does not touch the file; one that
+  // would is refused when the user may not write the file. When the path is
+  // a symbolic link, the file it finally names is replaced and the link
+  // stays. A file with more than one hard link is rewritten in place (new
+  // bytes, new length, flushed): its names stay one file, but a failure or
+  // crash during that rewrite can leave it part old, part new.
   Status Write(std::string_view section, std::string_view key,
                std::string_view value);
 
@@ -49,7 +54,10 @@ class SettingsStore {
   // Returns ok when Write(|section|, |key|, |value|) would succeed now, as
   // far as can be known without changing the file: the edit can be made and
   // saved the way Write saves it (a write that changes no byte needs no
-  // save). Otherwise returns the failure Write would give. Changes nothing.
+  // save). The save's first step is tried: a temporary file is created and
+  // removed beside the file, or a hard-linked file is opened for writing.
+  // Otherwise returns the failure Write would give. Changes no file; a full
+  // disk or a size limit that only the bytes would meet goes unseen.
   virtual Status ProbeWrite(std::string_view section, std::string_view key,
                             std::string_view value) const;
 

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -123,13 +125,13 @@ TEST_F(SettingsStoreTest, UnreadableFileGivesDefaultsAndIsNotReplaced) {
 }
 
 TEST_F(SettingsStoreTest, NewFileIsUtf8WithLfAndEveryReadGoesToTheFile) {
-  mode_t old_mask = umask(027);
+  mode_t old_mask = umask(077);
   SettingsStore store(path_);
   Status written = store.Write("基本", "VIEW", "Off");
-  umask(old_mask);
+  EXPECT_EQ(umask(old_mask), 077u);
   ASSERT_TRUE(written.ok()) << written.message();
   EXPECT_EQ(ReadBytes(path_), "[基本]\nVIEW=Off\n");
-  EXPECT_EQ(StatOf(path_).st_mode & 07777, 0640u);
+  EXPECT_EQ(StatOf(path_).st_mode & 07777, 0600u);
   EXPECT_TRUE(store.CheckReadable().ok());
 
   EXPECT_EQ(store.Read("基本", "view", ""), "Off");
@@ -189,20 +191,34 @@ TEST_F(SettingsStoreTest, EveryReadSeesTheFileAsItIsNow) {
 }
 
 TEST_F(SettingsStoreTest, SaveReplacesTheFileAndKeepsItsPermissionBits) {
-  const mode_t modes[] = {0600, 0640, 0604, 0755, 0444, 02660};
-  for (mode_t mode : modes) {
-    SCOPED_TRACE(mode);
+  struct Case {
+    mode_t mode;
+    bool hard_linked;  // then rewritten in place, both names seeing it
+  } cases[] = {{0600, false}, {0640, false}, {0604, false},
+               {0755, false}, {02660, false}, {0640, true}};
+  const std::string other = dir_ + "/other name";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
     WriteBytes(path_, "[a]\r\nk=1\r\n");
-    ASSERT_EQ(chmod(path_.c_str(), mode), 0);
+    ASSERT_EQ(chmod(path_.c_str(), c.mode), 0);
+    if (c.hard_linked) {
+      ASSERT_EQ(link(path_.c_str(), other.c_str()), 0);
+    }
     ino_t old_inode = StatOf(path_).st_ino;
     Status written = SettingsStore(path_).Write("a", "k", "2");
     ASSERT_TRUE(written.ok()) << written.message();
     EXPECT_EQ(ReadBytes(path_), "[a]\r\nk=2\r\n");
     struct stat info = StatOf(path_);
-    EXPECT_EQ(info.st_mode & 07777, mode);
-    EXPECT_NE(info.st_ino, old_inode);  // replaced, not rewritten in place
-    EXPECT_EQ(Entries(dir_), std::set<std::string>{"Dravelkent.ini"});
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+    EXPECT_EQ(info.st_ino == old_inode, c.hard_linked);
+    std::set<std::string> names = {"Dravelkent.ini"};
+    if (c.hard_linked) {
+      EXPECT_EQ(ReadBytes(other), "[a]\r\nk=2\r\n");
+      names.insert("other name");
+    }
+    EXPECT_EQ(Entries(dir_), names);
     fs::remove(path_);
+    fs::remove(other);
   }
 }
 
@@ -262,13 +278,13 @@ TEST_F(SettingsStoreTest, WriteOfTheSameValueLeavesTheFileAlone) {
   }
 }
 
-// Makes saves in the settings folder fail while it lives.
+// Makes saves of the settings file |path| fail while it lives.
 class SaveBlocker {
  public:
-  enum class Method { kFileSizeLimit, kReadOnlyFolder };
+  enum class Method { kFileSizeLimit, kReadOnlyFolder, kReadOnlyFile };
 
-  SaveBlocker(Method method, const std::string& dir)
-      : method_(method), dir_(dir) {
+  SaveBlocker(Method method, const std::string& path)
+      : method_(method), path_(path), dir_(fs::path(path).parent_path()) {
     if (method_ == Method::kFileSizeLimit) {
       // Works for root too: writing past the limit fails with EFBIG.
       old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -276,8 +292,10 @@ class SaveBlocker {
       struct rlimit limit = old_limit_;
       limit.rlim_cur = 8;
       setrlimit(RLIMIT_FSIZE, &limit);
-    } else {
+    } else if (method_ == Method::kReadOnlyFolder) {
       chmod(dir_.c_str(), 0555);
+    } else {
+      chmod(path_.c_str(), 0444);
     }
   }
   ~SaveBlocker() {
@@ -286,36 +304,86 @@ class SaveBlocker {
       std::signal(SIGXFSZ, old_handler_);
     } else {
       chmod(dir_.c_str(), 0755);
+      chmod(path_.c_str(), 0644);
     }
   }
 
  private:
   Method method_;
+  std::string path_;
   std::string dir_;
   struct rlimit old_limit_ = {};
   void (*old_handler_)(int) = nullptr;
 };
 
+// Runs |body| in a child process, as the user nobody when the tests run as
+// root (root writes whatever the permission bits say), and returns what it
+// returns: what went wrong, or "".
+std::string AsOrdinaryUser(const std::function<std::string()>& body) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return "no pipe";
+  pid_t child = fork();
+  if (child == 0) {
+    close(pipe_fds[0]);
+    std::string said = "cannot become nobody";
+    if (geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0)) {
+      said = body();
+    }
+    ssize_t ignored = write(pipe_fds[1], said.data(), said.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string said;
+  char chunk[256];
+  for (ssize_t got; (got = read(pipe_fds[0], chunk, sizeof chunk)) > 0;) {
+    said.append(chunk, static_cast<size_t>(got));
+  }
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? said : "the child died";
+}
+
 TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
   const std::string old_bytes = "[a]\nk=1\n";
-  const SaveBlocker::Method methods[] = {SaveBlocker::Method::kFileSizeLimit,
-                                         SaveBlocker::Method::kReadOnlyFolder};
-  for (SaveBlocker::Method method : methods) {
-    SCOPED_TRACE(static_cast<int>(method));
-    if (method == SaveBlocker::Method::kReadOnlyFolder && geteuid() == 0) {
-      continue;  // root writes into read-only folders
-    }
-    WriteBytes(path_, old_bytes);
-    Status written;
-    {
-      SaveBlocker blocker(method, dir_);
-      written = SettingsStore(path_).Write("a", "k", std::string(100, 'x'));
-    }
-    EXPECT_FALSE(written.ok());
-    EXPECT_NE(written.message().find(path_), std::string::npos)
-        << written.message();
-    EXPECT_EQ(ReadBytes(path_), old_bytes);
-    EXPECT_EQ(Entries(dir_), std::set<std::string>{"Dravelkent.ini"});
+  struct Case {
+    SaveBlocker::Method method;
+    bool probe_sees_it;  // ProbeWrite fails as Write does
+  } cases[] = {{SaveBlocker::Method::kFileSizeLimit, false},
+               {SaveBlocker::Method::kReadOnlyFolder, true},
+               {SaveBlocker::Method::kReadOnlyFile, true}};
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.method));
+    const std::string dir = dir_ + "/" + std::to_string(int(c.method));
+    const std::string path = dir + "/Dravelkent.ini";
+    std::string said = AsOrdinaryUser([&]() -> std::string {
+      fs::create_directory(dir);
+      WriteBytes(path, old_bytes);
+      SettingsStore store(path);
+      Status unchanged, probed, written;
+      {
+        SaveBlocker blocker(c.method, path);
+        unchanged = store.ProbeWrite("a", "k", "1");
+        probed = store.ProbeWrite("a", "k", std::string(100, 'x'));
+        written = store.Write("a", "k", std::string(100, 'x'));
+      }
+      if (!unchanged.ok()) return "unchanged: " + unchanged.message();
+      if (probed.ok() == c.probe_sees_it) return "probe: " + probed.message();
+      if (c.probe_sees_it && probed.message() != written.message()) {
+        return probed.message() + " | " + written.message();
+      }
+      if (written.ok() || written.message().find(path) == std::string::npos) {
+        return "write: " + written.message();
+      }
+      if (ReadBytes(path) != old_bytes) return "the bytes changed";
+      if (Entries(dir) != std::set<std::string>{"Dravelkent.ini"}) {
+        return "a file stayed behind";
+      }
+      return "";
+    });
+    EXPECT_EQ(said, "");
   }
 }
 
@@ -354,14 +422,17 @@ TEST_F(SettingsStoreTest, LinesThatCannotBeDecodedAreNamedAndKept) {
     const char* name;
     std::string file;
     const char* said;  // the message of CheckReadable, or "" for ok
+    bool kihon_added;  // else refused: a line kept may be [基本]
   } cases[] = {
-      {"clean CP932", cp932_kihon + "VIEW=On\r\n", ""},
+      {"clean CP932", cp932_kihon + "VIEW=On\r\n", "", true},
       {"a lone lead byte", cp932_kihon + "VIEW=On\r\n\x81\r\n",
        "cannot read line 3 of @: not valid CP932; it is ignored and kept as "
-       "it is"},
+       "it is",
+       true},
       {"CP932 after a UTF-8 mark", "\xEF\xBB\xBF" + cp932_kihon + "\x81\n",
        "cannot read 2 lines of @ (the first is line 1): not valid UTF-8 with "
-       "byte order mark; they are ignored and kept as they are"},
+       "byte order mark; they are ignored and kept as they are",
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -372,14 +443,24 @@ TEST_F(SettingsStoreTest, LinesThatCannotBeDecodedAreNamedAndKept) {
       said.replace(at, 1, path_);
     }
     EXPECT_EQ(store.CheckReadable().message(), said);
-    ASSERT_TRUE(store.Write("基本", "TIMESTAMP", "20261206").ok());
+    Status written = store.Write("基本", "TIMESTAMP", "20261206");
+    if (!c.kihon_added) {
+      EXPECT_NE(written.message().find("2 of its lines (the first is line 1)"
+                                       " are not valid UTF-8 with byte order "
+                                       "mark; one of them may be the section"),
+                std::string::npos)
+          << written.message();
+      EXPECT_EQ(ReadBytes(path_), c.file);
+      continue;
+    }
+    ASSERT_TRUE(written.ok()) << written.message();
     std::string after = ReadBytes(path_);
     EXPECT_EQ(after.substr(0, c.file.size()), c.file);
     EXPECT_EQ(store.Read("基本", "TIMESTAMP", ""), "20261206");
   }
 }
 
-TEST_F(SettingsStoreTest, BinaryGarbageKeepsItsBytesAndGetsKeysAppended) {
+TEST_F(SettingsStoreTest, BinaryGarbageKeepsItsBytesAndGetsNoSections) {
   std::string garbage;
   std::mt19937 random(6);
   while (garbage.size() < 256 * 1024) {
@@ -391,14 +472,9 @@ TEST_F(SettingsStoreTest, BinaryGarbageKeepsItsBytesAndGetsKeysAppended) {
   EXPECT_NE(readable.message().find("not valid CP932"), std::string::npos)
       << readable.message();
   EXPECT_EQ(store.Read("基本", "VIEW", "none"), "none");
-  ASSERT_TRUE(store.Write("基本", "VIEW", "Off").ok());
-  ASSERT_TRUE(store.Write("設定", "01KIND", "ログ").ok());
-  ASSERT_TRUE(store.Write("基本", "VIEW", "Off").ok());
-  std::string after = ReadBytes(path_);
-  ASSERT_GT(after.size(), garbage.size());
-  EXPECT_EQ(after.substr(0, garbage.size()), garbage);
-  EXPECT_EQ(store.Read("基本", "VIEW", ""), "Off");
-  EXPECT_EQ(store.Read("設定", "01KIND", ""), "ログ");
+  EXPECT_FALSE(store.ProbeWrite("基本", "VIEW", "Off").ok());
+  EXPECT_FALSE(store.Write("基本", "VIEW", "Off").ok());
+  EXPECT_EQ(ReadBytes(path_), garbage);
 }
 
 TEST_F(SettingsStoreTest, LongValuesAreKeptWhole) {

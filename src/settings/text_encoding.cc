@@ -8,16 +8,56 @@ namespace {
 
 const iconv_t kNoHandle = reinterpret_cast<iconv_t>(-1);
 
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Returns true when the raw |line| reads as a section or key line. Its
+// first byte other than blanks starts a character, and "=" is never part of
+// one in UTF-8 or CP932, so the answer holds in either encoding.
+bool IsSectionOrKeyLine(std::string_view line) {
+  size_t first = 0;
+  while (first < line.size() && IsLineBlank(line[first])) ++first;
+  if (first == line.size() || line[first] == ';') return false;
+  return line[first] == '[' || line.find('=') != std::string_view::npos;
+}
+
 }  // namespace
 
-TextEncoding DetectEncoding(std::string_view bytes) {
+TextEncoding DetectEncoding(std::string_view bytes, bool* all_utf8) {
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    if (all_utf8 != nullptr) {
+      *all_utf8 = IsValidUtf8(bytes.substr(kUtf8Bom.size()));
+    }
     return TextEncoding::kUtf8WithBom;
   }
   if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
+    if (all_utf8 != nullptr) *all_utf8 = false;
     return TextEncoding::kUtf16;
   }
-  return IsValidUtf8(bytes) ? TextEncoding::kUtf8 : TextEncoding::kCp932;
+  bool valid = IsValidUtf8(bytes);
+  if (all_utf8 != nullptr) *all_utf8 = valid;
+  if (valid) return TextEncoding::kUtf8;
+
+  // Lines valid in only one of the two encodings; lines valid in both (all
+  // ASCII ones among them) weigh the same either way.
+  TextCodec cp932(TextEncoding::kCp932);
+  size_t utf8_only = 0;
+  size_t cp932_only = 0;
+  std::string text;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    size_t stop = bytes.find_first_of("\r\n", pos);
+    if (stop == std::string_view::npos) stop = bytes.size();
+    std::string_view line = bytes.substr(pos, stop - pos);
+    pos = stop + 1;  // a CRLF leaves an empty line, which decides nothing
+    if (!IsSectionOrKeyLine(line)) continue;
+    bool is_utf8 = IsValidUtf8(line);
+    bool is_cp932 = cp932.usable() ? cp932.Decode(line, &text) : !is_utf8;
+    if (is_utf8 && !is_cp932) ++utf8_only;
+    if (is_cp932 && !is_utf8) ++cp932_only;
+  }
+  return cp932_only > utf8_only ? TextEncoding::kCp932 : TextEncoding::kUtf8;
 }
 
 const char* EncodingName(TextEncoding encoding) {

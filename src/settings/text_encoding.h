@@ -11,18 +11,26 @@ namespace dravelkent {
 
 // The encoding of a settings file, decided from its bytes.
 enum class TextEncoding {
-  kUtf8,         // valid UTF-8 without a byte order mark (pure ASCII too)
+  kUtf8,         // UTF-8 without a byte order mark (pure ASCII too)
   kUtf8WithBom,  // starts with EF BB BF; the mark is kept on writes
-  kCp932,        // anything else: Japanese Windows code page 932
+  kCp932,        // Japanese Windows code page 932
   kUtf16,        // starts with a UTF-16 byte order mark; not handled
 };
 
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 // Returns the encoding of a file holding |bytes|: a UTF-8 byte order mark
-// gives kUtf8WithBom, a UTF-16 mark kUtf16, valid UTF-8 (the empty text
-// included) kUtf8, anything else kCp932. Never fails.
-TextEncoding DetectEncoding(std::string_view bytes);
+// gives kUtf8WithBom, a UTF-16 mark kUtf16. Otherwise only the section and
+// key lines decide (lines whose first byte other than blanks is "[", or
+// that hold "=" and do not start with ";"); comments, blank lines and lines
+// valid in neither encoding do not. It is kCp932 when more of those lines
+// are valid CP932 than valid UTF-8, else kUtf8: UTF-8 when all are valid
+// UTF-8, CP932 when all are CP932 and some are not UTF-8, and a mix goes to
+// the encoding that reads more of them, UTF-8 on a tie. Without a CP932
+// converter, a deciding line that is not UTF-8 counts as CP932. When
+// |all_utf8| is given, sets it to whether all of the text after a byte
+// order mark is valid UTF-8. Never fails.
+TextEncoding DetectEncoding(std::string_view bytes, bool* all_utf8 = nullptr);
 
 // Returns the name of |encoding| for messages, e.g. "CP932".
 const char* EncodingName(TextEncoding encoding);

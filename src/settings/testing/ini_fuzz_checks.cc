@@ -199,7 +199,9 @@ bool KeepsAllOtherBytes(std::string_view before, std::string_view after,
 
 // Returns true when SetIniValue may give |result| for this write: the
 // documented refusals where they apply, and success otherwise; a CP932 file
-// may also lack a character or stop being CP932 without the old value.
+// may also lack a character, a file of mixed lines change its encoding
+// without the old value, and a file with lines that cannot be decoded
+// refuse a new section.
 bool IsSoundResult(IniEditResult result, std::string_view file_bytes,
                    const KeyName& name, std::string_view value) {
   std::string_view key = TrimBlanks(name.key);
@@ -217,10 +219,17 @@ bool IsSoundResult(IniEditResult result, std::string_view file_bytes,
       !IsValidUtf8(value)) {
     return result == IniEditResult::kNotEncodable;
   }
+  if (result == IniEditResult::kUndecodableLines) {
+    return FindUndecodableLines(file_bytes).count > 0;
+  }
   if (encoding == TextEncoding::kCp932) {
     return result == IniEditResult::kDone ||
            result == IniEditResult::kNotEncodable ||
            result == IniEditResult::kEncodingWouldChange;
+  }
+  // A UTF-8 file with lines of CP932 may turn CP932 without the old value.
+  if (result == IniEditResult::kEncodingWouldChange) {
+    return !IsValidUtf8(file_bytes);
   }
   return result == IniEditResult::kDone;
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "fsutil/status.h"
+
+namespace dravelkent {
+
+// The file operations of a settings save. |shown| names the file in
+// messages.
+
+// Follows |path| through symbolic links to the name of the file they end
+// at, which need not exist, into |*target|. Returns ok, or the failure (a
+// link that cannot be read, a loop).
+Status ResolveLinks(const std::string& path, std::string* target);
+
+// Creates a new empty file beside |target| to save it through, named
+// ".<name>.<six letters>", the way any new file is made: |mode| is trimmed
+// by the umask (or the folder's default ACL). Fills |*temp| with its path.
+// Returns the descriptor, or -1 with errno set.
+int CreateSaveTemporary(const std::string& target, mode_t mode,
+                        std::string* temp);
+
+// Replaces the file |target| by one holding |bytes|, through a temporary
+// file in the same folder renamed over it. |old_info| is the status of the
+// file replaced, whose mode and owner the new one gets, or nullptr for a new
+// file, which gets the mode any new file gets. Returns ok, or the failure;
+// before the rename a failure leaves the old file as it was and no temporary
+// file behind.
+Status SaveByRename(const std::string& target, std::string_view bytes,
+                    const struct stat* old_info, const std::string& shown);
+
+// Opens the existing file |target| for writing, as SaveInPlace does.
+// Returns the descriptor, or -1 with |*status| set to the failure (no
+// permission, or the path names another file than |old_info| describes).
+int OpenForSavingInPlace(const std::string& target,
+                         const struct stat& old_info,
+                         const std::string& shown, Status* status);
+
+// Rewrites the file |target|, which held |old_bytes| and has the status
+// |old_info|, in place to hold |new_bytes|: the bytes from the first change
+// on, then the new length, then a flush. Space for a longer file is taken
+// first, so that a full disk or a size limit fails before any byte changes.
+// Returns ok, or the failure; a failure (or a crash) once writing has begun
+// can leave the file part old, part new.
+Status SaveInPlace(const std::string& target, std::string_view old_bytes,
+                   std::string_view new_bytes, const struct stat& old_info,
+                   const std::string& shown);
+
+}  // namespace dravelkent
