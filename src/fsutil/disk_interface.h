@@ -30,7 +30,8 @@ struct DirEntry {
   bool is_dir = false;    // a real folder; a link to a folder is not one
   bool is_symlink = false;
   uint64_t device = 0;    // a folder's own identity (lstat); 0 when unknown
-  uint64_t inode = 0;     // and always 0 for an entry that is no folder
+  uint64_t inode = 0;     // and for any other entry the listing's inode
+                          // number (0 when unknown)
   // The entry's own last-write time (lstat), from OpenDirWithTimes only;
   // |has_time| is false where it was not asked for or could not be had.
   bool has_time = false;

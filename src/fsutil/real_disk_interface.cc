@@ -51,7 +51,7 @@ class RealDirReader : public DirReader {
     entry->is_dir = ent->d_type == DT_DIR;
     entry->is_symlink = ent->d_type == DT_LNK;
     entry->device = 0;
-    entry->inode = 0;
+    entry->inode = ent->d_ino;
     entry->has_time = false;
     entry->mtime_ns = 0;
     if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN &&

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fsutil/newer_file.h"
+#include "fsutil/posix_file_util.h"
 #include "fsutil/temp_names.h"
 #include "fsutil/transfer_texts.h"
 
@@ -29,13 +30,33 @@ std::string StatusText(const char* format, const std::string& name) {
   return text;
 }
 
+// Returns whether |name| is what a save of the file |file_name| makes
+// beside it: "." + |file_name| + "." + the six letters or digits mkostemp
+// chose.
+bool IsSaveTemporaryName(const std::string& name,
+                         const std::string& file_name) {
+  const std::string prefix = "." + file_name + ".";
+  if (file_name.empty() || name.size() != prefix.size() + 6 ||
+      name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+          (c >= 'A' && c <= 'Z'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string WithSlash(const std::string& folder) {
   return folder.back() == '/' ? folder : folder + "/";
 }
 
 // How one file went, told to the observer once it is settled.
 struct Outcome {
-  std::string text;      // the status text; empty for a folder's failure
+  std::string text;      // the status text, unless told already
   std::string written;   // the destination, when a copy or move was tried
   Status status;         // its result, once known
   int batch_index = -1;  // its place in the copy batch, while it waits
@@ -60,6 +81,22 @@ class TreeTransfer {
     skip_ = IdOf(skip_folder);
   }
 
+  // Judges |settings_file| once: the entry itself, the file it leads to,
+  // and the folder where its saves make their temporary files.
+  void SetSettingsFile(const std::string& settings_file) {
+    if (settings_file.empty()) return;
+    std::string folder;
+    SplitPath(settings_file, &folder, &settings_name_);
+    for (FollowLinks follow : {FollowLinks::kNo, FollowLinks::kYes}) {
+      FileInfo info;
+      if (disk_->Stat(settings_file, follow, &info).ok() &&
+          info.kind != FileKind::kMissing) {
+        settings_ids_.push_back(FolderId{info.device, info.inode});
+      }
+    }
+    settings_folder_ = IdOf(folder);
+  }
+
   // Transfers the folder |source| into |target|; both end in "/" and the
   // ancestors of |source| (itself included) are on |enclosing_|. The folder
   // is listed once: files are handled as the listing gives them, its
@@ -81,8 +118,9 @@ class TreeTransfer {
       DirEntry entry;
       while (reader->Next(&entry)) {
         if (!entry.is_dir) {
-          // What a killed run left half-written is no file of the user's.
-          if (!IsOwnTemporaryName(entry.name)) {
+          // What a killed run left half-written is no file of the user's,
+          // and the run's settings file stays where the run reads it.
+          if (!IsOwnTemporaryName(entry.name) && !IsSettingsFile(entry)) {
             TransferFile(entry, source, target);
           }
         } else if (entry.name != "." && entry.name != "..") {
@@ -118,6 +156,19 @@ class TreeTransfer {
     return FolderId{info.device, info.inode};
   }
 
+  // Returns whether |entry|, listed in the folder enclosing_.back(), is the
+  // run's settings file or a temporary file of its save.
+  bool IsSettingsFile(const DirEntry& entry) const {
+    const FolderId& folder = enclosing_.back();
+    if (!folder.known()) return false;
+    const FolderId id{folder.device, entry.inode};
+    for (const FolderId& settings : settings_ids_) {
+      if (entry.inode != 0 && id == settings) return true;
+    }
+    return folder == settings_folder_ &&
+           IsSaveTemporaryName(entry.name, settings_name_);
+  }
+
   void ReportListing(const DirReader& reader) {
     if (!reader.status().ok()) Fail(reader.status());
   }
@@ -146,27 +197,29 @@ class TreeTransfer {
         outcome.batch_index = batched_++;
       }
     }
-    if (waiting_.empty() && outcome.batch_index < 0) {
+    if (outcome.batch_index < 0) {
       Tell(outcome);
       return;
     }
+    // The copy has started: the status line names it now, and what became
+    // of it is told once its batch is finished.
+    observer_->OnStatus(outcome.text);
+    outcome.text.clear();
     waiting_.push_back(std::move(outcome));
     if (batch_->full() || waiting_.size() >= kMostWaiting) FinishBatch();
   }
 
-  // Finishes the copies waiting in the batch and tells every file waiting,
-  // in the order handled.
+  // Finishes the copies waiting in the batch and tells how each went, in
+  // the order added.
   void FinishBatch() {
     if (waiting_.empty()) return;
     std::vector<Status> results = batch_->Finish();
     for (Outcome& outcome : waiting_) {
-      if (outcome.batch_index >= 0) {
-        size_t index = static_cast<size_t>(outcome.batch_index);
-        outcome.status = index < results.size()
-                             ? results[index]
-                             : Status::Error("copy to " + outcome.written +
-                                             ": no result");
-      }
+      size_t index = static_cast<size_t>(outcome.batch_index);
+      outcome.status = index < results.size()
+                           ? results[index]
+                           : Status::Error("copy to " + outcome.written +
+                                           ": no result");
       Tell(outcome);
     }
     waiting_.clear();
@@ -181,16 +234,7 @@ class TreeTransfer {
     if (!outcome.text.empty()) observer_->OnStatus(outcome.text);
   }
 
-  // Reports |failure|, after the files still waiting to be told.
-  void Fail(const Status& failure) {
-    Outcome outcome;
-    outcome.status = failure;
-    if (waiting_.empty()) {
-      Tell(outcome);
-    } else {
-      waiting_.push_back(std::move(outcome));
-    }
-  }
+  void Fail(const Status& failure) { observer_->OnFailure(failure); }
 
   void TransferSubFolder(const DirEntry& entry, const std::string& source,
                          const std::string& target) {
@@ -226,6 +270,10 @@ class TreeTransfer {
       Status examined = disk_->Stat(folder, FollowLinks::kNo, &info);
       if (examined.ok() && info.kind == FileKind::kDirectory) return true;
       if (!examined.ok()) made = examined;
+      if (examined.ok() && info.kind == FileKind::kSymlink) {
+        made = Status::Error("cannot create folder " + folder +
+                             ": a link is in the way and is left alone");
+      }
     }
     Fail(made);
     return false;
@@ -236,9 +284,12 @@ class TreeTransfer {
   TransferMode mode_;
   TransferObserver* observer_;
   FolderId skip_;
+  std::vector<FolderId> settings_ids_;  // the settings entry, its file
+  FolderId settings_folder_;
+  std::string settings_name_;
   std::vector<FolderId> enclosing_;
   std::unique_ptr<CopyBatch> batch_;  // made at the first copy
-  std::vector<Outcome> waiting_;      // files handled, not yet told
+  std::vector<Outcome> waiting_;      // copies in the batch, not yet told
   int batched_ = 0;                   // copies in the batch
 };
 
@@ -248,6 +299,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
                  const std::string& target_folder,
                  const std::string& date_text, TransferMode mode,
                  long long retention_days, const std::string& skip_folder,
+                 const std::string& settings_file,
                  TransferObserver* observer) {
   if (source_folder.empty() || target_folder.empty()) {
     // "/" would be the whole file system; an empty folder names nothing.
@@ -267,6 +319,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
   }
   TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
   transfer.SetSkipFolder(skip_folder);
+  transfer.SetSettingsFile(settings_file);
   std::string source = WithSlash(source_folder);
   if (!transfer.EnterTop(source, target_folder)) {
     // Every name written would be listed again and written once more.

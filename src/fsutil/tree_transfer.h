@@ -15,8 +15,9 @@ class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
 
-  // Shows |text| in the status line at once. Called once for every file,
-  // after the file has been handled; never for a folder.
+  // Shows |text| in the status line at once. Called once for every file:
+  // for a copy as it starts, otherwise after the file has been handled;
+  // never for a folder.
   virtual void OnStatus(const std::string& text) = 0;
 
   // Receives one failure (not ok). The transfer goes on after it.
@@ -44,10 +45,14 @@ class TransferObserver {
 // |skip_folder| (judged by identity; empty for none), met inside the source
 // tree, is neither listed nor descended into, and neither is a folder that
 // is one of its own enclosing folders. The program's own temporary files
-// (IsOwnTemporaryName), left by a run that was killed, are not transferred.
+// (IsOwnTemporaryName), left by a run that was killed, are not transferred;
+// neither is the file |settings_file| (judged by identity, the link and the
+// file it leads to; empty for none) nor the temporary files its saves make
+// beside it (".<name>.XXXXXX"): they stay where they are.
 //
-// After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
-// "%s を移動中" with the file's bare name. Every failure (a folder that cannot
+// For each file |observer| gets "%s をコピー中" as its copy starts, or
+// "%s は更新されていません" or "%s を移動中" once it is handled, with the file's
+// bare name. Every failure (a folder that cannot
 // be listed or created, a copy or move that fails) goes to |observer| and
 // the transfer goes on with the next entry. Lists each folder once and
 // holds at most one listing open; keeps the names of one folder's
@@ -57,6 +62,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
                  const std::string& target_folder,
                  const std::string& date_text, TransferMode mode,
                  long long retention_days, const std::string& skip_folder,
+                 const std::string& settings_file,
                  TransferObserver* observer);
 
 }  // namespace dravelkent

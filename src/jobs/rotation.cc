@@ -169,9 +169,11 @@ void JobEngine::TransferTreeForJob(const std::string& today) {
   if (dated) fresh_copies_.AddDatePrefix(today);
   HostObserver observer(env_.host, env_.failures, target_folder_,
                         dated || !delete_all_ ? nullptr : &fresh_copies_);
-  // The target folder, should it lie inside the source tree, is skipped.
+  // The target folder, should it lie inside the source tree, is skipped,
+  // and so is the settings file, should it lie there.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
-               RetentionDays(), target_folder_, &observer);
+               RetentionDays(), target_folder_, env_.settings->path(),
+               &observer);
 }
 
 }  // namespace dravelkent
