@@ -3,9 +3,12 @@
 // Pieces shared by the operations of RealDiskInterface (real_disk_interface.cc
 // and real_copy_batch.cc); not for use elsewhere.
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "fsutil/posix_file_util.h"
@@ -27,6 +30,22 @@ enum class Owner { kKeep, kMine };
 // Gives the open file |fd| the owner (when asked), mode and times of |st|.
 // Returns 0 or errno.
 int SetFileAttributes(int fd, const struct stat& st, Owner owner);
+
+// Gives the link |name| in |dir_fd| the owner (when asked) and times of
+// |st|; a link has no mode of its own. Returns 0 or errno.
+int SetLinkAttributes(int dir_fd, const std::string& name,
+                      const struct stat& st, Owner owner);
+
+// Returns the mtime of |st| in nanoseconds since the epoch.
+int64_t MtimeNs(const struct stat& st);
+
+// Returns the kind of file |mode| tells.
+FileKind KindOf(mode_t mode);
+
+// Returns a reader of the open folder |dir| (closed when it goes), naming
+// it |path| in messages.
+std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
+                                         EntryTimes times);
 
 }  // namespace disk_internal
 

@@ -12,11 +12,14 @@
 namespace dravelkent {
 
 using disk_internal::ErrnoOf;
+using disk_internal::KindOf;
+using disk_internal::MtimeNs;
 using disk_internal::OpenParent;
 using disk_internal::Owner;
 using disk_internal::SetFileAttributes;
+using disk_internal::SetLinkAttributes;
 
-namespace {
+namespace disk_internal {
 
 int64_t MtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
@@ -30,10 +33,14 @@ FileKind KindOf(mode_t mode) {
   return FileKind::kOther;
 }
 
+}  // namespace disk_internal
+
+namespace {
+
 class RealDirReader : public DirReader {
  public:
   // What a listing examines beyond what readdir tells.
-  enum class Times { kNo, kYes };
+  using Times = EntryTimes;
 
   RealDirReader(DIR* dir, std::string path, Times times)
       : dir_(dir), path_(std::move(path)), times_(times) {}
@@ -102,8 +109,15 @@ int ReadLinkTarget(const std::string& path, const struct stat& st,
   }
 }
 
-// Gives the link |name| in |dir_fd| the owner (when asked) and times of
-// |st|; a link has no mode of its own.
+}  // namespace
+
+namespace disk_internal {
+
+std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
+                                         EntryTimes times) {
+  return std::make_unique<RealDirReader>(dir, std::move(path), times);
+}
+
 int SetLinkAttributes(int dir_fd, const std::string& name,
                       const struct stat& st, Owner owner) {
   if (owner == Owner::kKeep) {
@@ -114,10 +128,6 @@ int SetLinkAttributes(int dir_fd, const std::string& name,
   return ErrnoOf(
       utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
 }
-
-}  // namespace
-
-namespace disk_internal {
 
 int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
   std::string folder;
