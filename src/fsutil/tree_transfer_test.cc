@@ -22,9 +22,11 @@ using testing::DiskCall;
 using testing::Exists;
 using testing::FaultyDiskInterface;
 using testing::ListTree;
+using testing::ModeOf;
 using testing::MtimeOf;
 using testing::ReadFile;
 using testing::RecordingObserver;
+using testing::SetMtime;
 using testing::TempFolder;
 using testing::WriteFile;
 
@@ -33,6 +35,7 @@ using Names = std::vector<std::string>;
 constexpr char kDate[] = "20240315";
 constexpr int64_t kTimeA = 1710000000111111111;
 constexpr int64_t kTimeB = 1710000000222222222;
+constexpr int64_t kTimeC = 1690000000333333333;
 
 std::string Copying(const std::string& name) { return name + " をコピー中"; }
 std::string NotNewer(const std::string& name) {
@@ -106,6 +109,8 @@ TEST_F(TreeTransferTest, SmallTreeInEveryModeAndRetention) {
     ASSERT_EQ(mkdir((src + "/sub").c_str(), 0755), 0);
     ASSERT_TRUE(WriteFile(src + "/a.txt", "alpha", 0644, kTimeA));
     ASSERT_TRUE(WriteFile(src + "/sub/b.txt", "beta", 0600, kTimeB));
+    ASSERT_EQ(chmod((src + "/sub").c_str(), 02750), 0);
+    ASSERT_TRUE(SetMtime(src + "/sub", kTimeC));
     std::string a_copy = dst + "/" + c.target_tree[0];
     std::string b_copy = dst + "/" + c.target_tree[2];
 
@@ -126,6 +131,9 @@ TEST_F(TreeTransferTest, SmallTreeInEveryModeAndRetention) {
     EXPECT_EQ(ReadFile(b_copy), "beta");
     EXPECT_EQ(MtimeOf(a_copy), kTimeA);
     EXPECT_EQ(MtimeOf(b_copy), kTimeB);
+    // The folder made keeps the source folder's mode and time.
+    EXPECT_EQ(ModeOf(dst + "/" + c.target_tree[1]), 02750);
+    EXPECT_EQ(MtimeOf(dst + "/" + c.target_tree[1]), kTimeC);
     Names expected = c.mode == TransferMode::kCopy
                          ? Names{Copying("a.txt"), Copying("b.txt")}
                          : Names{Moving("a.txt"), Moving("b.txt")};
@@ -175,6 +183,22 @@ TEST_F(TreeTransferTest, EditedCopyIsNeverOverwritten) {
   EXPECT_EQ(third.statuses, (Names{Copying("a.txt"), Copying("b.txt")}));
   EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "alpha 2");
   EXPECT_EQ(ListTree(dst_ + "/sub"), (Names{"b.txt", "keep.txt"}));
+
+  // Edited, or made, after the check and before the copy takes its name:
+  // what is there then stays, and that is no failure.
+  ASSERT_TRUE(WriteFile(src_ + "/a.txt", "alpha 3", 0644, kTimeA + 5));
+  ASSERT_TRUE(WriteFile(src_ + "/new.txt", "new", 0644, kTimeA + 5));
+  FaultyDiskInterface disk(&real_);
+  disk.BeforeCallOn(DiskCall::kCopyFile, src_ + "/a.txt", [&] {
+    WriteFile(dst_ + "/a.txt", "edited again", 0644, kTimeA + 5);
+  });
+  disk.BeforeCallOn(DiskCall::kCopyFile, src_ + "/new.txt", [&] {
+    WriteFile(dst_ + "/new.txt", "theirs", 0644, kTimeA);
+  });
+  RecordingObserver fourth = Run(TransferMode::kCopy, 0, &disk);
+  EXPECT_EQ(fourth.failures, Names{});
+  EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "edited again");
+  EXPECT_EQ(ReadFile(dst_ + "/new.txt"), "theirs");
 }
 
 TEST_F(TreeTransferTest, MoveNeverReplacesAndReportsTheRefusal) {
