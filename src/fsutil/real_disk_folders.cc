@@ -149,8 +149,8 @@ Status RealDiskInterface::MakeSubFolder(const FolderHandle& parent,
   return Status::Ok();
 }
 
-Status RealDiskInterface::SetFolderAttributes(const FolderHandle& folder,
-                                              const FolderHandle::Attributes& like) {
+Status RealDiskInterface::SetFolderAttributes(
+    const FolderHandle& folder, const FolderHandle::Attributes& like) {
   const FolderHandle::Attributes& want = like;
   const int fd = folder.fd();
   if (geteuid() == 0 && fchown(fd, want.uid, want.gid) != 0) {

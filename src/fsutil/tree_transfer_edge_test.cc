@@ -203,8 +203,8 @@ TEST(TreeTransferEdgeTest, LinksAreCarriedAsLinksAndNeverFollowed) {
     if (mode == TransferMode::kCopy) {
       // The links' own times say they are unchanged.
       RecordingObserver again;
-      TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(), "",
-                   &again);
+      TransferTree(&disk, src.path(), dst.path(), kDate, mode, 0, dst.path(),
+                   "", &again);
       for (const std::string& text : again.statuses) {
         EXPECT_NE(text.find("は更新されていません"), std::string::npos) << text;
       }

@@ -192,8 +192,8 @@ Status FaultyDiskInterface::MakeSubFolder(const FolderHandle& parent,
   return status.ok() ? target_->MakeSubFolder(parent, name) : status;
 }
 
-Status FaultyDiskInterface::SetFolderAttributes(const FolderHandle& folder,
-                                                const FolderHandle::Attributes& like) {
+Status FaultyDiskInterface::SetFolderAttributes(
+    const FolderHandle& folder, const FolderHandle::Attributes& like) {
   calls_.push_back({DiskCall::kMakeDir, folder.path(), ""});
   Status status = Count(DiskCall::kMakeDir, folder.path());
   return status.ok() ? target_->SetFolderAttributes(folder, like) : status;
