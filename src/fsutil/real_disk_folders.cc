@@ -153,9 +153,12 @@ Status RealDiskInterface::SetFolderAttributes(
     const FolderHandle& folder, const FolderHandle::Attributes& like) {
   const FolderHandle::Attributes& want = like;
   const int fd = folder.fd();
+  // A refusal of the owner (a file system that maps root away) still lets
+  // the mode and the time be given; it is told at the end.
+  Status owner;
   if (geteuid() == 0 && fchown(fd, want.uid, want.gid) != 0) {
-    return Status::FromErrno("cannot give its owner to folder", folder.path(),
-                             errno);
+    owner = Status::FromErrno("cannot give its owner to folder",
+                              folder.path(), errno);
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -174,7 +177,7 @@ Status RealDiskInterface::SetFolderAttributes(
     return Status::FromErrno("cannot set the time of folder", folder.path(),
                              errno);
   }
-  return Status::Ok();
+  return owner;
 }
 
 Status RealDiskInterface::CopySymlinkAt(const FolderHandle& from_dir,
