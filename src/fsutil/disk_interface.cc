@@ -14,6 +14,12 @@ class ImmediateCopyBatch : public CopyBatch {
   void Add(const std::string& from, const std::string& to) override {
     results_.push_back(disk_->CopyFile(from, to));
   }
+  void AddAt(const FolderHandle& from_dir, const std::string& from_name,
+             const FolderHandle& to_dir, const std::string& to_name,
+             Overwrite overwrite) override {
+    results_.push_back(
+        disk_->CopyFileAt(from_dir, from_name, to_dir, to_name, overwrite));
+  }
   bool full() const override { return false; }
   std::vector<Status> Finish() override { return std::exchange(results_, {}); }
 

@@ -3,9 +3,13 @@
 // Pieces shared by the operations of RealDiskInterface (real_disk_interface.cc
 // and real_copy_batch.cc); not for use elsewhere.
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "fsutil/posix_file_util.h"
@@ -18,6 +22,11 @@ namespace disk_internal {
 // Returns 0 or errno.
 int OpenParent(const std::string& path, UniqueFd* dir, std::string* name);
 
+// Opens the folder that will hold |path| as |*handle|, named in messages by
+// |path|'s own folder text, and gives |path|'s last name. Returns 0 or errno.
+int OpenParentHandle(const std::string& path,
+                     std::optional<FolderHandle>* handle, std::string* name);
+
 // Returns 0 when |rc| is 0, else errno.
 int ErrnoOf(int rc);
 
@@ -29,6 +38,22 @@ enum class Owner { kKeep, kMine };
 // |st|; a set-user-ID (set-group-ID) bit only when the file's owner (group)
 // is the source's. Returns 0 or errno.
 int SetFileAttributes(int fd, const struct stat& st, Owner owner);
+
+// Gives the link |name| in |dir_fd| the owner (when asked) and times of
+// |st|; a link has no mode of its own. Returns 0 or errno.
+int SetLinkAttributes(int dir_fd, const std::string& name,
+                      const struct stat& st, Owner owner);
+
+// Returns the mtime of |st| in nanoseconds since the epoch.
+int64_t MtimeNs(const struct stat& st);
+
+// Returns the kind of file |mode| tells.
+FileKind KindOf(mode_t mode);
+
+// Returns a reader of the open folder |dir| (closed when it goes), naming
+// it |path| in messages.
+std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
+                                         EntryTimes times);
 
 }  // namespace disk_internal
 

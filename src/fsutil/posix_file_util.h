@@ -30,6 +30,13 @@ class UniqueFd {
   // Closes the descriptor held so far and takes |fd|.
   void Reset(int fd = -1);
 
+  // Gives the descriptor up to the caller, holding none. Returns it.
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
  private:
   int fd_ = -1;
 };

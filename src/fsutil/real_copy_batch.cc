@@ -16,6 +16,8 @@
 
 namespace dravelkent {
 
+using disk_internal::ErrnoOf;
+using disk_internal::MtimeNs;
 using disk_internal::Owner;
 using disk_internal::SetFileAttributes;
 
@@ -28,7 +30,9 @@ class RealDiskInterface::Batch : public CopyBatch {
     struct rlimit files;
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 &&
         files.rlim_cur != RLIM_INFINITY) {
-      const size_t room = files.rlim_cur > 128 ? (files.rlim_cur - 64) / 2 : 16;
+      // The tree transfer holds two folders open for each level of depth.
+      const size_t room =
+          files.rlim_cur > 384 ? (files.rlim_cur - 192) / 2 : 16;
       if (room < limit_) limit_ = room;
     }
     if (limit_ == 0) limit_ = 1;
@@ -41,15 +45,19 @@ class RealDiskInterface::Batch : public CopyBatch {
   }
 
   void Add(const std::string& from, const std::string& to) override;
+  void AddAt(const FolderHandle& from_dir, const std::string& from_name,
+             const FolderHandle& to_dir, const std::string& to_name,
+             Overwrite overwrite) override;
   bool full() const override { return copies_.size() >= limit_; }
   std::vector<Status> Finish() override;
 
  private:
   // An open folder that copies write into, and its file system.
   struct Folder {
-    std::string path;
+    std::string path;  // empty for one taken from a FolderHandle
     UniqueFd fd;
     dev_t device = 0;
+    ino_t inode = 0;
   };
 
   // One copy: its temporary file while it waits for the flush.
@@ -63,15 +71,38 @@ class RealDiskInterface::Batch : public CopyBatch {
     std::string name;  // the final name in |folder|
     std::unique_ptr<TempEntry> temp;
     bool waiting = false;  // written, waiting for the flush
+    Overwrite overwrite = Overwrite::kAnything;
+    int64_t source_mtime_ns = 0;  // as the copy carries it
   };
 
-  // Writes the temporary file of |copy|. Returns false when it failed or
-  // stopped (then set in copy->op).
-  bool Write(Copy* copy, const std::string& from, const std::string& to);
+  // Returns the copy of |from| to |to| just added, or nullptr when the
+  // batch is stopped (the copy then fails as stopped).
+  Copy* NewCopy(const std::string& from, const std::string& to);
+
+  // Starts the copy |copy| whose final name is set, from |source| (invalid:
+  // its open failed with |open_error|) into the folder |find_folder| gives.
+  template <typename FindFolder>
+  void Start(Copy* copy, const UniqueFd& source, int open_error,
+             FindFolder find_folder);
+
+  // Writes the temporary file of |copy|, as Start. Returns false when it
+  // failed or stopped (then set in copy->op).
+  template <typename FindFolder>
+  bool Write(Copy* copy, const UniqueFd& source, int open_error,
+             FindFolder find_folder);
 
   // Returns the open folder |path|, opening it once per batch; nullptr
   // with |*error| set when it cannot be opened.
   const Folder* OpenFolder(const std::string& path, int* error);
+
+  // Returns the folder |handle| holds open, taken once per batch; nullptr
+  // with |*error| set when it cannot be taken.
+  const Folder* FolderOf(const FolderHandle& handle, int* error);
+
+  // Returns false, with the copy's failure EEXIST, when its overwrite rule
+  // forbids what stands under its final name now; otherwise true, and
+  // |*free| tells whether the name is free.
+  bool MayPlace(Copy* copy, bool* free);
 
   // Flushes every file system the waiting copies were written to.
   // Returns 0 or errno.
@@ -99,15 +130,48 @@ std::unique_ptr<CopyBatch> RealDiskInterface::StartCopyBatch() {
   return std::make_unique<Batch>(this);
 }
 
-void RealDiskInterface::Batch::Add(const std::string& from,
-                                   const std::string& to) {
+RealDiskInterface::Batch::Copy* RealDiskInterface::Batch::NewCopy(
+    const std::string& from, const std::string& to) {
   copies_.push_back(std::make_unique<Copy>(disk_, from, to));
   Copy* copy = copies_.back().get();
-  if (stopped_) {
-    copy->op.Stop(nullptr);
-    return;
-  }
-  if (Write(copy, from, to)) {
+  if (!stopped_) return copy;
+  copy->op.Stop(nullptr);
+  return nullptr;
+}
+
+void RealDiskInterface::Batch::Add(const std::string& from,
+                                   const std::string& to) {
+  Copy* copy = NewCopy(from, to);
+  if (copy == nullptr) return;
+  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  const int open_error = errno;
+  std::string folder_path;
+  SplitPath(to, &folder_path, &copy->name);
+  Start(copy, source, open_error,
+        [&](int* error) { return OpenFolder(folder_path, error); });
+}
+
+void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
+                                     const std::string& from_name,
+                                     const FolderHandle& to_dir,
+                                     const std::string& to_name,
+                                     Overwrite overwrite) {
+  Copy* copy =
+      NewCopy(from_dir.path() + from_name, to_dir.path() + to_name);
+  if (copy == nullptr) return;
+  copy->name = to_name;
+  copy->overwrite = overwrite;
+  UniqueFd source(openat(from_dir.fd(), from_name.c_str(),
+                         O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  const int open_error = errno;
+  Start(copy, source, open_error,
+        [&](int* error) { return FolderOf(to_dir, error); });
+}
+
+template <typename FindFolder>
+void RealDiskInterface::Batch::Start(Copy* copy, const UniqueFd& source,
+                                     int open_error, FindFolder find_folder) {
+  if (Write(copy, source, open_error, find_folder)) {
     copy->waiting = true;
     // Start writing the data out now, so that the flush at the end of the
     // batch finds the disk's share of the work mostly done. A failure here
@@ -120,12 +184,12 @@ void RealDiskInterface::Batch::Add(const std::string& from,
   }
 }
 
-bool RealDiskInterface::Batch::Write(Copy* copy, const std::string& from,
-                                     const std::string& to) {
+template <typename FindFolder>
+bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
+                                     int open_error, FindFolder find_folder) {
   Operation& op = copy->op;
-  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!source.valid()) {
-    op.Fail(errno);
+    op.Fail(open_error);
     return false;
   }
   // The times are taken before the data, as CopyFile does.
@@ -138,14 +202,13 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const std::string& from,
     op.FailKind("not a file");
     return false;
   }
-  std::string folder_path;
-  SplitPath(to, &folder_path, &copy->name);
+  copy->source_mtime_ns = MtimeNs(st);
   if (copy->name.empty() || copy->name == "." || copy->name == "..") {
     op.Fail(EISDIR);
     return false;
   }
   int error = 0;
-  copy->folder = OpenFolder(folder_path, &error);
+  copy->folder = find_folder(&error);
   if (copy->folder == nullptr) {
     op.Fail(error);
     return false;
@@ -166,7 +229,7 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const std::string& from,
 const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::OpenFolder(
     const std::string& path, int* error) {
   for (const auto& folder : folders_) {
-    if (folder->path == path) return folder.get();
+    if (!folder->path.empty() && folder->path == path) return folder.get();
   }
   auto folder = std::make_unique<Folder>();
   folder->path = path;
@@ -177,11 +240,41 @@ const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::OpenFolder(
     return nullptr;
   }
   folder->device = st.st_dev;
+  folder->inode = st.st_ino;
+  folders_.push_back(std::move(folder));
+  return folders_.back().get();
+}
+
+const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::FolderOf(
+    const FolderHandle& handle, int* error) {
+  const FolderHandle::Attributes& id = handle.attributes();
+  for (const auto& folder : folders_) {
+    if (folder->path.empty() && folder->device == id.device &&
+        folder->inode == id.inode) {
+      return folder.get();
+    }
+  }
+  // A descriptor of its own: the handle may be gone before the batch is.
+  auto folder = std::make_unique<Folder>();
+  folder->fd.Reset(fcntl(handle.fd(), F_DUPFD_CLOEXEC, 0));
+  if (!folder->fd.valid()) {
+    *error = errno;
+    return nullptr;
+  }
+  folder->device = static_cast<dev_t>(id.device);
+  folder->inode = static_cast<ino_t>(id.inode);
   folders_.push_back(std::move(folder));
   return folders_.back().get();
 }
 
 int RealDiskInterface::Batch::FlushWaiting() {
+  Copy* only = nullptr;
+  size_t waiting = 0;
+  for (const auto& copy : copies_) {
+    if (copy->waiting && waiting++ == 0) only = copy.get();
+  }
+  // One file is flushed alone, cheaper than its whole file system.
+  if (waiting == 1) return ErrnoOf(fsync(only->temp->fd()));
   std::vector<dev_t> flushed;
   for (const auto& copy : copies_) {
     if (!copy->waiting) continue;
@@ -207,9 +300,39 @@ int RealDiskInterface::Batch::FlushWaiting() {
   return 0;
 }
 
+bool RealDiskInterface::Batch::MayPlace(Copy* copy, bool* free) {
+  *free = false;
+  if (copy->overwrite == Overwrite::kAnything) return true;
+  // What stands there now, not what stood there when the copy was judged.
+  struct stat now;
+  if (fstatat(copy->folder->fd.get(), copy->name.c_str(), &now,
+              AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) {
+      copy->op.Fail(errno);
+      return false;
+    }
+    *free = true;
+    return true;
+  }
+  if (copy->overwrite == Overwrite::kOlderOnly &&
+      MtimeNs(now) < copy->source_mtime_ns) {
+    return true;
+  }
+  copy->op.Fail(EEXIST);
+  return false;
+}
+
 bool RealDiskInterface::Batch::Place(Copy* copy) {
   Operation& op = copy->op;
   TempEntry* temp = copy->temp.get();
+  bool free = false;
+  if (!MayPlace(copy, &free)) return false;
+  if (free) {
+    // Should the name be taken meanwhile, what took it stays.
+    return op.Do(DiskStep::kPublish, temp, [&] {
+      return temp->Publish(copy->name, disk_->options_.no_replace_rename);
+    });
+  }
   if (!temp->unnamed()) {
     return op.Do(DiskStep::kReplaceDestination, temp,
                  [&] { return temp->Replace(copy->name); });
@@ -272,6 +395,16 @@ std::vector<Status> RealDiskInterface::Batch::Finish() {
   copies_.clear();
   folders_.clear();
   return results;
+}
+
+Status RealDiskInterface::CopyFileAt(const FolderHandle& from_dir,
+                                     const std::string& from_name,
+                                     const FolderHandle& to_dir,
+                                     const std::string& to_name,
+                                     Overwrite overwrite) {
+  Batch batch(this);
+  batch.AddAt(from_dir, from_name, to_dir, to_name, overwrite);
+  return batch.Finish().front();
 }
 
 }  // namespace dravelkent

@@ -7,16 +7,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 namespace dravelkent {
 
 using disk_internal::ErrnoOf;
+using disk_internal::KindOf;
+using disk_internal::MtimeNs;
 using disk_internal::OpenParent;
+using disk_internal::OpenParentHandle;
 using disk_internal::Owner;
 using disk_internal::SetFileAttributes;
+using disk_internal::SetLinkAttributes;
 
-namespace {
+namespace disk_internal {
 
 int64_t MtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
@@ -30,10 +35,14 @@ FileKind KindOf(mode_t mode) {
   return FileKind::kOther;
 }
 
+}  // namespace disk_internal
+
+namespace {
+
 class RealDirReader : public DirReader {
  public:
   // What a listing examines beyond what readdir tells.
-  enum class Times { kNo, kYes };
+  using Times = EntryTimes;
 
   RealDirReader(DIR* dir, std::string path, Times times)
       : dir_(dir), path_(std::move(path)), times_(times) {}
@@ -51,7 +60,7 @@ class RealDirReader : public DirReader {
     entry->is_dir = ent->d_type == DT_DIR;
     entry->is_symlink = ent->d_type == DT_LNK;
     entry->device = 0;
-    entry->inode = 0;
+    entry->inode = ent->d_ino;
     entry->has_time = false;
     entry->mtime_ns = 0;
     if (ent->d_type != DT_DIR && ent->d_type != DT_UNKNOWN &&
@@ -108,8 +117,15 @@ bool TakesSourceOwner(Owner owner) {
   return owner == Owner::kKeep || geteuid() == 0;
 }
 
-// Gives the link |name| in |dir_fd| the owner (when it takes it) and times
-// of |st|; a link has no mode of its own.
+}  // namespace
+
+namespace disk_internal {
+
+std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
+                                         EntryTimes times) {
+  return std::make_unique<RealDirReader>(dir, std::move(path), times);
+}
+
 int SetLinkAttributes(int dir_fd, const std::string& name,
                       const struct stat& st, Owner owner) {
   if (TakesSourceOwner(owner)) {
@@ -121,23 +137,15 @@ int SetLinkAttributes(int dir_fd, const std::string& name,
       utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
 }
 
-// Returns whether |path| still names the file or link |copied| describes
-// and, for a file (open as |fd|, else -1), whether that still has the size
-// and modification time it had before its data was copied.
-bool SameAsCopied(const std::string& path, int fd, const struct stat& copied) {
-  struct stat now;
-  if (lstat(path.c_str(), &now) != 0 || now.st_dev != copied.st_dev ||
-      now.st_ino != copied.st_ino) {
-    return false;
-  }
-  if (fd < 0) return true;
-  return fstat(fd, &now) == 0 && now.st_size == copied.st_size &&
-         MtimeNs(now) == MtimeNs(copied);
+int OpenParentHandle(const std::string& path,
+                     std::optional<FolderHandle>* handle, std::string* name) {
+  UniqueFd dir;
+  if (int error = OpenParent(path, &dir, name); error != 0) return error;
+  // The handle is named by the path's own folder text, for messages.
+  handle->emplace(path.substr(0, path.size() - name->size()), dir.Release(),
+                  FolderHandle::Attributes());
+  return 0;
 }
-
-}  // namespace
-
-namespace disk_internal {
 
 int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
   std::string folder;
@@ -291,81 +299,17 @@ Status RealDiskInterface::MoveFile(const std::string& from,
 
 Status RealDiskInterface::MoveAcross(const std::string& from,
                                      const std::string& to) {
-  Operation op(this, "cannot move", from, to);
-  struct stat st;
-  if (lstat(from.c_str(), &st) != 0) return op.Fail(errno);
-  UniqueFd dir;
-  std::string name;
-  if (int error = OpenParent(to, &dir, &name); error != 0) {
-    return op.Fail(error);
+  // The same move as between open folders, each opened from its path.
+  std::optional<FolderHandle> from_dir;
+  std::optional<FolderHandle> to_dir;
+  std::string from_name;
+  std::string to_name;
+  int error = OpenParentHandle(from, &from_dir, &from_name);
+  if (error == 0) error = OpenParentHandle(to, &to_dir, &to_name);
+  if (error != 0) {
+    return Status::FromErrno("cannot move", from + " to " + to, error);
   }
-  // Refuse at once rather than after copying all the data; the publishing
-  // below refuses as well, should the name appear meanwhile.
-  struct stat existing;
-  if (fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-    return op.Fail(EEXIST);
-  }
-  if (errno != ENOENT) return op.Fail(errno);
-
-  TempEntry temp(dir.get());
-  UniqueFd source;
-  struct stat copied = st;  // The source as it was copied.
-  bool made = false;
-  if (S_ISLNK(st.st_mode)) {
-    std::string target;
-    if (int error = ReadLinkTarget(from, st, &target); error != 0) {
-      return op.Fail(error);
-    }
-    made = op.Do(DiskStep::kCreateTemp, &temp,
-                 [&] { return temp.CreateLink(target); }) &&
-           op.Do(DiskStep::kSetAttributes, &temp, [&] {
-             return SetLinkAttributes(dir.get(), temp.name(), st,
-                                      Owner::kKeep);
-           });
-  } else if (S_ISREG(st.st_mode)) {
-    source.Reset(
-        open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!source.valid()) return op.Fail(errno);
-    if (fstat(source.get(), &copied) != 0) return op.Fail(errno);
-    if (copied.st_dev != st.st_dev || copied.st_ino != st.st_ino) {
-      return op.Fail(EAGAIN);  // Replaced under our feet.
-    }
-    made =
-        op.Do(DiskStep::kCreateTemp, &temp,
-              [&] { return temp.CreateFile(options_.unnamed_temp_files); }) &&
-        op.Do(DiskStep::kCopyData, &temp,
-              [&] { return CopyFileData(source.get(), temp.fd()); }) &&
-        op.Do(DiskStep::kSetAttributes, &temp, [&] {
-          return SetFileAttributes(temp.fd(), copied, Owner::kKeep);
-        }) &&
-        op.Do(DiskStep::kFlushTemp, &temp,
-              [&] { return ErrnoOf(fsync(temp.fd())); });
-  } else {
-    return op.FailKind("neither a file nor a link");
-  }
-  if (!made) return op.status();
-
-  if (!op.Do(DiskStep::kPublish, &temp, [&] {
-        return temp.Publish(name, options_.no_replace_rename);
-      })) {
-    return op.status();
-  }
-  // From here the file is complete under its final name, and the source is
-  // still whole. A failure takes the new name away again, so that a failed
-  // move leaves things as they were.
-  bool done = op.Do(DiskStep::kFlushFolder, &temp,
-                    [&] { return ErrnoOf(fsync(dir.get())); });
-  if (done && !SameAsCopied(from, source.get(), copied)) {
-    // Written to or replaced while it was copied: removing it would lose
-    // what the copy missed.
-    op.FailKind("the source changed while it was copied and stays in place");
-    done = false;
-  }
-  done = done && op.Do(DiskStep::kRemoveSource, &temp,
-                       [&] { return ErrnoOf(unlink(from.c_str())); });
-  if (done) return Status::Ok();
-  if (!op.crashed()) unlinkat(dir.get(), name.c_str(), 0);
-  return op.status();
+  return MoveAcrossAt(*from_dir, from_name, *to_dir, to_name);
 }
 
 Status RealDiskInterface::RemoveFile(const std::string& path) {

@@ -84,12 +84,45 @@ class RealDiskInterface : public DiskInterface {
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
 
+  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path,
+                                           Status* status) override;
+  std::unique_ptr<FolderHandle> OpenSubFolder(const FolderHandle& parent,
+                                              const std::string& name,
+                                              Status* status) override;
+  std::unique_ptr<DirReader> ListFolder(const FolderHandle& folder,
+                                        EntryTimes times,
+                                        Status* status) override;
+  Status StatAt(const FolderHandle& folder, const std::string& name,
+                FollowLinks follow, FileInfo* info) override;
+  Status MakeSubFolder(const FolderHandle& parent,
+                       const std::string& name) override;
+  Status SetFolderAttributes(const FolderHandle& folder,
+                             const FolderHandle::Attributes& like) override;
+  // A batch of one copy: the steps of a batch, its one file flushed alone.
+  Status CopyFileAt(const FolderHandle& from_dir, const std::string& from_name,
+                    const FolderHandle& to_dir, const std::string& to_name,
+                    Overwrite overwrite) override;
+  // The steps of MoveFile.
+  Status MoveFileAt(const FolderHandle& from_dir, const std::string& from_name,
+                    const FolderHandle& to_dir,
+                    const std::string& to_name) override;
+  // The steps of CopySymlink.
+  Status CopySymlinkAt(const FolderHandle& from_dir,
+                       const std::string& from_name,
+                       const FolderHandle& to_dir,
+                       const std::string& to_name) override;
+
  private:
   class Operation;
   class Batch;
 
   // The move of |from| to |to| by copying, as across file systems.
   Status MoveAcross(const std::string& from, const std::string& to);
+
+  // As MoveAcross, for names in open folders.
+  Status MoveAcrossAt(const FolderHandle& from_dir,
+                      const std::string& from_name,
+                      const FolderHandle& to_dir, const std::string& to_name);
 
   StepAction Step(DiskStep step) const {
     return step_hook_ ? step_hook_(step) : StepAction::kContinue;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "fsutil/newer_file.h"
+#include "fsutil/posix_file_util.h"
 #include "fsutil/temp_names.h"
 #include "fsutil/transfer_texts.h"
 
@@ -29,20 +29,53 @@ std::string StatusText(const char* format, const std::string& name) {
   return text;
 }
 
+// Returns whether |name| is what a save of the file |file_name| makes
+// beside it: "." + |file_name| + "." + the six letters or digits mkostemp
+// chose.
+bool IsSaveTemporaryName(const std::string& name,
+                         const std::string& file_name) {
+  const std::string prefix = "." + file_name + ".";
+  if (file_name.empty() || name.size() != prefix.size() + 6 ||
+      name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+          (c >= 'A' && c <= 'Z'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string WithSlash(const std::string& folder) {
   return folder.back() == '/' ? folder : folder + "/";
 }
 
+FolderId IdOf(const FolderHandle& folder) {
+  return FolderId{folder.attributes().device, folder.attributes().inode};
+}
+
 // How one file went, told to the observer once it is settled.
 struct Outcome {
-  std::string text;      // the status text; empty for a folder's failure
+  std::string text;      // the status text, unless told already
   std::string written;   // the destination, when a copy or move was tried
   Status status;         // its result, once known
   int batch_index = -1;  // its place in the copy batch, while it waits
 };
 
+// A folder the transfer made, to be given its source's attributes once
+// everything in it is in place.
+struct MadeFolder {
+  std::unique_ptr<FolderHandle> folder;
+  FolderHandle::Attributes source;
+};
+
 // Files told at most after this many, whatever the batch holds.
 constexpr size_t kMostWaiting = 512;
+// Folders made that wait for the batch at most; each holds one open.
+constexpr size_t kMostMadeWaiting = 32;
 
 class TreeTransfer {
  public:
@@ -57,23 +90,47 @@ class TreeTransfer {
   // Judges |skip_folder| once, so that it is known wherever it turns up.
   void SetSkipFolder(const std::string& skip_folder) {
     if (skip_folder.empty()) return;
-    skip_ = IdOf(skip_folder);
+    skip_ = IdOfPath(skip_folder);
   }
 
-  // Transfers the folder |source| into |target|; both end in "/" and the
+  // Judges |settings_file| once: the entry itself, the file it leads to,
+  // and the folder where its saves make their temporary files.
+  void SetSettingsFile(const std::string& settings_file) {
+    if (settings_file.empty()) return;
+    std::string folder;
+    SplitPath(settings_file, &folder, &settings_name_);
+    for (FollowLinks follow : {FollowLinks::kNo, FollowLinks::kYes}) {
+      FileInfo info;
+      if (disk_->Stat(settings_file, follow, &info).ok() &&
+          info.kind != FileKind::kMissing) {
+        settings_ids_.push_back(FolderId{info.device, info.inode});
+      }
+    }
+    settings_folder_ = IdOfPath(folder);
+  }
+
+  // Takes |source| as the top of the tree, the first enclosing folder.
+  // Returns false, and takes nothing, when it is the folder |target|.
+  bool EnterTop(const FolderHandle& source, const FolderHandle& target) {
+    if (IdOf(source) == IdOf(target)) return false;
+    enclosing_.push_back(IdOf(source));
+    return true;
+  }
+
+  // Transfers the open folder |source| into the open folder |target|; the
   // ancestors of |source| (itself included) are on |enclosing_|. The folder
   // is listed once: files are handled as the listing gives them, its
   // sub-folders are noted and handled after the last file, the listing
   // closed by then.
-  void TransferFolder(const std::string& source, const std::string& target) {
+  void TransferFolder(const FolderHandle& source, const FolderHandle& target) {
     std::vector<DirEntry> folders;
     {
       Status opened;
       // Copy mode judges each file by its time: the listing brings it.
-      std::unique_ptr<DirReader> reader =
-          mode_ == TransferMode::kCopy
-              ? disk_->OpenDirWithTimes(source, &opened)
-              : disk_->OpenDir(source, &opened);
+      std::unique_ptr<DirReader> reader = disk_->ListFolder(
+          source,
+          mode_ == TransferMode::kCopy ? EntryTimes::kYes : EntryTimes::kNo,
+          &opened);
       if (reader == nullptr) {
         Fail(opened);
         return;
@@ -81,35 +138,29 @@ class TreeTransfer {
       DirEntry entry;
       while (reader->Next(&entry)) {
         if (!entry.is_dir) {
-          // What a killed run left half-written is no file of the user's.
-          if (!IsOwnTemporaryName(entry.name)) {
+          // What a killed run left half-written is no file of the user's,
+          // and the run's settings file stays where the run reads it.
+          if (!IsOwnTemporaryName(entry.name) &&
+              !IsSettingsFile(entry, source)) {
             TransferFile(entry, source, target);
           }
         } else if (entry.name != "." && entry.name != "..") {
           folders.push_back(entry);
         }
       }
-      ReportListing(*reader);
+      if (!reader->status().ok()) Fail(reader->status());
     }
     for (const DirEntry& folder : folders) {
       TransferSubFolder(folder, source, target);
     }
   }
 
-  // Settles the copies still waiting and tells what is left to tell.
+  // Settles the copies still waiting and the folders made, and tells what
+  // is left to tell.
   void Finish() { FinishBatch(); }
 
-  // Takes |source| as the top of the tree, the first enclosing folder.
-  // Returns false, and takes nothing, when it is the folder |target|.
-  bool EnterTop(const std::string& source, const std::string& target) {
-    FolderId top = IdOf(source);
-    if (top.known() && top == IdOf(target)) return false;
-    enclosing_.push_back(top);
-    return true;
-  }
-
  private:
-  FolderId IdOf(const std::string& folder) {
+  FolderId IdOfPath(const std::string& folder) {
     FileInfo info;
     if (!disk_->Stat(folder, FollowLinks::kYes, &info).ok() ||
         info.kind != FileKind::kDirectory) {
@@ -118,59 +169,88 @@ class TreeTransfer {
     return FolderId{info.device, info.inode};
   }
 
-  void ReportListing(const DirReader& reader) {
-    if (!reader.status().ok()) Fail(reader.status());
+  // Returns whether |entry|, listed in |folder|, is the run's settings file
+  // or a temporary file of its save.
+  bool IsSettingsFile(const DirEntry& entry, const FolderHandle& folder) const {
+    const FolderId folder_id = IdOf(folder);
+    const FolderId id{folder_id.device, entry.inode};
+    for (const FolderId& settings : settings_ids_) {
+      if (entry.inode != 0 && id == settings) return true;
+    }
+    return settings_folder_.known() && folder_id == settings_folder_ &&
+           IsSaveTemporaryName(entry.name, settings_name_);
   }
 
-  void TransferFile(const DirEntry& entry, const std::string& source,
-                    const std::string& target) {
+  void TransferFile(const DirEntry& entry, const FolderHandle& source,
+                    const FolderHandle& target) {
     const std::string& name = entry.name;
-    std::string from = source + name;
-    std::string to = target + name_prefix_ + name;
+    const std::string to_name = name_prefix_ + name;
     Outcome outcome;
+    outcome.written = target.path() + to_name;
     if (mode_ == TransferMode::kMove) {
       outcome.text = StatusText(transfer_texts::kMoving, name);
-      outcome.status = disk_->MoveFile(from, to);
-      outcome.written = to;
-    } else if (IsSourceNewer(disk_, entry.has_time, entry.mtime_ns, to) != 1) {
-      outcome.text = StatusText(transfer_texts::kNotNewer, name);
-    } else {
-      outcome.text = StatusText(transfer_texts::kCopying, name);
-      outcome.written = to;
-      if (entry.is_symlink) {
-        outcome.status = disk_->CopySymlink(from, to);
-      } else {
-        // Told when its batch is finished, in turn with the files around.
-        if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
-        batch_->Add(from, to);
-        outcome.batch_index = batched_++;
-      }
-    }
-    if (waiting_.empty() && outcome.batch_index < 0) {
+      outcome.status = disk_->MoveFileAt(source, name, target, to_name);
       Tell(outcome);
       return;
     }
+    // Each entry judged by itself, never followed; one that cannot be
+    // examined counts as none.
+    FileInfo existing;
+    Status examined =
+        disk_->StatAt(target, to_name, FollowLinks::kNo, &existing);
+    const bool found = examined.ok() && existing.kind != FileKind::kMissing;
+    if (entry.has_time && found && entry.mtime_ns <= existing.mtime_ns) {
+      outcome.text = StatusText(transfer_texts::kNotNewer, name);
+      outcome.written.clear();
+      Tell(outcome);
+      return;
+    }
+    outcome.text = StatusText(transfer_texts::kCopying, name);
+    if (entry.is_symlink) {
+      outcome.status = disk_->CopySymlinkAt(source, name, target, to_name);
+      Tell(outcome);
+      return;
+    }
+    // The copy has started: the status line names it now, and what became
+    // of it is told once its batch is finished. The target is judged again
+    // when the copy takes its name: changed or made meanwhile, it stays.
+    observer_->OnStatus(outcome.text);
+    outcome.text.clear();
+    if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
+    batch_->AddAt(source, name, target, to_name,
+                  examined.ok() && !found ? Overwrite::kNothing
+                                          : Overwrite::kOlderOnly);
+    outcome.batch_index = batched_++;
     waiting_.push_back(std::move(outcome));
     if (batch_->full() || waiting_.size() >= kMostWaiting) FinishBatch();
   }
 
-  // Finishes the copies waiting in the batch and tells every file waiting,
-  // in the order handled.
+  // Finishes the copies waiting in the batch and tells how each went, in
+  // the order added; then gives the folders made their attributes.
   void FinishBatch() {
-    if (waiting_.empty()) return;
-    std::vector<Status> results = batch_->Finish();
-    for (Outcome& outcome : waiting_) {
-      if (outcome.batch_index >= 0) {
+    if (!waiting_.empty()) {
+      std::vector<Status> results = batch_->Finish();
+      for (Outcome& outcome : waiting_) {
         size_t index = static_cast<size_t>(outcome.batch_index);
         outcome.status = index < results.size()
                              ? results[index]
                              : Status::Error("copy to " + outcome.written +
                                              ": no result");
+        if (outcome.status.error_number() == EEXIST) {
+          // The target turned out to be no older: not newer after all.
+          outcome.status = Status::Ok();
+          outcome.written.clear();
+        }
+        Tell(outcome);
       }
-      Tell(outcome);
+      waiting_.clear();
+      batched_ = 0;
     }
-    waiting_.clear();
-    batched_ = 0;
+    for (const MadeFolder& made : made_) {
+      Status set = disk_->SetFolderAttributes(*made.folder, made.source);
+      if (!set.ok()) Fail(set);
+    }
+    made_.clear();
   }
 
   void Tell(const Outcome& outcome) {
@@ -181,54 +261,71 @@ class TreeTransfer {
     if (!outcome.text.empty()) observer_->OnStatus(outcome.text);
   }
 
-  // Reports |failure|, after the files still waiting to be told.
-  void Fail(const Status& failure) {
-    Outcome outcome;
-    outcome.status = failure;
-    if (waiting_.empty()) {
-      Tell(outcome);
-    } else {
-      waiting_.push_back(std::move(outcome));
-    }
-  }
+  void Fail(const Status& failure) { observer_->OnFailure(failure); }
 
-  void TransferSubFolder(const DirEntry& entry, const std::string& source,
-                         const std::string& target) {
-    FolderId id{entry.device, entry.inode};
-    if (id.known()) {
-      if (id == skip_) return;  // The job's own target folder.
-      for (const FolderId& enclosing : enclosing_) {
-        if (id == enclosing) {
-          // A bind mount can show a folder inside itself.
-          Fail(Status::Error("cannot transfer folder " + source + entry.name +
-                            ": it is one of its own enclosing folders"));
-          return;
-        }
+  // Returns whether the folder |id| (|path| in messages) is left out: the
+  // job's own target folder, or one of its own enclosing folders.
+  bool LeftOut(const FolderId& id, const std::string& path) {
+    if (!id.known()) return false;
+    if (id == skip_) return true;  // The job's own target folder.
+    for (const FolderId& enclosing : enclosing_) {
+      if (id == enclosing) {
+        // A bind mount can show a folder inside itself.
+        Fail(Status::Error("cannot transfer folder " + path +
+                           ": it is one of its own enclosing folders"));
+        return true;
       }
     }
-    std::string sub_target = target + name_prefix_ + entry.name;
-    if (!MakeTargetFolder(sub_target)) return;
-
-    enclosing_.push_back(id);
-    TransferFolder(source + entry.name + "/", sub_target + "/");
-    enclosing_.pop_back();
+    return false;
   }
 
-  // Creates |folder|, or uses the folder of that name that exists. Returns
-  // false, the failure reported, when there is no folder to write into.
-  bool MakeTargetFolder(const std::string& folder) {
-    Status made = disk_->MakeDir(folder);
-    if (made.ok()) return true;
-    if (made.error_number() == EEXIST) {
-      // A link of that name (a copy of a link the source once held) is not
-      // entered: what it leads to lies outside the target folder.
-      FileInfo info;
-      Status examined = disk_->Stat(folder, FollowLinks::kNo, &info);
-      if (examined.ok() && info.kind == FileKind::kDirectory) return true;
-      if (!examined.ok()) made = examined;
+  // Makes (or takes) the target folder of the sub-folder |entry| of
+  // |source|, opens both from their parents, never following a link, and
+  // transfers the one into the other.
+  void TransferSubFolder(const DirEntry& entry, const FolderHandle& source,
+                         const FolderHandle& target) {
+    const std::string source_path = source.path() + entry.name;
+    if (LeftOut(FolderId{entry.device, entry.inode}, source_path)) return;
+    const std::string name = name_prefix_ + entry.name;
+    Status made = disk_->MakeSubFolder(target, name);
+    if (!made.ok() && made.error_number() != EEXIST) {
+      Fail(made);
+      return;
     }
-    Fail(made);
-    return false;
+    Status opened;
+    std::unique_ptr<FolderHandle> sub_target =
+        disk_->OpenSubFolder(target, name, &opened);
+    if (sub_target == nullptr) {
+      if (opened.error_number() == ELOOP) {
+        // Where it leads lies outside the target folder.
+        Fail(Status::Error("cannot create folder " + target.path() + name +
+                           ": a link is in the way and is left alone"));
+      } else {
+        // Something else in the way is told as what stopped the making.
+        Fail(!made.ok() && opened.error_number() == ENOTDIR ? made : opened);
+      }
+      return;
+    }
+    std::unique_ptr<FolderHandle> sub_source =
+        disk_->OpenSubFolder(source, entry.name, &opened);
+    if (sub_source == nullptr) {
+      Fail(opened);
+      return;
+    }
+    const FolderId id = IdOf(*sub_source);
+    if (id != FolderId{entry.device, entry.inode} &&
+        LeftOut(id, source_path)) {
+      return;
+    }
+
+    enclosing_.push_back(id);
+    TransferFolder(*sub_source, *sub_target);
+    enclosing_.pop_back();
+    if (!made.ok()) return;  // A folder that was there is left as it is.
+    // Its mode may forbid writing into it, and what goes in changes its
+    // time: both wait for its last copy to be in place.
+    made_.push_back({std::move(sub_target), sub_source->attributes()});
+    if (waiting_.empty() || made_.size() >= kMostMadeWaiting) FinishBatch();
   }
 
   DiskInterface* disk_;
@@ -236,10 +333,14 @@ class TreeTransfer {
   TransferMode mode_;
   TransferObserver* observer_;
   FolderId skip_;
+  std::vector<FolderId> settings_ids_;  // the settings entry, its file
+  FolderId settings_folder_;
+  std::string settings_name_;
   std::vector<FolderId> enclosing_;
   std::unique_ptr<CopyBatch> batch_;  // made at the first copy
-  std::vector<Outcome> waiting_;      // files handled, not yet told
+  std::vector<Outcome> waiting_;      // copies in the batch, not yet told
   int batched_ = 0;                   // copies in the batch
+  std::vector<MadeFolder> made_;      // folders made, waiting for the batch
 };
 
 }  // namespace
@@ -248,6 +349,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
                  const std::string& target_folder,
                  const std::string& date_text, TransferMode mode,
                  long long retention_days, const std::string& skip_folder,
+                 const std::string& settings_file,
                  TransferObserver* observer) {
   if (source_folder.empty() || target_folder.empty()) {
     // "/" would be the whole file system; an empty folder names nothing.
@@ -256,26 +358,39 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
     return 1;
   }
   // Without a target folder every file would fail the same way; once is
-  // enough to say so. (When it cannot even be examined, the files say why.)
-  FileInfo target;
-  if (disk->Stat(target_folder, FollowLinks::kYes, &target).ok() &&
-      target.kind != FileKind::kDirectory) {
+  // enough to say so.
+  FileInfo target_info;
+  if (disk->Stat(target_folder, FollowLinks::kYes, &target_info).ok() &&
+      target_info.kind != FileKind::kDirectory) {
     observer->OnFailure(Status::FromErrno(
         "cannot transfer " + source_folder + " into", target_folder,
-        target.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
+        target_info.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
+    return 1;
+  }
+  // The two folders as the job names them, links followed; everything
+  // below them is reached from them, never by a path walked again.
+  Status opened;
+  std::unique_ptr<FolderHandle> target =
+      disk->OpenFolder(WithSlash(target_folder), &opened);
+  std::unique_ptr<FolderHandle> source;
+  if (target != nullptr) {
+    source = disk->OpenFolder(WithSlash(source_folder), &opened);
+  }
+  if (source == nullptr) {
+    observer->OnFailure(opened);
     return 1;
   }
   TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
   transfer.SetSkipFolder(skip_folder);
-  std::string source = WithSlash(source_folder);
-  if (!transfer.EnterTop(source, target_folder)) {
+  transfer.SetSettingsFile(settings_file);
+  if (!transfer.EnterTop(*source, *target)) {
     // Every name written would be listed again and written once more.
     observer->OnFailure(Status::Error(
         "cannot transfer " + source_folder + " into " + target_folder +
         ": the target folder is the source folder itself"));
     return 1;
   }
-  transfer.TransferFolder(source, WithSlash(target_folder));
+  transfer.TransferFolder(*source, *target);
   transfer.Finish();
   return 1;
 }

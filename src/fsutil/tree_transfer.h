@@ -15,8 +15,9 @@ class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
 
-  // Shows |text| in the status line at once. Called once for every file,
-  // after the file has been handled; never for a folder.
+  // Shows |text| in the status line at once. Called once for every file:
+  // for a copy as it starts, otherwise after the file has been handled;
+  // never for a folder.
   virtual void OnStatus(const std::string& text) = 0;
 
   // Receives one failure (not ok). The transfer goes on after it.
@@ -30,33 +31,48 @@ class TransferObserver {
 // |target_folder|, reproducing its sub-folders there (created one level at
 // a time below |target_folder|, which must exist: a target folder that is
 // missing or not a folder, or that is the source folder itself, is one
-// failure, and nothing is transferred). A sub-folder of the target that
-// exists as a symbolic link is never written through; its part of the tree
-// fails. Depth first: in each
-// folder all files in listing order, then each sub-folder in listing order.
+// failure, and nothing is transferred). Depth first: in each folder all
+// files in listing order, then each sub-folder in listing order.
 //
-// kCopy copies a file only when IsSourceNewer gives 1 for it and its
-// destination, replacing the destination; kMove moves every file, never
-// replacing an existing one. When |retention_days| is not 0, every file and
-// sub-folder written below |target_folder| begins with |date_text|. Source
-// folders are never removed. Symbolic links are carried as links (copy mode
-// recreates them, move mode moves them) and never followed. The folder
-// |skip_folder| (judged by identity; empty for none), met inside the source
-// tree, is neither listed nor descended into, and neither is a folder that
-// is one of its own enclosing folders. The program's own temporary files
-// (IsOwnTemporaryName), left by a run that was killed, are not transferred.
+// The two folders are opened once, as named (links followed); every
+// folder below them is opened from its parent, never following a link,
+// and every file is read and written by its name in its open folder. So a
+// sub-folder on either side that is, or becomes, a symbolic link is never
+// written through nor read from; its part of the tree fails. A sub-folder
+// the transfer makes is private until everything in it is in place, then
+// takes the source folder's mode bits and last-write time, and, when run
+// as root, its owner and group; one that exists already is used as it is.
 //
-// After each file |observer| gets "%s をコピー中", "%s は更新されていません" or
-// "%s を移動中" with the file's bare name. Every failure (a folder that cannot
-// be listed or created, a copy or move that fails) goes to |observer| and
-// the transfer goes on with the next entry. Lists each folder once and
-// holds at most one listing open; keeps the names of one folder's
-// sub-folders for each level of depth, never a whole tree. Returns 1 in
-// every case.
+// kCopy copies a file only when its source is newer than its destination
+// (as IsSourceNewer judges), replacing the destination; a destination
+// changed or made after that check, no longer older than the source when
+// the copy takes its name, stays and the file counts as not newer. kMove
+// moves every file, never replacing an existing one. When |retention_days|
+// is not 0, every file and sub-folder written below |target_folder| begins
+// with |date_text|. Source folders are never removed. Symbolic links are
+// carried as links (copy mode recreates them, move mode moves them) and
+// never followed. The folder |skip_folder| (judged by identity; empty for
+// none), met inside the source tree, is neither listed nor descended into,
+// and neither is a folder that is one of its own enclosing folders. The
+// program's own temporary files (IsOwnTemporaryName), left by a run that
+// was killed, are not transferred; neither is the file |settings_file|
+// (judged by identity, the link and the file it leads to; empty for none)
+// nor the temporary files its saves make beside it (".<name>.XXXXXX"):
+// they stay where they are.
+//
+// For each file |observer| gets "%s をコピー中" as its copy starts, or
+// "%s は更新されていません" or "%s を移動中" once it is handled, with the
+// file's bare name. Every failure (a folder that cannot be listed, created
+// or opened, a copy or move that fails) goes to |observer| and the
+// transfer goes on with the next entry. Lists each folder once and holds
+// at most one listing open; keeps the names of one folder's sub-folders
+// and two open folders for each level of depth, never a whole tree.
+// Returns 1 in every case.
 int TransferTree(DiskInterface* disk, const std::string& source_folder,
                  const std::string& target_folder,
                  const std::string& date_text, TransferMode mode,
                  long long retention_days, const std::string& skip_folder,
+                 const std::string& settings_file,
                  TransferObserver* observer);
 
 }  // namespace dravelkent

@@ -199,9 +199,11 @@ void JobEngine::TransferTreeForJob(const std::string& today) {
   if (dated) fresh_copies_.AddDatedTree(target_folder_, today);
   HostObserver observer(env_.host, env_.failures, target_folder_,
                         dated ? nullptr : &fresh_copies_);
-  // The target folder, should it lie inside the source tree, is skipped.
+  // The target folder, should it lie inside the source tree, is skipped,
+  // and so is the settings file, should it lie there.
   TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
-               RetentionDays(), target_folder_, &observer);
+               RetentionDays(), target_folder_, env_.settings->path(),
+               &observer);
   // One message for the whole tree, however many of its files failed.
   if (message_on_) {
     std::string said = observer.FailureMessage(source_folder_);

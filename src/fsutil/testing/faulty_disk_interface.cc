@@ -97,7 +97,11 @@ std::unique_ptr<DirReader> FaultyDiskInterface::OpenDir(const std::string& dir,
   calls_.push_back({DiskCall::kOpenDir, dir, ""});
   *status = Count(DiskCall::kOpenDir, dir);
   if (!status->ok()) return nullptr;
-  std::unique_ptr<DirReader> reader = target_->OpenDir(dir, status);
+  return Wrap(target_->OpenDir(dir, status), dir);
+}
+
+std::unique_ptr<DirReader> FaultyDiskInterface::Wrap(
+    std::unique_ptr<DirReader> reader, const std::string& dir) {
   if (reader == nullptr) return nullptr;
   if (++open_listings_ > max_open_listings_) {
     max_open_listings_ = open_listings_;
@@ -146,6 +150,90 @@ Status FaultyDiskInterface::MakeDir(const std::string& path) {
   calls_.push_back({DiskCall::kMakeDir, path, ""});
   Status status = Count(DiskCall::kMakeDir, path);
   return status.ok() ? target_->MakeDir(path) : status;
+}
+
+std::unique_ptr<FolderHandle> FaultyDiskInterface::OpenFolder(
+    const std::string& path, Status* status) {
+  calls_.push_back({DiskCall::kOpenDir, path, ""});
+  *status = Count(DiskCall::kOpenDir, path);
+  return status->ok() ? target_->OpenFolder(path, status) : nullptr;
+}
+
+std::unique_ptr<FolderHandle> FaultyDiskInterface::OpenSubFolder(
+    const FolderHandle& parent, const std::string& name, Status* status) {
+  const std::string path = parent.path() + name + "/";
+  calls_.push_back({DiskCall::kOpenDir, path, ""});
+  *status = Count(DiskCall::kOpenDir, path);
+  return status->ok() ? target_->OpenSubFolder(parent, name, status)
+                      : nullptr;
+}
+
+std::unique_ptr<DirReader> FaultyDiskInterface::ListFolder(
+    const FolderHandle& folder, EntryTimes times, Status* status) {
+  return Wrap(target_->ListFolder(folder, times, status), folder.path());
+}
+
+Status FaultyDiskInterface::StatAt(const FolderHandle& folder,
+                                   const std::string& name, FollowLinks follow,
+                                   FileInfo* info) {
+  Status status = Count(DiskCall::kStat, folder.path() + name);
+  if (!status.ok()) {
+    *info = FileInfo();
+    return status;
+  }
+  return target_->StatAt(folder, name, follow, info);
+}
+
+Status FaultyDiskInterface::MakeSubFolder(const FolderHandle& parent,
+                                          const std::string& name) {
+  const std::string path = parent.path() + name;
+  calls_.push_back({DiskCall::kMakeDir, path, ""});
+  Status status = Count(DiskCall::kMakeDir, path);
+  return status.ok() ? target_->MakeSubFolder(parent, name) : status;
+}
+
+Status FaultyDiskInterface::SetFolderAttributes(
+    const FolderHandle& folder, const FolderHandle::Attributes& like) {
+  calls_.push_back({DiskCall::kMakeDir, folder.path(), ""});
+  Status status = Count(DiskCall::kMakeDir, folder.path());
+  return status.ok() ? target_->SetFolderAttributes(folder, like) : status;
+}
+
+Status FaultyDiskInterface::CopyFileAt(const FolderHandle& from_dir,
+                                       const std::string& from_name,
+                                       const FolderHandle& to_dir,
+                                       const std::string& to_name,
+                                       Overwrite overwrite) {
+  const std::string from = from_dir.path() + from_name;
+  calls_.push_back({DiskCall::kCopyFile, from, to_dir.path() + to_name});
+  Status status = Count(DiskCall::kCopyFile, from);
+  return status.ok() ? target_->CopyFileAt(from_dir, from_name, to_dir,
+                                           to_name, overwrite)
+                     : status;
+}
+
+Status FaultyDiskInterface::MoveFileAt(const FolderHandle& from_dir,
+                                       const std::string& from_name,
+                                       const FolderHandle& to_dir,
+                                       const std::string& to_name) {
+  const std::string from = from_dir.path() + from_name;
+  calls_.push_back({DiskCall::kMoveFile, from, to_dir.path() + to_name});
+  Status status = Count(DiskCall::kMoveFile, from);
+  return status.ok()
+             ? target_->MoveFileAt(from_dir, from_name, to_dir, to_name)
+             : status;
+}
+
+Status FaultyDiskInterface::CopySymlinkAt(const FolderHandle& from_dir,
+                                          const std::string& from_name,
+                                          const FolderHandle& to_dir,
+                                          const std::string& to_name) {
+  const std::string from = from_dir.path() + from_name;
+  calls_.push_back({DiskCall::kCopySymlink, from, to_dir.path() + to_name});
+  Status status = Count(DiskCall::kCopySymlink, from);
+  return status.ok()
+             ? target_->CopySymlinkAt(from_dir, from_name, to_dir, to_name)
+             : status;
 }
 
 StepHook CrashAfterSteps(int steps, std::vector<DiskStep>* seen) {

@@ -11,7 +11,12 @@
 namespace dravelkent::testing {
 
 // The kinds of call a FaultyDiskInterface counts and can fail. kReadDir is
-// one DirReader::Next() on any listing it opened.
+// one DirReader::Next() on any listing it opened. The operations on open
+// folders count as their path-based kinds: OpenFolder and OpenSubFolder as
+// kOpenDir, StatAt as kStat, MakeSubFolder and SetFolderAttributes as
+// kMakeDir, CopyFileAt, MoveFileAt and CopySymlinkAt as kCopyFile, kMoveFile
+// and kCopySymlink; their path is the folder's path and the name. A listing
+// of an open folder counts no call of its own, only its reads.
 enum class DiskCall {
   kOpenDir,
   kReadDir,
@@ -69,6 +74,31 @@ class FaultyDiskInterface : public DiskInterface {
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
 
+  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path,
+                                           Status* status) override;
+  std::unique_ptr<FolderHandle> OpenSubFolder(const FolderHandle& parent,
+                                              const std::string& name,
+                                              Status* status) override;
+  std::unique_ptr<DirReader> ListFolder(const FolderHandle& folder,
+                                        EntryTimes times,
+                                        Status* status) override;
+  Status StatAt(const FolderHandle& folder, const std::string& name,
+                FollowLinks follow, FileInfo* info) override;
+  Status MakeSubFolder(const FolderHandle& parent,
+                       const std::string& name) override;
+  Status SetFolderAttributes(const FolderHandle& folder,
+                             const FolderHandle::Attributes& like) override;
+  Status CopyFileAt(const FolderHandle& from_dir, const std::string& from_name,
+                    const FolderHandle& to_dir, const std::string& to_name,
+                    Overwrite overwrite) override;
+  Status MoveFileAt(const FolderHandle& from_dir, const std::string& from_name,
+                    const FolderHandle& to_dir,
+                    const std::string& to_name) override;
+  Status CopySymlinkAt(const FolderHandle& from_dir,
+                       const std::string& from_name,
+                       const FolderHandle& to_dir,
+                       const std::string& to_name) override;
+
   // The most listings that were open at one time.
   int max_open_listings() const { return max_open_listings_; }
 
@@ -81,6 +111,10 @@ class FaultyDiskInterface : public DiskInterface {
   // Counts a call of |call| on |path| and returns the failure planned for
   // it, or ok.
   Status Count(DiskCall call, const std::string& path);
+
+  // Wraps the listing |reader| of |dir| (null: passed on as it is).
+  std::unique_ptr<DirReader> Wrap(std::unique_ptr<DirReader> reader,
+                                  const std::string& dir);
 
   DiskInterface* target_;
   std::map<DiskCall, int> counts_;
