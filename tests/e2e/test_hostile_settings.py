@@ -19,7 +19,10 @@ def cp932_settings(folder):
 
 class HostileSettingsTest(ProgramTestCase):
     def assert_said_once(self, result, *parts):
-        lines = result.stderr.splitlines()
+        # A run whose date cannot be recorded also says that it left the
+        # files alone, naming the same cause.
+        lines = [line for line in result.stderr.splitlines()
+                 if "could not be recorded" not in line]
         self.assertEqual(len(lines), 1, result.stderr)
         self.assertTrue(lines[0].startswith("dravelkent: "), lines[0])
         for part in parts:
@@ -52,7 +55,7 @@ class HostileSettingsTest(ProgramTestCase):
                 self.assertEqual(result.stdout, "")
                 if name == "link to itself":
                     # Reading and the save's link lookup each say it once.
-                    self.assertEqual(len(result.stderr.splitlines()), 2,
+                    self.assertEqual(len(result.stderr.splitlines()), 3,
                                      result.stderr)
                     self.assertIn(self.path(INI), result.stderr)
                     self.assertIn("symbolic links", result.stderr)
