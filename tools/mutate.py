@@ -18,6 +18,8 @@ import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 MUTANTS = ROOT / "tools" / "mutants.txt"
+# The CTest names of the tests that drive the built program.
+WHOLE_PROGRAM_TESTS = r"^(e2e|crash|install)\."
 
 
 class Mutant:
@@ -79,10 +81,15 @@ def try_mutant(mutant, args, log):
                         encoding="utf-8")
         if run(["cmake", "--build", "--preset", args.preset], log) != 0:
             return "stillborn"
-        test = ["ctest", "--preset", args.preset, "--stop-on-failure"]
-        if args.exclude:
-            test += ["-E", args.exclude]
-        return "survived" if run(test, log) == 0 else "caught"
+        # The unit tests first: they catch most faults in seconds.
+        for stage in (["-E", WHOLE_PROGRAM_TESTS], ["-R", WHOLE_PROGRAM_TESTS]):
+            test = ["ctest", "--preset", args.preset, "--stop-on-failure",
+                    "-j", str(args.jobs)] + stage
+            if args.exclude:
+                test += ["-E", args.exclude] if stage[0] == "-R" else []
+            if run(test, log) != 0:
+                return "caught"
+        return "survived"
     finally:
         path.write_text(original, encoding="utf-8")
 
@@ -92,7 +99,9 @@ def main():
     parser.add_argument("--preset", default="default")
     parser.add_argument("--only", nargs="*", default=[])
     parser.add_argument("--exclude", default="",
-                        help="ctest -E regex of tests to leave out")
+                        help="ctest -E regex of whole-program tests to leave out")
+    parser.add_argument("--jobs", type=int, default=2,
+                        help="tests run at once")
     parser.add_argument("--log", default="mutate.log")
     args = parser.parse_args()
 
