@@ -5,10 +5,12 @@
 
 #include <cstdlib>
 
-#include "app/gui_module_abi.h"
+#include "app/start_up.h"
+#include "app/window_front_end.h"
 #include "jobs/texts.h"
 #include "settings/settings_store.h"
-#include "ui/console_front_end.h"
+#include "ui/console_host.h"
+#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
 namespace {
@@ -74,7 +76,7 @@ int RunFrontEnd(const std::string& current_directory, std::FILE* in,
   DisplayPresence display = DisplayFromEnvironment(
       std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
   if (display == DisplayPresence::kPresent) {
-    // Only reads here: the front end that runs reads VIEW again and writes
+    // Only reads here: the start-up sequence reads VIEW again and writes
     // back what it must.
     SettingsStore settings(SettingsPathFor(current_directory));
     std::string view =
@@ -83,17 +85,18 @@ int RunFrontEnd(const std::string& current_directory, std::FILE* in,
         settings.Read(texts::kBasicSection, texts::kMessage, "");
     if (ChooseFrontEnd(display, view, message) == FrontEnd::kGui) {
       if (DravelkentGuiMainFunction gui_main = LoadGuiEntryPoint()) {
-        DravelkentGuiStartArgs args;
-        args.struct_size = static_cast<int>(sizeof args);
-        args.current_directory = current_directory.c_str();
         std::fflush(out);
         std::fflush(err);
-        int status = gui_main(&args);
-        if (status != kDravelkentGuiUnavailable) return status;
+        int status = 1;
+        if (RunInWindow(gui_main, current_directory, err, &status) ==
+            WindowOutcome::kRan) {
+          return status;
+        }
       }
     }
   }
-  return RunConsoleFrontEnd(current_directory, in, out, err);
+  ConsoleHost host(in, out, TerminalOf(in), TerminalOf(out));
+  return RunStartUp(current_directory, &host, err);
 }
 
 }  // namespace dravelkent

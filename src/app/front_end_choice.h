@@ -30,11 +30,12 @@ FrontEnd ChooseFrontEnd(DisplayPresence display, const std::string& view,
 std::vector<std::string> GuiModuleCandidates(
     const std::string& executable_path);
 
-// Runs the program in the folder |current_directory| with the front end that
-// fits: the dialog from the GUI module when it must show something and the
-// module loads and opens the display; the console front end otherwise, with
-// no word about the module. Returns the exit status of the front end that
-// ran (see RunConsoleFrontEnd).
+// Runs the program's start-up sequence (RunStartUp) in the folder
+// |current_directory| with the front end that fits as its host: the main
+// window of the GUI module when it must show something and the module loads
+// and opens the display; the console (|in|, |out|) otherwise, with no word
+// about the module. Failures go to |err|. Returns the exit status: 0, or 1
+// when any operation failed.
 int RunFrontEnd(const std::string& current_directory, std::FILE* in,
                 std::FILE* out, std::FILE* err);
 

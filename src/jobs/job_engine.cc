@@ -25,24 +25,6 @@ size_t Cp932Length(const std::string& text) {
 
 }  // namespace
 
-StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
-                        RunLock* run_lock) {
-  std::string view = settings->Read(texts::kBasicSection, texts::kView,
-                                    texts::kOff);
-  if (view != texts::kOff) return StartMode::kWaitForUser;
-  // A save replaces the whole file with what it read: made beside another
-  // run's saves, it could undo the TIMESTAMP that run has just written.
-  if (run_lock != nullptr) {
-    if (Status locked = run_lock->Acquire(); !locked.ok()) {
-      failures->Report(locked);
-    }
-  }
-  Status saved = settings->Write(texts::kBasicSection, texts::kView,
-                                 texts::kOff);
-  if (!saved.ok()) failures->Report(saved);
-  return StartMode::kRunAtOnce;
-}
-
 JobEngine::JobEngine(const EngineEnv& env) : env_(env) {}
 
 void JobEngine::RunAllJobs() {

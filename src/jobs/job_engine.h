@@ -32,17 +32,6 @@ struct RunDates;
 // Whether the run may touch the jobs' files and folders.
 enum class FileWork { kAllowed, kWithheld };
 
-// How the program starts, from the VIEW switch.
-enum class StartMode { kRunAtOnce, kWaitForUser };
-
-// Reads "基本"/VIEW (default "Off"). When it is "Off", takes |run_lock|
-// (unless null; the run starts now, and a second run must not save the
-// settings file under it), writes "Off" back and returns kRunAtOnce;
-// otherwise returns kWaitForUser without the lock, which the run takes once
-// the user starts it. A failure to lock or to write is reported.
-StartMode ReadStartMode(SettingsStore* settings, FailureLog* failures,
-                        RunLock* run_lock);
-
 // The run over the numbered jobs and the state of the job at hand.
 class JobEngine {
  public:

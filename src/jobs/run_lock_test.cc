@@ -110,27 +110,6 @@ TEST_F(RunLockTest, TheRunHoldsTheFolderUntilItsSettingsAreWritten) {
   EXPECT_TRUE(failures_.failures.empty());
 }
 
-TEST_F(RunLockTest, OnlyARunThatStartsAtOnceLocksBeforeWritingView) {
-  struct Case {
-    const char* ini;
-    StartMode mode;
-    Lockable after;
-  } cases[] = {
-      {"", StartMode::kRunAtOnce, Lockable::kNo},
-      {"[基本]\nVIEW=Off\n", StartMode::kRunAtOnce, Lockable::kNo},
-      // The user may take a long while to start the run.
-      {"[基本]\nVIEW=On\n", StartMode::kWaitForUser, Lockable::kYes},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.ini);
-    testing::WriteFile(settings_.path(), c.ini);
-    RunLock lock(temp_.path());
-    EXPECT_EQ(ReadStartMode(&settings_, &failures_, &lock), c.mode);
-    EXPECT_EQ(ProbeLock(temp_.path()), c.after);
-  }
-  EXPECT_TRUE(failures_.failures.empty());
-}
-
 TEST_F(RunLockTest, ASecondLockWaitsForTheFirst) {
   auto first = std::make_unique<RunLock>(temp_.path());
   ASSERT_TRUE(first->Acquire().ok());
@@ -167,8 +146,6 @@ TEST_F(RunLockTest, AFolderThatCannotBeLockedIsSaidOnceAndTheRunGoesOn) {
   env_.host = &host;
   RunLock lock((temp_ / "missing"));
   env_.run_lock = &lock;
-  EXPECT_EQ(ReadStartMode(&settings_, &failures_, &lock),
-            StartMode::kRunAtOnce);
   JobEngine engine(env_);
   engine.RunAllJobs();
   ASSERT_EQ(failures_.failures.size(), 1u);

@@ -1,8 +1,14 @@
 #include "ui/console_host.h"
 
+#include <unistd.h>
+
 #include "jobs/text_util.h"
 
 namespace dravelkent {
+
+Terminal TerminalOf(std::FILE* stream) {
+  return isatty(fileno(stream)) ? Terminal::kYes : Terminal::kNo;
+}
 
 ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
                          Terminal out_terminal)
@@ -12,6 +18,7 @@ ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
       out_terminal_(out_terminal) {}
 
 void ConsoleHost::ShowStatus(const std::string& text) {
+  status_ = text;
   if (out_terminal_ != Terminal::kYes) return;
   std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
   std::fflush(out_);
@@ -23,6 +30,10 @@ void ConsoleHost::ShowMessage(const std::string& text) {
   if (in_terminal_ != Terminal::kYes) return;
   std::string ignored;
   ReadLine(&ignored);
+}
+
+void ConsoleHost::WaitForUser(const std::function<void()>& run) {
+  if (AskToRun(status_)) run();
 }
 
 bool ConsoleHost::AskToRun(const std::string& status_text) {

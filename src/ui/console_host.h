@@ -3,19 +3,22 @@
 #include <cstdio>
 #include <string>
 
-#include "jobs/host.h"
+#include "ui/front_end_host.h"
 
 namespace dravelkent {
 
 // Whether a stream is attached to a terminal.
 enum class Terminal { kNo, kYes };
 
+// Returns kYes when |stream| is attached to a terminal.
+Terminal TerminalOf(std::FILE* stream);
+
 // The front end for a run without a display: status texts on a terminal
 // only (a cron run that succeeds stays silent), messages always, and an
 // Enter to acknowledge a message when someone can press it. Texts are
 // written as one line each, their control bytes escaped (a file name may
 // hold any).
-class ConsoleHost : public Host {
+class ConsoleHost : public FrontEndHost {
  public:
   ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
               Terminal out_terminal);
@@ -23,6 +26,10 @@ class ConsoleHost : public Host {
   void ShowStatus(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void EndRun() override { ended_ = true; }
+
+  // Asks on the terminal (AskToRun, with the last status text) and calls
+  // |run| for Enter.
+  void WaitForUser(const std::function<void()>& run) override;
 
   // Asks whether to run, as the dialog's two buttons do: prints the status
   // text and a prompt, then reads one answer. Returns true for Enter (run);
@@ -40,6 +47,7 @@ class ConsoleHost : public Host {
   std::FILE* out_;
   Terminal in_terminal_;
   Terminal out_terminal_;
+  std::string status_;  // the last status text
   bool ended_ = false;
 };
 

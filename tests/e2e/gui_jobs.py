@@ -37,7 +37,8 @@ def write_ini(folder, basic, jobs=()):
 
 
 def read_ini(folder):
-    with open(os.path.join(folder, "Dravelkent.ini"), encoding="utf-8") as f:
+    with open(os.path.join(folder, "Dravelkent.ini"), encoding="utf-8",
+              errors="replace") as f:
         return f.read()
 
 

@@ -10,11 +10,18 @@ import gui_harness as h  # noqa: E402
 
 class MainWindowTest(h.GuiTestCase):
 
-    def start_waiting_dialog(self):
-        """Starts a run with VIEW=On and returns (program, dialog window)."""
+    def start_waiting_dialog(self, bad_line=False):
+        """Starts a run with VIEW=On and returns (program, dialog window);
+        with |bad_line| the settings end in a line that cannot be decoded."""
         h.require_settings(self)
         h.write_ini(self.root, {"VIEW": "On", "MESSAGE": "Off",
                                 "TIMESTAMP": "20000101"}, [h.move_job(self.root)])
+        if bad_line:  # Shift-JIS after a UTF-8 byte order mark
+            path = os.path.join(self.root, "Dravelkent.ini")
+            with open(path, "rb") as f:
+                text = f.read()
+            with open(path, "wb") as f:
+                f.write(b"\xef\xbb\xbf" + text + b"\x82\xa0\n")
         program = self.start()
         return program, self.screen.find_window(program, h.DIALOG_TITLE)
 
@@ -49,18 +56,24 @@ class MainWindowTest(h.GuiTestCase):
                 self.assert_rotated()
 
     def test_close_button_escape_and_window_close_end_without_a_run(self):
+        def escape(dialog):
+            self.screen.key(dialog, "Escape")
+
         ways = [
             ("click on 閉じる", lambda dialog: self.screen.click_dialog_units(
-                dialog, 110, 32)),
-            ("Escape", lambda dialog: self.screen.key(dialog, "Escape")),
-            ("window close", lambda dialog: self.screen.request_close(dialog)),
+                dialog, 110, 32), 0),
+            ("Escape", escape, 0),
+            ("window close", lambda dialog: self.screen.request_close(dialog),
+             0),
+            # The line is said and fails the close, as on the console.
+            ("Escape, a line that cannot be decoded", escape, 1),
         ]
-        for name, close in ways:
+        for name, close, status in ways:
             with self.subTest(name):
                 self.reset()
-                program, dialog = self.start_waiting_dialog()
+                program, dialog = self.start_waiting_dialog(bad_line=status == 1)
                 close(dialog)
-                self.assert_clean_end(program)
+                self.assert_clean_end(program, status)
                 self.assert_not_run()
 
     def test_f1_and_context_menu_open_the_about_box(self):

@@ -1,4 +1,4 @@
-#include "app/display_text.h"
+#include "ui/window/display_text.h"
 
 #include <gtest/gtest.h>
 

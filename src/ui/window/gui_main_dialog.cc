@@ -1,14 +1,14 @@
-#include "ui/gui_main_dialog.h"
+#include "ui/window/gui_main_dialog.h"
 
 #include <wx/menu.h>
 
 #include <utility>
 
 #include "jobs/texts.h"
-#include "ui/gui_about_dialog.h"
-#include "ui/gui_message_box.h"
-#include "ui/gui_support.h"
-#include "ui/gui_texts.h"
+#include "ui/window/gui_about_dialog.h"
+#include "ui/window/gui_message_box.h"
+#include "ui/window/gui_support.h"
+#include "ui/window/gui_texts.h"
 
 namespace dravelkent {
 namespace {
@@ -28,11 +28,10 @@ class StatusLine : public wxTextCtrl {
 
 }  // namespace
 
-CDravelkentDlg::CDravelkentDlg(std::string current_directory)
+CDravelkentDlg::CDravelkentDlg()
     : wxDialog(nullptr, wxID_ANY, ToWxString(texts::kDialogCaption),
                wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
-      current_directory_(std::move(current_directory)) {
+               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
   // Dialog units follow the font, so it comes first.
   SetFont(DialogFont());
   SetClientSize(DialogUnitsToPixels(this, 0, 0, 159, 45).GetSize());
@@ -69,20 +68,10 @@ void CDravelkentDlg::OnInitDialog() {
   about_entry_ = texts::kAboutMenuEntry;
 
   SetIcons(ProgramIcons());
-
-  services_ = std::make_unique<RunServices>(current_directory_, stderr);
-  engine_ = std::make_unique<JobEngine>(services_->EnvFor(this));
-
-  ShowStatus(texts::kStartStatus);
-
-  if (ReadStartMode(services_->settings(), services_->failures(),
-                    services_->run_lock()) == StartMode::kRunAtOnce) {
-    OnOK();
-  }
 }
 
 void CDravelkentDlg::OnOK() {
-  if (state_ != RunState::kIdle || engine_ == nullptr) return;
+  if (state_ != RunState::kIdle || !run_) return;
   state_ = RunState::kRunning;
   // The run blocks the event loop: nothing the user does reaches the
   // dialog until it ends, and then the buttons must not start a second
@@ -90,15 +79,14 @@ void CDravelkentDlg::OnOK() {
   run_button_->Disable();
   close_button_->Disable();
   Update();
-  engine_->RunAllJobs();
-  // RunAllJobs ends with EndRun; this is for a run that did not.
-  state_ = RunState::kEnded;
+  run_();
+  // The run ends with EndRun; this ends the dialog after one that did not.
+  EndRun();
 }
 
-int CDravelkentDlg::DoModal() {
-  OnInitDialog();
-  if (state_ != RunState::kEnded) ShowModal();
-  return services_->ExitStatus();
+void CDravelkentDlg::DoModal(std::function<void()> run) {
+  run_ = std::move(run);
+  if (state_ == RunState::kIdle) ShowModal();
 }
 
 void CDravelkentDlg::ShowStatus(const std::string& text) {

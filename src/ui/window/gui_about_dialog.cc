@@ -1,12 +1,12 @@
-#include "ui/gui_about_dialog.h"
+#include "ui/window/gui_about_dialog.h"
 
 #include <wx/button.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
 #include "jobs/texts.h"
-#include "ui/gui_support.h"
-#include "ui/gui_texts.h"
+#include "ui/window/gui_support.h"
+#include "ui/window/gui_texts.h"
 #include "version.h"
 
 namespace dravelkent {

@@ -1,4 +1,4 @@
-#include "ui/gui_message_box.h"
+#include "ui/window/gui_message_box.h"
 
 #include <dlfcn.h>
 #include <wx/arrstr.h>
@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "ui/gui_support.h"
-#include "ui/gui_texts.h"
+#include "ui/window/gui_support.h"
+#include "ui/window/gui_texts.h"
 
 namespace dravelkent {
 namespace {

@@ -1,4 +1,4 @@
-#include "jobs/run_services.h"
+#include "app/run_services.h"
 
 namespace dravelkent {
 

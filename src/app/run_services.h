@@ -14,7 +14,8 @@
 namespace dravelkent {
 
 // The real settings file, file system, clock, failure log and run lock of a
-// run in one folder: what every front end hands the engine.
+// run in one folder, with the settings file in that folder: what the
+// start-up sequence hands the engine, whichever front end shows the run.
 class RunServices {
  public:
   // Failures are written to |err|.

@@ -1,11 +1,11 @@
-#include "ui/gui_support.h"
+#include "ui/window/gui_support.h"
 
 #include <wx/fontenum.h>
 #include <wx/icon.h>
 
 #include <array>
 
-#include "app/display_text.h"
+#include "ui/window/display_text.h"
 
 namespace dravelkent {
 namespace {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "ui/front_end_host.h"
+
+namespace dravelkent {
+
+// The program's one start-up sequence, whichever front end shows it: in the
+// folder |current_directory|, names the settings file's unreadable parts,
+// shows the first status text and reads VIEW (default "Off"). With "Off"
+// takes the run lock, writes "Off" back and runs all jobs at once;
+// otherwise |host| waits for the user, who runs them ("実行", the lock taken
+// as the run starts) or closes ("閉じる"). Failures are written to |err|.
+// Returns the exit status: 0, or 1 when any failure was reported.
+int RunStartUp(const std::string& current_directory, FrontEndHost* host,
+               std::FILE* err);
+
+}  // namespace dravelkent

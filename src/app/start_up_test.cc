@@ -1,0 +1,89 @@
+#include "app/start_up.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "fsutil/testing/temp_folder.h"
+
+namespace dravelkent {
+namespace {
+
+// Returns "held" when the run lock on |folder| is taken, else "free".
+std::string LockState(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return free ? "free" : "held";
+}
+
+enum class Choice { kRun, kClose };
+
+// A front end that answers the wait with |choice| and traces what it is
+// asked, with the state of the run lock at the wait and at the end.
+class ScriptedHost : public FrontEndHost {
+ public:
+  ScriptedHost(std::string folder, Choice choice)
+      : folder_(std::move(folder)), choice_(choice) {}
+
+  void ShowStatus(const std::string& text) override { trace += text + " "; }
+  void ShowMessage(const std::string& text) override { trace += text + " "; }
+  void EndRun() override { trace += "end(" + LockState(folder_) + ")"; }
+  void WaitForUser(const std::function<void()>& run) override {
+    trace += "wait(" + LockState(folder_) + ") ";
+    if (choice_ == Choice::kRun) run();
+  }
+
+  std::string trace;
+
+ private:
+  std::string folder_;
+  Choice choice_;
+};
+
+TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
+  const std::string kStart = "INIファイルに設定されている処理を実行します ";
+  struct Case {
+    const char* ini;  // null: no settings file
+    Choice choice;
+    std::string trace;
+    const char* view_after;
+    int status;
+  } cases[] = {
+      {nullptr, Choice::kClose, kStart + "end(held)", "VIEW=Off", 0},
+      {"[基本]\nVIEW=Off\n", Choice::kClose, kStart + "end(held)", "VIEW=Off",
+       0},
+      // The user may take a long while to choose: no lock until the run.
+      {"[基本]\nVIEW=On\n", Choice::kRun, kStart + "wait(free) end(held)",
+       "VIEW=On", 0},
+      {"[基本]\nVIEW=On\n", Choice::kClose, kStart + "wait(free) ", "VIEW=On",
+       0},
+      // A line that cannot be decoded is said, whichever the front end.
+      {"\xEF\xBB\xBF[基本]\nVIEW=On\n\x82\xA0\n", Choice::kClose,
+       kStart + "wait(free) ", "VIEW=On", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ini ? c.ini : "(no file)");
+    testing::TempFolder folder;
+    if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
+    ScriptedHost host(folder.path(), c.choice);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(RunStartUp(folder.path(), &host, err), c.status);
+    std::fclose(err);
+    EXPECT_EQ(host.trace, c.trace);
+    std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
+    EXPECT_NE(ini.find(c.view_after), std::string::npos) << ini;
+    // Only a run records its date.
+    EXPECT_EQ(ini.find("TIMESTAMP=") != std::string::npos,
+              c.trace.find("end") != std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace dravelkent

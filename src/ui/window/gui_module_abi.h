@@ -1,0 +1,64 @@
+#pragma once
+
+#include <stddef.h>
+
+// The one entry point of the window module (dravelkent-gui.so), which the
+// program loads with dlopen only when it has something to show. Plain C, so
+// that nothing of the toolkit or of C++ crosses the boundary, exceptions
+// included: every function here returns what went wrong instead.
+//
+// The module only provides the window. The program hands the entry point its
+// start-up sequence, and the module runs that sequence with the window as
+// its host once the window is built; the sequence, the engine and the
+// settings live in the program alone.
+
+extern "C" {
+
+// The window as the host of a run. Texts are |length| bytes, meant as UTF-8
+// (a file name in them may be any bytes). Each operation returns 0, or -1
+// when it failed (the failure is said on stderr).
+struct DravelkentGuiHost {
+  void* window;
+  // Replaces the status line and paints it at once.
+  int (*show_status)(void* window, const char* text, size_t length);
+  // Shows a message box "確認" over the window; returns once it is closed.
+  int (*show_message)(void* window, const char* text, size_t length);
+  // Ends the window after a run.
+  int (*end_run)(void* window);
+  // Shows the window and waits for the user: "実行" calls run(run_context)
+  // while the window is on screen (run returns 0, or -1 when it failed);
+  // "閉じる" closes the window. Returns once the window has closed: 0, or
+  // -1 when the window or the run failed.
+  int (*wait_for_user)(void* window, int (*run)(void* run_context),
+                       void* run_context);
+};
+
+// The program's start-up sequence, with |host| as its front end. Returns the
+// program's exit status (0, or 1 when any operation failed).
+typedef int (*DravelkentStartUpFunction)(void* context,
+                                         const DravelkentGuiHost* host);
+
+struct DravelkentGuiStartArgs {
+  // sizeof(DravelkentGuiStartArgs) as the program was built; the module
+  // refuses a size it does not know.
+  int struct_size;
+  // Called once, with |start_up_context|, when the window is built.
+  DravelkentStartUpFunction start_up;
+  void* start_up_context;
+};
+
+// Builds the window and runs args->start_up with it. Returns what start_up
+// returned, 1 when the module itself failed, or kDravelkentGuiUnavailable
+// when the display cannot be opened, in which case start_up was not called
+// and nothing was printed.
+typedef int (*DravelkentGuiMainFunction)(const DravelkentGuiStartArgs* args);
+
+}  // extern "C"
+
+namespace dravelkent {
+
+inline constexpr char kGuiModuleFileName[] = "dravelkent-gui.so";
+inline constexpr char kGuiEntryPointName[] = "DravelkentGuiMain";
+inline constexpr int kDravelkentGuiUnavailable = -1;
+
+}  // namespace dravelkent
