@@ -56,11 +56,11 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     const char* view_after;
     int status;
   } cases[] = {
-      {nullptr, Choice::kClose, kStart + "end(held)", "VIEW=Off", 0},
-      {"[基本]\nVIEW=Off\n", Choice::kClose, kStart + "end(held)", "VIEW=Off",
+      {nullptr, Choice::kClose, kStart + "end(free)", "VIEW=Off", 0},
+      {"[基本]\nVIEW=Off\n", Choice::kClose, kStart + "end(free)", "VIEW=Off",
        0},
       // The user may take a long while to choose: no lock until the run.
-      {"[基本]\nVIEW=On\n", Choice::kRun, kStart + "wait(free) end(held)",
+      {"[基本]\nVIEW=On\n", Choice::kRun, kStart + "wait(free) end(free)",
        "VIEW=On", 0},
       {"[基本]\nVIEW=On\n", Choice::kClose, kStart + "wait(free) ", "VIEW=On",
        0},
