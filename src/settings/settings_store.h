@@ -15,11 +15,13 @@ struct IniFile;
 //
 // The file is parsed once and its parse serves the reads while the path
 // names the same file with the same size and times; the store's own saves
-// make the next read parse it again. Section and key names match
-// without regard to ASCII case; names and values are trimmed of blanks; one
-// pair of matching quotes around a value is removed. The file is UTF-8 (with
-// or without a byte order mark) or else CP932, and is written back in its
-// own encoding; every line a write does not edit keeps its bytes. Saves go
+// make the next read parse it again. (Another program's edit that keeps the
+// size within the file system's clock tick of the parse goes unseen until
+// the file changes again.) Section and key names match without regard to
+// ASCII case; names and values are trimmed of blanks; one pair of matching
+// quotes around a value is removed. The file is UTF-8 (with or without a byte
+// order mark) or else CP932, and is written back in its own encoding; every
+// line a write does not edit keeps its bytes. Saves go
 // through a temporary file renamed over the old one, except for a file with
 // other hard links, which is rewritten in place so that it stays one file.
 class SettingsStore {
