@@ -279,17 +279,8 @@ Status SettingsStore::ProbeWrite(std::string_view section, std::string_view key,
   switch (plan.way) {
     case SaveWay::kNone:
       return Status::Ok();
-    case SaveWay::kRename: {
-      std::string temp;
-      int fd = CreateSaveTemporary(plan.target, 0600, &temp);
-      if (fd < 0) {
-        return Status::FromErrno("cannot create a temporary file to save",
-                                 plan.shown, errno);
-      }
-      close(fd);
-      unlink(temp.c_str());
-      return Status::Ok();
-    }
+    case SaveWay::kRename:
+      return ProbeSaveByRename(plan.target, plan.shown);
     case SaveWay::kInPlace: {
       Status status;
       int fd = OpenForSavingInPlace(plan.target, plan.contents.info, plan.shown,

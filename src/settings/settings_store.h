@@ -21,9 +21,10 @@ struct IniFile;
 // ASCII case; names and values are trimmed of blanks; one pair of matching
 // quotes around a value is removed. The file is UTF-8 (with or without a byte
 // order mark) or else CP932, and is written back in its own encoding; every
-// line a write does not edit keeps its bytes. Saves go
-// through a temporary file renamed over the old one, except for a file with
-// other hard links, which is rewritten in place so that it stays one file.
+// line a write does not edit keeps its bytes. Saves go through a temporary
+// file (".dravelkent-<16 hex digits>.tmp", beside the file) renamed over the
+// old one, except for a file with other hard links, which is rewritten in
+// place so that it stays one file.
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path);
