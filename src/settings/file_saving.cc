@@ -52,8 +52,9 @@ Status ResolveLinks(const std::string& path, std::string* target) {
     }
     std::string link(static_cast<size_t>(info.st_size) + 256, '\0');
     ssize_t length = readlink(target->c_str(), link.data(), link.size());
-    if (length < 0)
+    if (length < 0) {
       return Status::FromErrno("cannot read link", *target, errno);
+    }
     if (static_cast<size_t>(length) == link.size()) {
       // The link grew between lstat and readlink; look again.
       continue;
