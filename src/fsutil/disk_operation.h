@@ -18,10 +18,6 @@
 namespace dravelkent {
 namespace disk_internal {
 
-// Opens the folder that will hold |path| and gives |path|'s last name.
-// Returns 0 or errno.
-int OpenParent(const std::string& path, UniqueFd* dir, std::string* name);
-
 // Opens the folder that will hold |path| as |*handle|, named in messages by
 // |path|'s own folder text, and gives |path|'s last name. Returns 0 or errno.
 int OpenParentHandle(const std::string& path,

@@ -1,23 +1,16 @@
 #include "fsutil/name_pattern.h"
 
+#include <algorithm>
+
+#include "fsutil/utf8.h"
+
 namespace dravelkent {
 namespace {
-
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Returns the length in bytes of the character at |pos| of |text|: the
 // length of a well-formed UTF-8 sequence, else 1.
 size_t CharLength(std::string_view text, size_t pos) {
-  unsigned char lead = static_cast<unsigned char>(text[pos]);
-  size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                  : lead >= 0xE0 && lead <= 0xEF ? 3
-                  : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                 : 1;
-  if (pos + length > text.size()) return 1;
-  for (size_t i = 1; i < length; ++i) {
-    if (!IsContinuation(static_cast<unsigned char>(text[pos + i]))) return 1;
-  }
-  return length;
+  return std::max<size_t>(Utf8SequenceLength(text.substr(pos)), 1);
 }
 
 bool Matches(std::string_view pattern, std::string_view name) {

@@ -40,21 +40,6 @@ bool IsUnsupported(int error) {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
 }
 
-// Writes all of |size| bytes of |data| at |*offset|. Returns 0 or errno.
-int WriteAll(int fd, const char* data, size_t size, off_t* offset) {
-  while (size > 0) {
-    ssize_t written = pwrite(fd, data, size, *offset);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-    *offset += written;
-  }
-  return 0;
-}
-
 }  // namespace
 
 UniqueFd::~UniqueFd() { Reset(); }
@@ -74,6 +59,27 @@ void SplitPath(const std::string& path, std::string* folder,
     *folder = slash == 0 ? "/" : path.substr(0, slash);
     *name = path.substr(slash + 1);
   }
+}
+
+int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
+  std::string folder;
+  SplitPath(path, &folder, name);
+  if (name->empty() || *name == "." || *name == "..") return EISDIR;
+  dir->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir->valid() ? 0 : errno;
+}
+
+int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
+  while (!bytes.empty()) {
+    ssize_t written = pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+    offset += written;
+  }
+  return 0;
 }
 
 namespace {
@@ -116,8 +122,10 @@ int CopyRange(int from, int to, off_t* offset, off_t end,
       return errno;
     }
     if (got == 0) return 0;
-    int error = WriteAll(to, into, static_cast<size_t>(got), offset);
+    int error = WriteAllAt(to, std::string_view(into, static_cast<size_t>(got)),
+                           *offset);
     if (error != 0) return error;
+    *offset += got;
     if (buffer.empty()) buffer.resize(size_t{128} * 1024);
   }
   return 0;
@@ -193,9 +201,9 @@ TempEntry::~TempEntry() {
   if (!abandoned_ && !name_.empty()) unlinkat(dir_fd_, name_.c_str(), 0);
 }
 
-int TempEntry::CreateFile(UnnamedTempFiles unnamed) {
+int TempEntry::CreateFile(UnnamedTempFiles unnamed, mode_t mode) {
   if (unnamed == UnnamedTempFiles::kWhereSupported) {
-    int fd = openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int fd = openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
       return 0;
@@ -209,7 +217,7 @@ int TempEntry::CreateFile(UnnamedTempFiles unnamed) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string name = RandomTempName();
     int fd = openat(dir_fd_, name.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd >= 0) {
       fd_.Reset(fd);
       name_ = name;
@@ -219,6 +227,8 @@ int TempEntry::CreateFile(UnnamedTempFiles unnamed) {
   }
   return EEXIST;
 }
+
+int TempEntry::CloseFile() { return close(fd_.Release()) == 0 ? 0 : errno; }
 
 int TempEntry::CreateLink(const std::string& target) {
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <string_view>
 
 // Small POSIX building blocks of RealDiskInterface. Every function that can
 // fail returns 0 or the errno of the failure.
@@ -43,8 +46,16 @@ class UniqueFd {
 
 // Splits |path| into its folder ("." when it names none, "/" for the root)
 // and its last name (empty when |path| ends in "/").
-void SplitPath(const std::string& path, std::string* folder,
-               std::string* name);
+void SplitPath(const std::string& path, std::string* folder, std::string* name);
+
+// Opens the folder that will hold |path| into |*dir| and gives |path|'s
+// last name in |*name|. Returns 0, EISDIR when |path| names no entry of a
+// folder ("/", ".", ".." or a trailing "/"), or the errno of the open.
+int OpenParent(const std::string& path, UniqueFd* dir, std::string* name);
+
+// Writes all of |bytes| to |fd| from |offset| on, going on after short
+// writes and interruptions. Returns 0 or errno.
+int WriteAllAt(int fd, std::string_view bytes, off_t offset);
 
 // Copies the file |from| into the empty file |to|, with copy_file_range
 // where the file systems allow it and read/write where not. Only the data is
@@ -61,8 +72,9 @@ int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to,
                     NoReplaceRename how);
 
 // A file or symbolic link being made in one folder, under a temporary name
-// that begins with "." (so no job's search takes it for a dated copy), or
-// unnamed (O_TMPFILE), until it is put in place under its final name. Unless
+// (FileTempName: it begins with "." so that no job's search takes it for a
+// dated copy), or unnamed (O_TMPFILE), until it is put in place under its
+// final name: the one way the program replaces or publishes a file. Unless
 // abandoned, whatever of it still exists under a temporary name is removed
 // when the object goes.
 class TempEntry {
@@ -73,8 +85,13 @@ class TempEntry {
   TempEntry& operator=(const TempEntry&) = delete;
   ~TempEntry();
 
-  // Creates an empty file, open for writing, mode 0600. Returns 0 or errno.
-  int CreateFile(UnnamedTempFiles unnamed);
+  // Creates an empty file, open for writing, with |mode| as open() takes it
+  // (trimmed by the umask or the folder's default ACL). Returns 0 or errno.
+  int CreateFile(UnnamedTempFiles unnamed, mode_t mode = 0600);
+
+  // Closes the open file of CreateFile, which keeps its temporary name, to
+  // see a failure that only the close reports. Returns 0 or errno.
+  int CloseFile();
 
   // Creates a symbolic link to |target|. Returns 0 or errno.
   int CreateLink(const std::string& target);

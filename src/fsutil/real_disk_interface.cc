@@ -15,7 +15,6 @@ namespace dravelkent {
 using disk_internal::ErrnoOf;
 using disk_internal::KindOf;
 using disk_internal::MtimeNs;
-using disk_internal::OpenParent;
 using disk_internal::OpenParentHandle;
 using disk_internal::Owner;
 using disk_internal::SetFileAttributes;
@@ -145,14 +144,6 @@ int OpenParentHandle(const std::string& path,
   handle->emplace(path.substr(0, path.size() - name->size()), dir.Release(),
                   FolderHandle::Attributes());
   return 0;
-}
-
-int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
-  std::string folder;
-  SplitPath(path, &folder, name);
-  if (name->empty() || *name == "." || *name == "..") return EISDIR;
-  dir->Reset(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir->valid() ? 0 : errno;
 }
 
 int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }

@@ -11,10 +11,9 @@ namespace dravelkent {
 std::string FileTempName(uint64_t bits);
 
 // Returns true when the entry name |name| is one of the program's own
-// temporary files, which a killed run can leave behind: a FileTempName, or
-// the settings save's ".Dravelkent.ini." followed by the six letters and
-// digits that mkostemp chose. Judged by the exact form, so that a user's
-// own dot files, however alike, are never taken for one.
+// temporary files (a FileTempName), which a killed run can leave behind:
+// those of copies and of settings saves alike. Judged by the exact form, so
+// that a user's own dot files, however alike, are never taken for one.
 bool IsOwnTemporaryName(std::string_view name);
 
 }  // namespace dravelkent

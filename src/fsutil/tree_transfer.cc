@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "fsutil/posix_file_util.h"
 #include "fsutil/temp_names.h"
 #include "fsutil/transfer_texts.h"
 
@@ -27,26 +26,6 @@ std::string StatusText(const char* format, const std::string& name) {
   size_t at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, name);
   return text;
-}
-
-// Returns whether |name| is what a save of the file |file_name| makes
-// beside it: "." + |file_name| + "." + the six letters or digits mkostemp
-// chose.
-bool IsSaveTemporaryName(const std::string& name,
-                         const std::string& file_name) {
-  const std::string prefix = "." + file_name + ".";
-  if (file_name.empty() || name.size() != prefix.size() + 6 ||
-      name.compare(0, prefix.size(), prefix) != 0) {
-    return false;
-  }
-  for (size_t i = prefix.size(); i < name.size(); ++i) {
-    const char c = name[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-          (c >= 'A' && c <= 'Z'))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string WithSlash(const std::string& folder) {
@@ -93,12 +72,9 @@ class TreeTransfer {
     skip_ = IdOfPath(skip_folder);
   }
 
-  // Judges |settings_file| once: the entry itself, the file it leads to,
-  // and the folder where its saves make their temporary files.
+  // Judges |settings_file| once: the entry itself and the file it leads to.
   void SetSettingsFile(const std::string& settings_file) {
     if (settings_file.empty()) return;
-    std::string folder;
-    SplitPath(settings_file, &folder, &settings_name_);
     for (FollowLinks follow : {FollowLinks::kNo, FollowLinks::kYes}) {
       FileInfo info;
       if (disk_->Stat(settings_file, follow, &info).ok() &&
@@ -106,7 +82,6 @@ class TreeTransfer {
         settings_ids_.push_back(FolderId{info.device, info.inode});
       }
     }
-    settings_folder_ = IdOfPath(folder);
   }
 
   // Takes |source| as the top of the tree, the first enclosing folder.
@@ -169,16 +144,13 @@ class TreeTransfer {
     return FolderId{info.device, info.inode};
   }
 
-  // Returns whether |entry|, listed in |folder|, is the run's settings file
-  // or a temporary file of its save.
+  // Returns whether |entry|, listed in |folder|, is the run's settings file.
   bool IsSettingsFile(const DirEntry& entry, const FolderHandle& folder) const {
-    const FolderId folder_id = IdOf(folder);
-    const FolderId id{folder_id.device, entry.inode};
+    const FolderId id{IdOf(folder).device, entry.inode};
     for (const FolderId& settings : settings_ids_) {
       if (entry.inode != 0 && id == settings) return true;
     }
-    return settings_folder_.known() && folder_id == settings_folder_ &&
-           IsSaveTemporaryName(entry.name, settings_name_);
+    return false;
   }
 
   void TransferFile(const DirEntry& entry, const FolderHandle& source,
@@ -217,9 +189,9 @@ class TreeTransfer {
     observer_->OnStatus(outcome.text);
     outcome.text.clear();
     if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
-    batch_->AddAt(source, name, target, to_name,
-                  examined.ok() && !found ? Overwrite::kNothing
-                                          : Overwrite::kOlderOnly);
+    batch_->AddAt(
+        source, name, target, to_name,
+        examined.ok() && !found ? Overwrite::kNothing : Overwrite::kOlderOnly);
     outcome.batch_index = batched_++;
     waiting_.push_back(std::move(outcome));
     if (batch_->full() || waiting_.size() >= kMostWaiting) FinishBatch();
@@ -232,10 +204,10 @@ class TreeTransfer {
       std::vector<Status> results = batch_->Finish();
       for (Outcome& outcome : waiting_) {
         size_t index = static_cast<size_t>(outcome.batch_index);
-        outcome.status = index < results.size()
-                             ? results[index]
-                             : Status::Error("copy to " + outcome.written +
-                                             ": no result");
+        outcome.status =
+            index < results.size()
+                ? results[index]
+                : Status::Error("copy to " + outcome.written + ": no result");
         if (outcome.status.error_number() == EEXIST) {
           // The target turned out to be no older: not newer after all.
           outcome.status = Status::Ok();
@@ -313,8 +285,7 @@ class TreeTransfer {
       return;
     }
     const FolderId id = IdOf(*sub_source);
-    if (id != FolderId{entry.device, entry.inode} &&
-        LeftOut(id, source_path)) {
+    if (id != FolderId{entry.device, entry.inode} && LeftOut(id, source_path)) {
       return;
     }
 
@@ -334,8 +305,6 @@ class TreeTransfer {
   TransferObserver* observer_;
   FolderId skip_;
   std::vector<FolderId> settings_ids_;  // the settings entry, its file
-  FolderId settings_folder_;
-  std::string settings_name_;
   std::vector<FolderId> enclosing_;
   std::unique_ptr<CopyBatch> batch_;  // made at the first copy
   std::vector<Outcome> waiting_;      // copies in the batch, not yet told
@@ -346,11 +315,10 @@ class TreeTransfer {
 }  // namespace
 
 int TransferTree(DiskInterface* disk, const std::string& source_folder,
-                 const std::string& target_folder,
-                 const std::string& date_text, TransferMode mode,
-                 long long retention_days, const std::string& skip_folder,
-                 const std::string& settings_file,
-                 TransferObserver* observer) {
+                 const std::string& target_folder, const std::string& date_text,
+                 TransferMode mode, long long retention_days,
+                 const std::string& skip_folder,
+                 const std::string& settings_file, TransferObserver* observer) {
   if (source_folder.empty() || target_folder.empty()) {
     // "/" would be the whole file system; an empty folder names nothing.
     observer->OnFailure(Status::Error(

@@ -54,11 +54,10 @@ class TransferObserver {
 // never followed. The folder |skip_folder| (judged by identity; empty for
 // none), met inside the source tree, is neither listed nor descended into,
 // and neither is a folder that is one of its own enclosing folders. The
-// program's own temporary files (IsOwnTemporaryName), left by a run that
-// was killed, are not transferred; neither is the file |settings_file|
-// (judged by identity, the link and the file it leads to; empty for none)
-// nor the temporary files its saves make beside it (".<name>.XXXXXX"):
-// they stay where they are.
+// program's own temporary files (IsOwnTemporaryName: those of copies and
+// of settings saves), left by a run that was killed, are not transferred;
+// neither is the file |settings_file| (judged by identity, the link and the
+// file it leads to; empty for none): they stay where they are.
 //
 // For each file |observer| gets "%s をコピー中" as its copy starts, or
 // "%s は更新されていません" or "%s を移動中" once it is handled, with the
@@ -69,10 +68,9 @@ class TransferObserver {
 // and two open folders for each level of depth, never a whole tree.
 // Returns 1 in every case.
 int TransferTree(DiskInterface* disk, const std::string& source_folder,
-                 const std::string& target_folder,
-                 const std::string& date_text, TransferMode mode,
-                 long long retention_days, const std::string& skip_folder,
-                 const std::string& settings_file,
-                 TransferObserver* observer);
+                 const std::string& target_folder, const std::string& date_text,
+                 TransferMode mode, long long retention_days,
+                 const std::string& skip_folder,
+                 const std::string& settings_file, TransferObserver* observer);
 
 }  // namespace dravelkent

@@ -313,8 +313,8 @@ TEST(TreeTransferEdgeTest, PathBeyondTheSystemLimitIsTransferred) {
 }
 
 // A killed run can leave its temporary files in a folder that is another
-// job's source; they stay where they are, and so do the run's settings file
-// and its save's temporaries. A user's dot files go as any.
+// job's source; they stay where they are, and so does the run's settings
+// file. A user's dot files go as any.
 TEST(TreeTransferEdgeTest, LeftoverTemporaryFilesStayUsersDotFilesGo) {
   const struct {
     const char* name;
@@ -322,7 +322,7 @@ TEST(TreeTransferEdgeTest, LeftoverTemporaryFilesStayUsersDotFilesGo) {
     bool settings;  // the settings file's, in its own folder only
   } names[] = {
       {".dravelkent-0123456789abcdef.tmp", true, false},
-      {".Dravelkent.ini.a1B2c3", true, false},
+      {".Dravelkent.ini.a1B2c3", false, false},
       {".dravelkent-0123456789ABCDEF.tmp", false, false},
       {".dravelkent-0123456789abcde.tmp", false, false},
       {".dravelkent-notes.tmp", false, false},
@@ -332,7 +332,7 @@ TEST(TreeTransferEdgeTest, LeftoverTemporaryFilesStayUsersDotFilesGo) {
       {"Dravelkent.ini", false, false},
       {".hidden", false, false},
       {"jobs.ini", false, true},
-      {".jobs.ini.Zx9Yw8", false, true},
+      {".jobs.ini.Zx9Yw8", false, false},
       {".jobs.ini.Zx9Yw", false, false},
   };
   for (const auto& n : names) {

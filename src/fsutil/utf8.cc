@@ -1,9 +1,5 @@
 #include "fsutil/utf8.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace dravelkent {
 namespace {
 
@@ -42,23 +38,6 @@ size_t Utf8SequenceLength(std::string_view bytes) {
 
 bool IsValidUtf8(std::string_view bytes) {
   while (!bytes.empty()) {
-    // ASCII 64 bytes at a time: settings files are mostly ASCII.
-    while (bytes.size() >= 64) {
-#if defined(__SSE2__)
-      const auto* at = reinterpret_cast<const __m128i*>(bytes.data());
-      const __m128i low =
-          _mm_or_si128(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
-      const __m128i high =
-          _mm_or_si128(_mm_loadu_si128(at + 2), _mm_loadu_si128(at + 3));
-      if (_mm_movemask_epi8(_mm_or_si128(low, high)) != 0) break;
-#else
-      unsigned char any = 0;
-      for (size_t k = 0; k < 64; ++k) any |= static_cast<unsigned char>(bytes[k]);
-      if (any & 0x80) break;
-#endif
-      bytes.remove_prefix(64);
-    }
-    if (bytes.empty()) break;
     size_t length = Utf8SequenceLength(bytes);
     if (length == 0) return false;
     bytes.remove_prefix(length);

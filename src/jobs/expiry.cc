@@ -2,8 +2,6 @@
 
 #include <cerrno>
 #include <string>
-#include <unordered_map>
-#include <utility>
 
 #include "fsutil/name_pattern.h"
 #include "jobs/date_arithmetic.h"
@@ -17,12 +15,10 @@ namespace {
 // Eight digits of date and at least "x.yz" after them.
 constexpr size_t kShortestDatedName = 12;
 
-// Distinct name dates remembered in one scan before the memory starts over.
-constexpr size_t kMostRememberedDates = 4096;
+}  // namespace
 
-bool IsDatedCopyMatching(const ExpiryJob& job, const std::string& pattern,
-                         const std::string& name) {
-  if (!MatchesNamePattern(pattern, name)) return false;
+bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
+  if (!MatchesNamePattern("*." + job.kind, name)) return false;
   if (name.size() < kShortestDatedName) return false;
   long long name_date = LeadingInteger(std::string_view(name).substr(0, 8));
   if (name_date < kEarliestNameDate || name_date > kLatestNameDate) {
@@ -37,43 +33,6 @@ bool IsDatedCopyMatching(const ExpiryJob& job, const std::string& pattern,
     return rest.substr(0, stem.size()) == stem;
   }
   return rest == stem + job.kind;
-}
-
-// The judgements of one scan: the name pattern is made once, and the
-// expiry of each name date is worked out once (it depends on nothing else
-// of the name).
-class ExpiryScan {
- public:
-  explicit ExpiryScan(const ExpiryJob& job)
-      : job_(job), pattern_("*." + job.kind) {}
-
-  bool IsDatedCopy(const std::string& name) const {
-    return IsDatedCopyMatching(job_, pattern_, name);
-  }
-
-  bool IsExpired(const std::string& name) {
-    if (job_.delete_all == DeleteAll::kYes || job_.retention_days == 0) {
-      return dravelkent::IsExpired(job_, name);
-    }
-    std::string date = name.substr(0, 8);
-    auto known = expired_.find(date);
-    if (known != expired_.end()) return known->second;
-    if (expired_.size() == kMostRememberedDates) expired_.clear();
-    bool expired = dravelkent::IsExpired(job_, name);
-    expired_.emplace(std::move(date), expired);
-    return expired;
-  }
-
- private:
-  const ExpiryJob& job_;
-  std::string pattern_;
-  std::unordered_map<std::string, bool> expired_;
-};
-
-}  // namespace
-
-bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
-  return IsDatedCopyMatching(job, "*." + job.kind, name);
 }
 
 bool IsExpired(const ExpiryJob& job, const std::string& name) {
@@ -96,14 +55,13 @@ void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
     }
     return;
   }
-  ExpiryScan scan(job);
   DirEntry entry;
   std::string path = job.target_folder;
   while (reader->Next(&entry)) {
-    if (entry.is_dir || !scan.IsDatedCopy(entry.name)) continue;
+    if (entry.is_dir || !IsDatedCopy(job, entry.name)) continue;
     // An entry examined but kept leaves the status line as it is: it shows
     // the work message already, or the job composed none.
-    if (!scan.IsExpired(entry.name)) continue;
+    if (!IsExpired(job, entry.name)) continue;
     path.resize(job.target_folder.size());
     path += entry.name;
     if (job.fresh != nullptr && job.fresh->Contains(path)) continue;

@@ -17,27 +17,25 @@ namespace dravelkent {
 // link that cannot be read, a loop).
 Status ResolveLinks(const std::string& path, std::string* target);
 
-// Creates a new empty file beside |target| to save it through, named
-// ".<name>.<six letters>", the way any new file is made: |mode| is trimmed
-// by the umask (or the folder's default ACL). Fills |*temp| with its path.
-// Returns the descriptor, or -1 with errno set.
-int CreateSaveTemporary(const std::string& target, mode_t mode,
-                        std::string* temp);
+// Tries the first step of SaveByRename on |target| and undoes it: opens its
+// folder and creates and removes a temporary file there. Returns ok, or
+// the failure SaveByRename would meet at that step.
+Status ProbeSaveByRename(const std::string& target, const std::string& shown);
 
 // Replaces the file |target| by one holding |bytes|, through a temporary
-// file in the same folder renamed over it. |old_info| is the status of the
-// file replaced, whose mode and owner the new one gets, or nullptr for a new
-// file, which gets the mode any new file gets. Returns ok, or the failure;
-// before the rename a failure leaves the old file as it was and no temporary
-// file behind.
+// file of the file layer (TempEntry) in the same folder: written, given the
+// old file's mode and owner, flushed and renamed over it, and the folder
+// flushed. |old_info| is the status of the file replaced, or nullptr for a
+// new file, which gets the mode any new file gets. Returns ok, or the
+// failure; before the rename a failure leaves the old file as it was and no
+// temporary file behind.
 Status SaveByRename(const std::string& target, std::string_view bytes,
                     const struct stat* old_info, const std::string& shown);
 
 // Opens the existing file |target| for writing, as SaveInPlace does.
 // Returns the descriptor, or -1 with |*status| set to the failure (no
 // permission, or the path names another file than |old_info| describes).
-int OpenForSavingInPlace(const std::string& target,
-                         const struct stat& old_info,
+int OpenForSavingInPlace(const std::string& target, const struct stat& old_info,
                          const std::string& shown, Status* status);
 
 // Rewrites the file |target|, which held |old_bytes| and has the status

@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "settings/text_encoding.h"
 
 namespace dravelkent {
 
@@ -27,6 +30,48 @@ std::string_view TrimBlanks(std::string_view text);
 // Returns true when |a| and |b| are equal, ASCII letters compared without
 // regard to case.
 bool NamesMatch(std::string_view a, std::string_view b);
+
+// What one line of the file says once decoded.
+enum class IniLineKind {
+  kBlank,
+  kComment,
+  kSection,
+  kKey,
+  kOther,        // holds text but neither a section nor a key
+  kUndecodable,  // not valid in the file's encoding: matches nothing
+};
+
+// One line of the file: where its bytes lie and what it says.
+struct IniLine {
+  size_t begin = 0;        // offset of its text in the file's bytes
+  size_t text_size = 0;    // its text, without the line ending
+  size_t ending_size = 0;  // 2 for CRLF, 1 for LF or CR, 0 for none
+  IniLineKind kind = IniLineKind::kOther;
+  std::string name;   // the section or key name, trimmed, in UTF-8
+  std::string value;  // a key's value as read, in UTF-8
+
+  size_t end() const { return begin + text_size + ending_size; }
+};
+
+// A file split into lines and decoded once, for any number of reads.
+struct IniFile {
+  TextEncoding encoding = TextEncoding::kUtf8;
+  bool readable = false;  // the encoding can be decoded; else no lines
+  std::vector<IniLine> lines;
+};
+
+// Returns the file |file_bytes| split into its lines, each decoded and
+// classified (a UTF-8 byte order mark belongs to no line). Never fails: a
+// file whose encoding cannot be read (UTF-16) gives readable false and no
+// lines.
+IniFile ParseIniFile(std::string_view file_bytes);
+
+// Returns the value of |key| in the first section named |section| of the
+// parsed |file|, in UTF-8, or nullopt when the section or the key is missing
+// there or the file's encoding cannot be read. Stops at the first match.
+std::optional<std::string> FindIniValue(const IniFile& file,
+                                        std::string_view section,
+                                        std::string_view key);
 
 // Returns the value of |key| in the first section named |section| of the
 // file |file_bytes|, decoded to UTF-8, or nullopt when the section or the
@@ -55,11 +100,11 @@ enum class IniEditResult {
   kEncodingWouldChange,  // the value replaced holds what decides the
                          // file's encoding: without it the file would read
                          // in the other one, and other lines differently
-  kMalformed,        // a name or the value holds a line break, the key an
-                     // "=" or starts like a section or comment, or the
-                     // section a "]": the line would not read back
-  kUndecodableLines,  // the section is missing and some line of the file
-                      // cannot be decoded: it may be that section
+  kMalformed,            // a name or the value holds a line break, the key an
+                         // "=" or starts like a section or comment, or the
+                         // section a "]": the line would not read back
+  kUndecodableLines,     // the section is missing and some line of the file
+                         // cannot be decoded: it may be that section
 };
 
 // Produces in |*new_bytes| the file |file_bytes| after setting |key| in

@@ -219,41 +219,6 @@ TEST(SetIniValueTest, RefusesWritesThatCannotBeMadeFaithfully) {
   }
 }
 
-// A UTF-8 file is scanned in place; a CP932 file line by line through the
-// converter. For ASCII lines the two must agree: the same file with one
-// CP932 comment line added (which makes it CP932) gives the same values.
-TEST(FindIniValueTest, InPlaceScanAgreesWithLineDecoding) {
-  const std::string_view pieces[] = {
-      "[a]", " [ A ]x", "[b]", "[a", "]", "k", "K ", "\tk", "kk", "k=v",
-      "=", " = ", ";", "'x'", "\"", "a b", " ", "\t", "\v", "\f", "\r",
-      "\n", "\r\n", "x"};
-  const std::string_view keys[] = {"k", "K", "kk", "", "k=v", "a b", " k ",
-                                   ";k", "[a"};
-  std::mt19937 random(2024);
-  for (int round = 0; round < 4000; ++round) {
-    std::string with_cr;
-    int count = static_cast<int>(random() % 60);
-    for (int i = 0; i < count; ++i) {
-      with_cr += pieces[random() % std::size(pieces)];
-    }
-    // Files without CR take another way through long runs of lines.
-    std::string without_cr = with_cr;
-    std::erase(without_cr, '\r');
-    for (const std::string& file : {with_cr, without_cr}) {
-      const std::string cp932 = file + "\n[" CP932_HYO "]\n";
-      ASSERT_EQ(DetectEncoding(file), TextEncoding::kUtf8);
-      ASSERT_EQ(DetectEncoding(cp932), TextEncoding::kCp932);
-      for (std::string_view section : {"a", "b", "A"}) {
-        for (std::string_view key : keys) {
-          EXPECT_EQ(FindIniValue(file, section, key),
-                    FindIniValue(cp932, section, key))
-              << EscapeBytes(file) << " [" << section << "] " << key;
-        }
-      }
-    }
-  }
-}
-
 // Any bytes: no crash, and a value written reads back.
 TEST(SetIniValueTest, WrittenValueReadsBackFromAnyFile) {
   const std::string_view pieces[] = {

@@ -116,8 +116,9 @@ Status EditFailure(IniEditResult result, std::string_view section,
       break;
     case IniEditResult::kEncodingWouldChange:
       message.append("the file is ").append(EncodingName(encoding));
-      message.append(" only because of the old value; without it the file "
-                     "would read as ");
+      message.append(
+          " only because of the old value; without it the file "
+          "would read as ");
       message.append(encoding == TextEncoding::kCp932 ? "UTF-8" : "CP932");
       message.append(" and its other lines would change");
       break;
@@ -180,38 +181,45 @@ Status PlanWrite(const std::string& path, std::string_view section,
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
 
-SettingsStore::~SettingsStore() {
-  if (fd_ >= 0) close(fd_);
-}
+SettingsStore::~SettingsStore() = default;
 
-bool SettingsStore::ReadCurrentBytes(std::string* bytes) const {
+const IniFile* SettingsStore::CurrentFile() const {
+  auto stamp_of = [](const struct stat& info) {
+    return FileStamp{static_cast<uint64_t>(info.st_dev),
+                     static_cast<uint64_t>(info.st_ino),
+                     static_cast<int64_t>(info.st_size),
+                     static_cast<int64_t>(info.st_mtim.tv_sec),
+                     static_cast<int64_t>(info.st_mtim.tv_nsec),
+                     static_cast<int64_t>(info.st_ctim.tv_sec),
+                     static_cast<int64_t>(info.st_ctim.tv_nsec)};
+  };
   // The path is looked up on every read: a file replaced since (a save
-  // renames a new file over the old one) is another file, opened afresh.
+  // renames a new file over the old one) or changed is read afresh.
   struct stat info;
   if (stat(path_.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return false;
+    parsed_.reset();
+    return nullptr;
   }
-  if (fd_ < 0 || info.st_dev != device_ || info.st_ino != inode_) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = OpenForReading(path_);
-    // The file opened may differ from the one looked at; judge that one.
-    if (fd_ < 0 || fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-      if (fd_ >= 0) close(fd_);
-      fd_ = -1;
-      return false;
-    }
-    device_ = info.st_dev;
-    inode_ = info.st_ino;
+  if (parsed_ != nullptr && stamp_of(info) == parsed_stamp_) {
+    return parsed_.get();
   }
-  return ReadOpenFile(fd_, static_cast<size_t>(info.st_size), bytes) == 0;
+  parsed_.reset();
+  FileContents contents;
+  if (!ReadWholeFile(path_, &contents).ok() ||
+      contents.state == FileState::kMissing) {
+    return nullptr;
+  }
+  // The stamp of the file opened, as it was before its bytes were read.
+  parsed_stamp_ = stamp_of(contents.info);
+  parsed_ = std::make_unique<IniFile>(ParseIniFile(contents.bytes));
+  return parsed_.get();
 }
 
 std::string SettingsStore::Read(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
-  // The buffer of the last read is filled again: no allocation, and no
-  // zeroing of the bytes that are read over anyway.
-  if (!ReadCurrentBytes(&buffer_)) return std::string(default_value);
-  std::optional<std::string> value = FindIniValue(buffer_, section, key);
+  const IniFile* file = CurrentFile();
+  std::optional<std::string> value =
+      file != nullptr ? FindIniValue(*file, section, key) : std::nullopt;
   return value ? *value : std::string(default_value);
 }
 
@@ -220,6 +228,9 @@ Status SettingsStore::Write(std::string_view section, std::string_view key,
   WritePlan plan;
   Status planned = PlanWrite(path_, section, key, value, &plan);
   if (!planned.ok()) return planned;
+  if (plan.way == SaveWay::kNone) return Status::Ok();
+  // Whatever the save does to the file, the next read parses it afresh.
+  parsed_.reset();
   switch (plan.way) {
     case SaveWay::kNone:
       return Status::Ok();
@@ -250,8 +261,8 @@ Status SettingsStore::CheckReadable() const {
     bool one = bad.count == 1;
     std::string first = std::to_string(bad.first);
     std::string where = one ? "line " + first + " of " + path_
-                            : std::to_string(bad.count) + " lines of " +
-                                  path_ + " (the first is line " + first + ")";
+                            : std::to_string(bad.count) + " lines of " + path_ +
+                                  " (the first is line " + first + ")";
     std::string they = one ? "it is" : "they are";
     return Status::Error("cannot read " + where + ": not valid " +
                          EncodingName(encoding) + "; " + they +
@@ -260,8 +271,7 @@ Status SettingsStore::CheckReadable() const {
   return Status::Ok();
 }
 
-Status SettingsStore::ProbeWrite(std::string_view section,
-                                 std::string_view key,
+Status SettingsStore::ProbeWrite(std::string_view section, std::string_view key,
                                  std::string_view value) const {
   WritePlan plan;
   Status planned = PlanWrite(path_, section, key, value, &plan);
@@ -269,21 +279,12 @@ Status SettingsStore::ProbeWrite(std::string_view section,
   switch (plan.way) {
     case SaveWay::kNone:
       return Status::Ok();
-    case SaveWay::kRename: {
-      std::string temp;
-      int fd = CreateSaveTemporary(plan.target, 0600, &temp);
-      if (fd < 0) {
-        return Status::FromErrno("cannot create a temporary file to save",
-                                 plan.shown, errno);
-      }
-      close(fd);
-      unlink(temp.c_str());
-      return Status::Ok();
-    }
+    case SaveWay::kRename:
+      return ProbeSaveByRename(plan.target, plan.shown);
     case SaveWay::kInPlace: {
       Status status;
-      int fd = OpenForSavingInPlace(plan.target, plan.contents.info,
-                                    plan.shown, &status);
+      int fd = OpenForSavingInPlace(plan.target, plan.contents.info, plan.shown,
+                                    &status);
       if (fd >= 0) close(fd);
       return status;
     }

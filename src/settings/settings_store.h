@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -8,15 +9,22 @@
 
 namespace dravelkent {
 
+struct IniFile;
+
 // Reads and writes keys of the sectioned settings file at one path.
 //
-// Every read goes to the file; nothing is cached. Section and key names match
-// without regard to ASCII case; names and values are trimmed of blanks; one
-// pair of matching quotes around a value is removed. The file is UTF-8 (with
-// or without a byte order mark) or else CP932, and is written back in its
-// own encoding; every line a write does not edit keeps its bytes. Saves go
-// through a temporary file renamed over the old one, except for a file with
-// other hard links, which is rewritten in place so that it stays one file.
+// The file is parsed once and its parse serves the reads while the path
+// names the same file with the same size and times; the store's own saves
+// make the next read parse it again. (Another program's edit that keeps the
+// size within the file system's clock tick of the parse goes unseen until
+// the file changes again.) Section and key names match without regard to
+// ASCII case; names and values are trimmed of blanks; one pair of matching
+// quotes around a value is removed. The file is UTF-8 (with or without a byte
+// order mark) or else CP932, and is written back in its own encoding; every
+// line a write does not edit keeps its bytes. Saves go through a temporary
+// file (".dravelkent-<16 hex digits>.tmp", beside the file) renamed over the
+// old one, except for a file with other hard links, which is rewritten in
+// place so that it stays one file.
 class SettingsStore {
  public:
   explicit SettingsStore(std::string path);
@@ -28,9 +36,9 @@ class SettingsStore {
 
   // Returns the value of |key| in |section|, decoded to UTF-8, or
   // |default_value| when the file, the section or the key is missing or the
-  // file cannot be read. Never fails. Each read looks up the path afresh;
-  // while it names the file an earlier read opened, its bytes are read
-  // through that open file, saving the open and close.
+  // file cannot be read. Never fails. Each read looks up the path afresh
+  // and reads and parses the file again unless it is the file parsed last,
+  // unchanged in size, modification and change time.
   std::string Read(std::string_view section, std::string_view key,
                    std::string_view default_value) const;
 
@@ -62,16 +70,26 @@ class SettingsStore {
                             std::string_view value) const;
 
  private:
-  // Fills |*bytes| with the file's bytes now and returns true; returns
-  // false when the file is missing or cannot be read.
-  bool ReadCurrentBytes(std::string* bytes) const;
+  // What tells one state of a file from another.
+  struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modified_seconds = 0;
+    int64_t modified_nanoseconds = 0;
+    int64_t changed_seconds = 0;
+    int64_t changed_nanoseconds = 0;
+
+    bool operator==(const FileStamp&) const = default;
+  };
+
+  // Returns the parse of the file as the path names it now, or null when the
+  // file is missing or cannot be read.
+  const IniFile* CurrentFile() const;
 
   std::string path_;
-  // The file the path named at the last read, kept open; -1 for none.
-  mutable int fd_ = -1;
-  mutable uint64_t device_ = 0;
-  mutable uint64_t inode_ = 0;
-  mutable std::string buffer_;  // the bytes of the last read
+  mutable std::unique_ptr<IniFile> parsed_;  // null until a read parses one
+  mutable FileStamp parsed_stamp_;           // the file |parsed_| was read from
 };
 
 // Returns the settings path for the folder |current_directory|: the folder,

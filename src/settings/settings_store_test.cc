@@ -151,7 +151,7 @@ TEST_F(SettingsStoreTest, EveryReadSeesTheFileAsItIsNow) {
       {Change::kInPlace, "[a]\nk=22222222\n", "22222222"},  // grown
       {Change::kInPlace, "[a]\nk=3\n", "3"},                // shrunk
       {Change::kRenamedOver, "[a]\nk=4\n", "4"},
-      {Change::kInPlace, "[a]\nk=5\n", "5"},
+      {Change::kInPlace, "[a]\nk=55\n", "55"},  // not the size of 4
       {Change::kRemoved, "", "-"},
       {Change::kInPlace, "[a]\nk=6\n", "6"},
       {Change::kFolder, "", "-"},

@@ -24,20 +24,14 @@ bool IsSectionOrKeyLine(std::string_view line) {
 
 }  // namespace
 
-TextEncoding DetectEncoding(std::string_view bytes, bool* all_utf8) {
+TextEncoding DetectEncoding(std::string_view bytes) {
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    if (all_utf8 != nullptr) {
-      *all_utf8 = IsValidUtf8(bytes.substr(kUtf8Bom.size()));
-    }
     return TextEncoding::kUtf8WithBom;
   }
   if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
-    if (all_utf8 != nullptr) *all_utf8 = false;
     return TextEncoding::kUtf16;
   }
-  bool valid = IsValidUtf8(bytes);
-  if (all_utf8 != nullptr) *all_utf8 = valid;
-  if (valid) return TextEncoding::kUtf8;
+  if (IsValidUtf8(bytes)) return TextEncoding::kUtf8;
 
   // Lines valid in only one of the two encodings; lines valid in both (all
   // ASCII ones among them) weigh the same either way.
@@ -118,8 +112,7 @@ bool TextCodec::Encode(std::string_view text, std::string* bytes) {
   return Convert(from_utf8_, text, bytes);
 }
 
-bool TextCodec::Convert(iconv_t handle, std::string_view in,
-                        std::string* out) {
+bool TextCodec::Convert(iconv_t handle, std::string_view in, std::string* out) {
   iconv(handle, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
   out->clear();
   // Neither direction grows a text by more than half (two CP932 bytes become

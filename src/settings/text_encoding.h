@@ -27,10 +27,9 @@ inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // are valid CP932 than valid UTF-8, else kUtf8: UTF-8 when all are valid
 // UTF-8, CP932 when all are CP932 and some are not UTF-8, and a mix goes to
 // the encoding that reads more of them, UTF-8 on a tie. Without a CP932
-// converter, a deciding line that is not UTF-8 counts as CP932. When
-// |all_utf8| is given, sets it to whether all of the text after a byte
-// order mark is valid UTF-8. Never fails.
-TextEncoding DetectEncoding(std::string_view bytes, bool* all_utf8 = nullptr);
+// converter, a deciding line that is not UTF-8 counts as CP932. Never
+// fails.
+TextEncoding DetectEncoding(std::string_view bytes);
 
 // Returns the name of |encoding| for messages, e.g. "CP932".
 const char* EncodingName(TextEncoding encoding);

@@ -11,15 +11,14 @@ TODAY_TEXT = "20261206"
 LAST_RUN = "20261205"
 INI = "Dravelkent.ini"
 
-# The program's own temporary names: the file layer's and the settings
-# save's. Nothing else may be left behind.
-OWN_TEMPORARY = re.compile(
-    r"^(\.dravelkent-[0-9a-f]{16}\.tmp|\.Dravelkent\.ini\.[A-Za-z0-9]{6})$")
+# The program's own temporary names, of copies and settings saves alike.
+# Nothing else may be left behind.
+OWN_TEMPORARY = re.compile(r"^\.dravelkent-[0-9a-f]{16}\.tmp$")
 
 SIZES = (0, 1, 4096, 200_000, 1_500_000, 6_000_000)
 
 # Temporary files of the program's own forms, as a killed run leaves them.
-PLANTED = (".dravelkent-0123456789abcdef.tmp", ".Dravelkent.ini.AbC123")
+PLANTED = (".dravelkent-0123456789abcdef.tmp",)
 
 
 def is_own_temporary(name):
