@@ -32,8 +32,8 @@ std::string_view TextOf(std::string_view line) {
   return line.substr(0, std::min(line.find_first_of("\r\n"), line.size()));
 }
 
-// Whether |after| is |before| with whole lines added, one line's value
-// (after its first "=") replaced, or a break added to the last line.
+// Whether |after| is |before| with up to two lines added, or one line's
+// value (after its first "=") replaced, or a break added to the last line.
 bool OtherLinesKept(std::string_view before, std::string_view after) {
   Lines b = SplitLines(before), a = SplitLines(after);
   size_t p = 0, s = 0;
@@ -43,8 +43,8 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
     ++s;
   }
   size_t removed = b.size() - p - s, added = a.size() - p - s;
-  if (removed == 0) return added <= 2;
-  if (removed > 1 || added == 0) return false;
+  if (removed == 0 || removed > 1 || added == 0)
+    return removed == 0 && added <= 2;
   std::string_view was = b[p], now = a[p];
   size_t eq = was.find('=') + 1;
   return (added == 1 && eq != 0 && now.substr(0, eq) == was.substr(0, eq) &&
@@ -52,19 +52,14 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
          (added <= 3 && p + 1 == b.size() && TextOf(now) == was);
 }
 
-// Whether every line of |after| reads the same in its encoding as in that
-// of |before|.
+// Whether every line of |after| reads as it would in |before|'s encoding.
 bool EncodingKept(std::string_view before, std::string_view after) {
   TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
   std::string old_text, text;
-  for (std::string_view line : SplitLines(after)) {
-    bool old_ok = old_codec.Decode(TextOf(line), &old_text);
-    if (codec.Decode(TextOf(line), &text) != old_ok ||
-        (old_ok && old_text != text)) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::all_of(SplitLines(after), [&](std::string_view line) {
+    bool ok = old_codec.Decode(TextOf(line), &old_text);
+    return codec.Decode(TextOf(line), &text) == ok && (!ok || old_text == text);
+  });
 }
 
 }  // namespace
@@ -91,8 +86,8 @@ std::string CheckSettingsFile(std::string_view file) {
   }
   // ASCII lines read the same in place (UTF-8) and decoded (CP932).
   const std::string cp932 = std::string(file) + "\n[\x95\x5c]\n";
-  bool ascii = std::all_of(file.begin(), file.end(),
-                           [](char c) { return (c & 0x80) == 0; });
+  bool ascii =
+      std::ranges::all_of(file, [](char c) { return (c & 0x80) == 0; });
   for (const auto& [section_name, key] : names) {
     std::optional<std::string> old = FindIniValue(file, section_name, key);
     const std::string name = "[" + section_name + "] " + key + "=";
@@ -107,8 +102,6 @@ std::string CheckSettingsFile(std::string_view file) {
         if (IsValidUtf8(file) && IsValidUtf8(value)) broken = "refused";
       } else if (FindIniValue(after, section_name, key) != value) {
         broken = "no read back";
-      } else if (old == value && after != file) {
-        broken = "the same value changed the file";
       } else if (SetIniValue(after, section_name, key, value, &again),
                  again != after) {
         broken = "writing it again changed the file";
