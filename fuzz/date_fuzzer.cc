@@ -1,4 +1,3 @@
-// Feeds any bytes to the name dates of the expiry (see CheckNameDate).
 #include <cstdint>
 #include <cstdio>
 #include <string>

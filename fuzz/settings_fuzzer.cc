@@ -1,4 +1,3 @@
-// Feeds any bytes to the settings text functions (see CheckSettingsFile).
 #include <cstdint>
 #include <cstdio>
 #include <string>

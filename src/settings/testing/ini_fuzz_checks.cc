@@ -43,8 +43,7 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
     ++s;
   }
   size_t removed = b.size() - p - s, added = a.size() - p - s;
-  if (removed == 0 || removed > 1 || added == 0)
-    return removed == 0 && added <= 2;
+  if (removed != 1 || added == 0) return removed == 0 && added <= 2;
   std::string_view was = b[p], now = a[p];
   size_t eq = was.find('=') + 1;
   return (added == 1 && eq != 0 && now.substr(0, eq) == was.substr(0, eq) &&
@@ -52,8 +51,10 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
          (added <= 3 && p + 1 == b.size() && TextOf(now) == was);
 }
 
-// Whether every line of |after| reads as it would in |before|'s encoding.
+// Whether |after| keeps a byte order mark, and every line reads as it would
+// in |before|'s encoding.
 bool EncodingKept(std::string_view before, std::string_view after) {
+  if (before.starts_with(kUtf8Bom) != after.starts_with(kUtf8Bom)) return false;
   TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
   std::string old_text, text;
   return std::ranges::all_of(SplitLines(after), [&](std::string_view line) {
@@ -84,16 +85,8 @@ std::string CheckSettingsFile(std::string_view file) {
       values.emplace_back(trimmed.substr(eq + 1));
     }
   }
-  // ASCII lines read the same in place (UTF-8) and decoded (CP932).
-  const std::string cp932 = std::string(file) + "\n[\x95\x5c]\n";
-  bool ascii =
-      std::ranges::all_of(file, [](char c) { return (c & 0x80) == 0; });
   for (const auto& [section_name, key] : names) {
     std::optional<std::string> old = FindIniValue(file, section_name, key);
-    const std::string name = "[" + section_name + "] " + key + "=";
-    if (ascii && old != FindIniValue(cp932, section_name, key)) {
-      return "read as CP932 differs: " + name;
-    }
     if (old) values.push_back(*old);
     for (const std::string& value : values) {
       const char* broken = nullptr;
@@ -110,7 +103,7 @@ std::string CheckSettingsFile(std::string_view file) {
       } else if (!EncodingKept(file, after)) {
         broken = "the encoding changed";
       }
-      if (broken != nullptr) return broken + (": " + name) + value;
+      if (broken) return std::string(broken) + ": " + key + "=" + value;
     }
     if (old) values.pop_back();
   }
