@@ -175,8 +175,7 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeAndEveryNameOfTheFile) {
     ASSERT_TRUE(store.Write("a", "k", "").ok());
     umask(old_mask);
     EXPECT_EQ(store.Read("A", "K", "-"), "");
-    EXPECT_EQ(ReadBytes(file),
-              c.link == kNew ? "[a]\nk=\n" : "[a]\r\nk=\r\n");
+    EXPECT_EQ(ReadBytes(file), c.link == kNew ? "[a]\nk=\n" : "[a]\r\nk=\r\n");
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, c.mode);
     EXPECT_EQ(info.st_ino == old_info.st_ino, c.link == kHard);
@@ -188,7 +187,7 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeAndEveryNameOfTheFile) {
 enum Block { kSizeLimit, kFsyncFails, kReadOnlyFolder, kReadOnlyFile };
 
 // Blocks saves of |path| in |dir| by |block|; returns what went wrong, or "".
-std::string CheckFailedSave(Block block, const std::string& dir,
+std::string CheckFailedSave(int block, const std::string& dir,
                             const std::string& path) {
   fs::create_directory(dir);
   WriteBytes(path, "[a]\nk=1\n");
@@ -227,8 +226,7 @@ std::string CheckFailedSave(Block block, const std::string& dir,
 }
 
 TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
-  for (Block block :
-       {kSizeLimit, kFsyncFails, kReadOnlyFolder, kReadOnlyFile}) {
+  for (int block = kSizeLimit; block <= kReadOnlyFile; ++block) {
     const std::string dir = dir_ + "/" + std::to_string(block);
     pid_t child = fork();
     if (child == 0) {  // as nobody: root may write any file

@@ -15,9 +15,7 @@ using Lines = std::vector<std::string_view>;
 
 // The lines after a byte order mark, each with its ending (LF, CRLF, CR).
 Lines SplitLines(std::string_view bytes) {
-  if (DetectEncoding(bytes) == TextEncoding::kUtf8WithBom) {
-    bytes.remove_prefix(kUtf8Bom.size());
-  }
+  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
   Lines lines;
   while (!bytes.empty()) {
     size_t end = std::min(bytes.find_first_of("\r\n"), bytes.size() - 1) + 1;
@@ -51,11 +49,11 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
          (added <= 3 && p + 1 == b.size() && TextOf(now) == was);
 }
 
-// Whether |after| keeps a byte order mark, and every line reads as it would
-// in |before|'s encoding.
+// Whether |after| keeps a BOM and every line reads as in |before|'s encoding.
 bool EncodingKept(std::string_view before, std::string_view after) {
   if (before.starts_with(kUtf8Bom) != after.starts_with(kUtf8Bom)) return false;
   TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
+  if (old_codec.encoding() == codec.encoding()) return true;
   std::string old_text, text;
   return std::ranges::all_of(SplitLines(after), [&](std::string_view line) {
     bool ok = old_codec.Decode(TextOf(line), &old_text);
@@ -85,10 +83,12 @@ std::string CheckSettingsFile(std::string_view file) {
       values.emplace_back(trimmed.substr(eq + 1));
     }
   }
-  for (const auto& [section_name, key] : names) {
-    std::optional<std::string> old = FindIniValue(file, section_name, key);
-    if (old) values.push_back(*old);
-    for (const std::string& value : values) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    const auto& [section_name, key] = names[i];
+    values.push_back(FindIniValue(file, section_name, key).value_or("1"));
+    for (size_t v = 0; v < values.size(); ++v) {
+      if (v % 3 != i % 3 && v + 1 < values.size()) continue;  // and its own
+      const std::string& value = values[v];
       const char* broken = nullptr;
       if (SetIniValue(file, section_name, key, value, &after) !=
           IniEditResult::kDone) {
@@ -105,7 +105,7 @@ std::string CheckSettingsFile(std::string_view file) {
       }
       if (broken) return std::string(broken) + ": " + key + "=" + value;
     }
-    if (old) values.pop_back();
+    values.pop_back();
   }
   return "";
 }
