@@ -1,238 +1,180 @@
 #include "jobs/job_engine.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
+#include <vector>
 
-#include "fsutil/real_disk_interface.h"
-#include "jobs/testing/recording_host.h"
-#include "fsutil/testing/temp_folder.h"
+#include "jobs/run_lock.h"
+#include "jobs/testing/job_test_env.h"
 
 namespace dravelkent {
 namespace {
 
 namespace fs = std::filesystem;
 
-class JobEngineTest : public ::testing::Test {
- protected:
-  JobEngineTest()
-      : settings_((temp_ / "Dravelkent.ini")), clock_({2026, 12, 6}) {
-    env_.settings = &settings_;
-    env_.disk = &disk_;
-    env_.clock = &clock_;
-    env_.host = &host_;
-    env_.failures = &failures_;
-    env_.current_directory = temp_.path();
+// The settings lines of job |n|: $T/src into $T/dst<n>, FILENAME app, KIND
+// log, DELETEDAY 7, but for the lines "KEY=value" of |changes|.
+std::string Job(int n, const std::string& changes = "") {
+  char number[8];
+  std::snprintf(number, sizeof number, "%02d", n);
+  std::map<std::string, std::string> keys = {
+      {"DIRNAMEFROM", "$T/src"},
+      {"DIRNAMETO", "$T/dst" + std::string(number)},
+      {"FILENAME", "app"},
+      {"KIND", "log"},
+      {"DELETEDAY", "7"}};
+  for (size_t at = 0, end; (end = changes.find('\n', at)) != std::string::npos;
+       at = end + 1) {
+    size_t equals = changes.find('=', at);
+    keys[changes.substr(at, equals - at)] =
+        changes.substr(equals + 1, end - equals - 1);
   }
+  std::string text;
+  for (const auto& [key, value] : keys)
+    text += number + key + "=" + value + "\n";
+  return text;
+}
 
-  void WriteIni(const std::string& text) {
-    testing::WriteFile(settings_.path(), text);
-  }
-  std::string Ini() { return testing::ReadFile(settings_.path()); }
-
-  // Settings lines of one usable job.
-  std::string Job(int n, const std::string& extra = "") {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "%02d", n);
-    std::string p = prefix;
-    return p + "DIRNAMEFROM=" + (temp_ / "src") + "\n" + p + "DIRNAMETO=" +
-           (temp_ / "dst" + p) + "\n" + p + "FILENAME=app\n" + p +
-           "KIND=log\n" + p + "DELETEDAY=7\n" + extra;
-  }
-
-  testing::TempFolder temp_;
-  SettingsStore settings_;
-  RealDiskInterface disk_;
-  FixedClock clock_;
-  testing::RecordingHost host_;
-  testing::RecordingFailureLog failures_;
-  EngineEnv env_;
-};
-
-TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
-  struct Case {
-    const char* name;
-    std::string third_job;   // settings of job 3
-    bool third_folder_made;  // its target folder exists afterwards
-    bool fourth_runs;
-    const char* said;        // the one failure names this, or "" for none
+// Jobs 1 to 99, job 2 with |changes|, on a day they have run already.
+TEST(JobEngineTest, TheJobList) {
+  struct {
+    const char* job_2;
+    bool job_2_made, job_3_runs;
+    const char* said;  // the one failure, or "" for none
+    const char* ini;   // in the settings afterwards
   } cases[] = {
-      {"usable", Job(3), true, true, ""},
-      {"no source", "03DIRNAMETO=" + (temp_ / "dst03") + "\n", false, false,
-       ""},
-      {"no target", "03DIRNAMEFROM=" + (temp_ / "src") + "\n", false, false,
-       ""},
-      {"no name", Job(3).replace(Job(3).find("03FILENAME=app"), 14, "03FILENAME="),
-       true, false, "03FILENAME=\"\" is empty"},
-      {"four-letter kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false,
-       "03KIND=\"jpeg\""},
-      {"star kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=*"), true,
-       true, ""},
-      // Three bytes in code page 932, which is how KIND is measured.
-      {"half-width kana kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=ﾛｸﾞ"), true, true, ""},
-      {"kanji kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=表"),
-       true, false, "03KIND=\"表\""},
-      // A retention typo is said, but the job and the list go on.
-      {"days typo", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=x7"), true,
-       true, "03DELETEDAY=\"x7\""},
-      {"no retention", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=0"), true,
-       true, ""},
+      {"", true, true, "", ""},
+      {"DIRNAMEFROM=\n", false, false, "", ""},
+      {"DIRNAMETO=\n", false, false, "", ""},
+      {"FILENAME=\n", true, false, "02FILENAME=\"\"", "02FILENAME=\n"},
+      {"KIND=jpeg\n", true, false, "02KIND=\"jpeg\"", "02KIND=\n"},
+      {"KIND=表\n", true, false, "02KIND=\"表\"", "02KIND=\n"},  // 2 bytes
+      {"KIND=ﾛｸﾞ\n", true, true, "", "02KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
+      {"KIND=*\n", true, true, "", ""},
+      {"DELETEDAY=x7\n", true, true, "02DELETEDAY=\"x7\"", "02DELETEDAY=0\n"},
+      {"DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", "02DELETEDAY=0\n"},
+      {"DELETEDAY=10000\n", true, true, "02DELETEDAY=\"10000\"", ""},
+      {"DELETEDAY=99999999999999999999\n", true, true, "02DELETEDAY=\"9", ""},
+      {"DELETEDAY=9999\n", true, true, "", "02DELETEDAY=9999\n"},
+      {"DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
   };
-  for (const Case& c : cases) {
-    fs::remove_all((temp_ / "dst03"));
-    fs::remove_all((temp_ / "dst04"));
-    WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2) +
-             c.third_job + Job(4));
-    host_ = testing::RecordingHost();
-    failures_ = testing::RecordingFailureLog();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(fs::is_directory((temp_ / "dst03")), c.third_folder_made)
-        << c.name;
-    ASSERT_EQ(failures_.failures.size(), *c.said ? 1u : 0u) << c.name;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.job_2);
+    testing::JobTestEnv t;
+    std::string jobs = Job(1) + Job(2, c.job_2);
+    for (int n = 3; n <= 99; ++n) jobs += Job(n);
+    t.WriteIni("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
+    t.Run();
+    EXPECT_EQ(fs::is_directory(t.temp / "dst02"), c.job_2_made);
+    EXPECT_EQ(fs::is_directory(t.temp / "dst98"), c.job_3_runs);
+    EXPECT_FALSE(fs::exists(t.temp / "dst99"));
+    ASSERT_EQ(t.failures.said.size(), *c.said ? 1u : 0u);
     if (*c.said) {
-      EXPECT_NE(failures_.failures[0].find(c.said), std::string::npos)
-          << failures_.failures[0];
+      EXPECT_NE(t.failures.said[0].find(c.said), std::string::npos);
     }
-    EXPECT_EQ(fs::is_directory((temp_ / "dst04")), c.fourth_runs) << c.name;
-    EXPECT_EQ(host_.end_count, 1) << c.name;
+    EXPECT_NE(testing::ReadFile(t.settings.path()).find(c.ini),
+              std::string::npos);
+    EXPECT_EQ(t.host.end_count, 1);
   }
-}
-
-TEST_F(JobEngineTest, EveryUsableJobEndsWithTheCompletionText) {
-  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2));
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  EXPECT_EQ(host_.statuses,
-            std::vector<std::string>(2, "全ての処理が終了しました"));
-  EXPECT_TRUE(host_.messages.empty());
-  EXPECT_TRUE(failures_.failures.empty());
-}
-
-TEST_F(JobEngineTest, ALaterJobNeverExpiresACopyOfThisRun) {
-  fs::create_directory((temp_ / "src"));
-  fs::create_directory((temp_ / "src2"));
-  testing::WriteFile((temp_ / "src/app.log"), "data");
-  WriteIni("[基本]\nTIMESTAMP=20261201\n[設定]\n" + Job(1) +
-           "02DIRNAMEFROM=" + (temp_ / "src2") + "\n02DIRNAMETO=" +
-           (temp_ / "dst01") + "\n02FILENAME=*\n02KIND=log\n02DELETEDAY=1\n");
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  EXPECT_EQ(testing::ReadFile((temp_ / "dst01/20261201app.log")), "data");
 }
 
 // A settings file whose TIMESTAMP could not be saved now.
-class UnsavableStore : public SettingsStore {
- public:
+struct UnsavableStore : SettingsStore {
   using SettingsStore::SettingsStore;
   Status ProbeWrite(std::string_view, std::string_view,
                     std::string_view) const override {
-    return Status::Error("cannot save " + path() + ": disk full");
+    return Status::Error("disk full");
   }
 };
 
-TEST_F(JobEngineTest, ARunThatCannotRecordItsDateDoesNoFileWork) {
-  UnsavableStore unsavable((temp_ / "Dravelkent.ini"));
-  env_.settings = &unsavable;
-  fs::create_directory((temp_ / "src"));
-  for (const char* timestamp : {"20261205", "00000000"}) {
-    const bool forced = timestamp == std::string("00000000");
-    testing::WriteFile((temp_ / "src/app.log"), "data");
-    WriteIni(std::string("[基本]\nTIMESTAMP=") + timestamp + "\n[設定]\n" +
-             Job(1) + "02DIRNAMEFROM=" + (temp_ / "src") + "\n02DIRNAMETO=" +
-             (temp_ / "src") + "\n02KIND=jpeg\n");
-    failures_ = testing::RecordingFailureLog();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(fs::exists((temp_ / "src/app.log")), !forced) << timestamp;
-    EXPECT_EQ(fs::exists((temp_ / "dst01")), forced) << timestamp;
-    EXPECT_NE(Ini().find(std::string("TIMESTAMP=") + timestamp),
-              std::string::npos);
-    EXPECT_NE(Ini().find("02KIND=\n"), std::string::npos);  // still checked
-    ASSERT_FALSE(failures_.failures.empty());
-    EXPECT_EQ(failures_.failures[0].find("disk full") != std::string::npos,
-              !forced)
-        << failures_.failures[0];
-  }
+// Whether another run could take the lock on |folder| now.
+bool Lockable(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool taken = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return taken;
 }
 
-TEST_F(JobEngineTest, ATreeJobsFailuresAreSaidInOneMessage) {
-  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
-    fs::create_directories((temp_ / "dst01"));
-    fs::create_directories((temp_ / "src"));
-    testing::WriteFile((temp_ / "src") + "/" + name, "new");
-    testing::WriteFile((temp_ / "dst01") + "/" + name, "old");  // not replaced
-  }
-  std::string job = Job(1);
-  job.replace(job.find("FILENAME=app"), 12, "FILENAME=*");
-  job.replace(job.find("DAY=7"), 5, "DAY=0");
-  WriteIni("[基本]\nMESSAGE=On\nTIMESTAMP=20261205\n[設定]\n" + job);
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  ASSERT_EQ(host_.messages.size(), 2u);  // then "完了しました。"
-  const std::string& said = host_.messages[0];
-  EXPECT_EQ(said.rfind((temp_ / "src/") + "の処理に失敗しました（4件）：", 0),
-            0u)
-      << said;
-  EXPECT_NE(said.find(failures_.failures[2] + " / ほか1件"), std::string::npos)
-      << said;
-}
-
-TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
-  WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
-  JobEngine engine(env_);
-  engine.ProcessJob(1);
-  EXPECT_TRUE(engine.stop());
-  EXPECT_EQ(engine.source_folder(), temp_.path() + "/");
-  EXPECT_EQ(engine.target_folder(), temp_.path() + "/");
-  EXPECT_NE(Ini().find("01DIRNAMEFROM=\n01DIRNAMETO=\n"), std::string::npos);
-}
-
-TEST_F(JobEngineTest, FieldsOfAUsableJob) {
-  WriteIni("[設定]\n01DIRNAMEFROM=/a/b\n01DIRNAMETO=" + (temp_ / "t/") +
-           "\n01FILENAME=app\n01KIND=*\n01DELETEDAY=12 days\n"
-           "[裏設定]\n01DELETEALL=On\n");
-  JobEngine engine(env_);
-  engine.ProcessJob(1);
-  EXPECT_FALSE(engine.stop());
-  EXPECT_EQ(engine.source_folder(), "/a/b/");
-  EXPECT_EQ(engine.target_folder(), (temp_ / "t/"));
-  EXPECT_EQ(engine.retention_text(), "12 days");
-  EXPECT_TRUE(engine.delete_all());
-}
-
-TEST_F(JobEngineTest, MessagesAndModeComeFromTheBasicSection) {
-  struct Case {
-    const char* basic;
-    TransferMode mode;
-    bool message;
+// Runs of job 1 over src/app.log and dst01/, which holds an expired
+// (20261130) and a kept (20261201) dated copy, and of the jobs |more|.
+TEST(JobEngineTest, TheRun) {
+  struct {
+    const char* what;
+    const char* basic;  // lines of [基本]
+    const char* job_1;  // changes to job 1
+    const char* more;   // settings lines after job 1
+    const char* extra;  // more files, or ""
+    const char *src, *dst;
+    size_t messages;
+    int failures;
+    const char* ini;  // in the settings afterwards
   } cases[] = {
-      {"", TransferMode::kMove, false},
-      {"BACKUP=On\nMESSAGE=On\n", TransferMode::kCopy, true},
-      {"BACKUP=on\nMESSAGE=ON\n", TransferMode::kMove, false},
-      {"backup=\"On\"\nmessage='On'\n", TransferMode::kCopy, true},
+      {"move; unknown switches", "TIMESTAMP=20261207\nBACKUP=on\nMESSAGE=x\n",
+       "", "", "", "", "20261201app.log 20261207app.log ", 0, 0,
+       "TIMESTAMP=20261208\nBACKUP=On\nMESSAGE=Off\n"},
+      {"done today", "TIMESTAMP=20261208\n", "", "", "", "app.log ",
+       "20261130app.log 20261201app.log ", 0, 0, "TIMESTAMP=20261208\n"},
+      {"copy, no retention", "TIMESTAMP=20261207\nBACKUP=On\n", "DELETEDAY=0\n",
+       "", "", "app.log ", "20261130app.log 20261201app.log 20261208app.log ",
+       0, 0, "TIMESTAMP=20261208\n"},
+      {"forced, delete all", "TIMESTAMP=00000000\nBACKUP=On\n", "DELETEDAY=0\n",
+       "[裏設定]\n01DELETEALL=On\n", "", "app.log ", "20261208app.log ", 0, 0,
+       "TIMESTAMP=00000000\n"},
+      {"move refused", "TIMESTAMP=20261207\nMESSAGE=On\n", "", "",
+       "dst01/20261207app.log", "app.log ", "20261201app.log 20261207app.log ",
+       2, 1, "MESSAGE=On\n"},
+      {"late run", "TIMESTAMP=20261101\n", "", "", "", "",
+       "20261101app.log 20261201app.log ", 0, 0, ""},
+      {"a later job's expiry", "TIMESTAMP=20261202\n", "",
+       "02DIRNAMEFROM=$T/src\n02DIRNAMETO=$T/"
+       "dst01\n02FILENAME=*\n02KIND=log\n02DELETEDAY=1\n",
+       "", "", "20261202app.log ", 0, 0, ""},
+      {"tree failures", "TIMESTAMP=20261207\nMESSAGE=On\n",
+       "FILENAME=*\nDELETEDAY=0\n", "", "src/b.log dst01/app.log dst01/b.log",
+       "app.log b.log ", "20261130app.log 20261201app.log app.log b.log ", 2, 2,
+       ""},
+      {"date cannot be saved", "TIMESTAMP=20261207\n", "", "", "", "app.log ",
+       "20261130app.log 20261201app.log ", 0, 1, "TIMESTAMP=20261207\n"},
   };
-  for (const Case& c : cases) {
-    WriteIni(std::string("[基本]\n") + c.basic);
-    host_ = testing::RecordingHost();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(engine.mode(), c.mode) << c.basic;
-    EXPECT_EQ(host_.messages.size(), c.message ? 1u : 0u) << c.basic;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::JobTestEnv t;
+    fs::create_directories(t.temp / "src");
+    fs::create_directories(t.temp / "dst01");
+    for (std::string name :
+         {"src/app.log", "dst01/20261130app.log", "dst01/20261201app.log"}) {
+      testing::WriteFile(t.temp / name, name);
+    }
+    std::istringstream extra(c.extra);
+    for (std::string name; extra >> name;)
+      testing::WriteFile(t.temp / name, name);
+    t.WriteIni(std::string("[基本]\n") + c.basic + "[設定]\n" +
+               Job(1, c.job_1) + c.more);
+    UnsavableStore unsavable(t.settings.path());
+    if (std::string(c.what) == "date cannot be saved")
+      t.env.settings = &unsavable;
+    RunLock lock(t.temp.path());
+    t.env.run_lock = &lock;
+    std::vector<bool> lockable;
+    t.host.on_message = [&] { lockable.push_back(Lockable(t.temp.path())); };
+    t.Run();
+    EXPECT_EQ(t.Names("src"), c.src);
+    EXPECT_EQ(t.Names("dst01"), c.dst);
+    EXPECT_EQ(t.host.messages.size(), c.messages);
+    // Only the completion message lets another run start.
+    for (size_t i = 0; i < lockable.size(); ++i)
+      EXPECT_EQ(lockable[i], i + 1 == c.messages);
+    EXPECT_EQ(t.failures.count(), c.failures)
+        << ::testing::PrintToString(t.failures.said);
+    EXPECT_NE(testing::ReadFile(t.settings.path()).find(c.ini),
+              std::string::npos);
   }
-}
-
-TEST_F(JobEngineTest, AFolderThatCannotBeCreatedIsReported) {
-  testing::WriteFile((temp_ / "file"), "x");
-  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n01DIRNAMEFROM=/x\n"
-           "01DIRNAMETO=" + (temp_ / "file/sub") +
-           "\n01FILENAME=app\n01KIND=log\n");
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  ASSERT_EQ(failures_.failures.size(), 1u);
-  EXPECT_NE(failures_.failures[0].find("file"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,108 @@
+// The date rules: date arithmetic, when a job is due, which names are a
+// job's dated copies and when they expire.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "jobs/date_arithmetic.h"
+#include "jobs/expiry.h"
+#include "jobs/rotation.h"
+#include "jobs/testing/date_fuzz_checks.h"
+
+namespace dravelkent {
+namespace {
+
+TEST(DatesTest, AddDaysToDate) {
+  struct {
+    const char* date;
+    int days;
+    const char* expected;
+  } cases[] = {{"20240228", 1, "20240229"},
+               {"19000228", 1, "19000301"},
+               {"20000228", 1, "20000229"},
+               {"20261231", 1, "20270101"},
+               {"20261306", 0, "20270106"},
+               {"20260300", 0, "20260228"},
+               {"20030101app.log", 9999, "20300518"},
+               {"99991231", 1, "10000010"}};  // cut to eight characters
+  for (const auto& c : cases) {
+    EXPECT_EQ(AddDaysToDate(c.date, c.days), c.expected) << c.date;
+  }
+  // The C library's calendar agrees, odd fields included.
+  int checked = 0;
+  for (const char* year : {"0000", "0004", "0999", "1582", "1900", "1969",
+                           "2000", "2038", "2100", "9999", "-999", " 202"}) {
+    for (const char* month : {"00", "01", "02", "12", "13", "25", "99", "-1"}) {
+      for (const char* day : {"00", "01", "28", "29", "31", "60", "-9", "+3"}) {
+        for (int days : {INT_MIN, -146097, -366, -1, 0, 1, 59, 9999, INT_MAX}) {
+          std::string input(reinterpret_cast<const char*>(&days), 4);
+          EXPECT_EQ(CheckNameDate(input + year + month + day), "");
+          ++checked;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(checked, 12 * 8 * 8 * 9);
+}
+
+TEST(DatesTest, WhatIsDueAndTheLastRunDate) {
+  struct {
+    const char* timestamp;
+    const char* last_run;
+    bool rotation, expiry_7, expiry_0;  // due with 7 and 0 retention days
+  } cases[] = {{"", "20261206", false, false, false},
+               {"20261206", "20261206", false, false, false},
+               {"20261205", "20261205", true, true, false},
+               {"00000000", "20261206", true, true, true},
+               {"00000000 ", "20261206", false, false, false},
+               {"19600000", "19600000", true, true, false},
+               {"19599999", "20261206", false, false, false},
+               {"29000001", "20261206", false, false, false},
+               {"20261205 x", "20261205", true, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timestamp);
+    RunDates dates = SettleRunDates("20261206", c.timestamp);
+    EXPECT_EQ(dates.last_run_date, c.last_run);
+    EXPECT_EQ(RotationDue(dates), c.rotation);
+    EXPECT_EQ(ExpiryDue(dates, 7), c.expiry_7);
+    EXPECT_EQ(ExpiryDue(dates, 0), c.expiry_0);
+  }
+}
+
+TEST(DatesTest, ExpiryNameRules) {
+  const ExpiryJob jobs[] = {{"", "app", "log", 7, DeleteAll::kNo, "20261208"},
+                            {"", "*", "log", 7, DeleteAll::kNo, "20261208"},
+                            {"", "app", "*", 7, DeleteAll::kNo, "20261208"}};
+  // For each job: "n" not its dated copy, "y" kept, "x" expired.
+  struct {
+    const char* name;
+    const char* for_jobs;
+  } cases[] = {{"20261130app.log", "xxx"},
+               {"20261201app.log", "yyy"},
+               {"20261130application.log", "nxn"},
+               {"20261130app.LOG", "nnx"},
+               {"20261130app.log.1", "nnx"},
+               {"20261130appdata", "nnn"},
+               {"2026113.log", "nnn"},
+               {"2026113a.log", "nxn"},
+               {"00000001app.log", "xxx"},
+               {"00000000app.log", "nnn"},
+               {"29000000app.log", "yyy"},
+               {"29000001app.log", "nnn"},
+               {"20261100app.log", "xxx"},
+               {"20261399app.log", "yyy"}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(std::string(c.name) + " for job " + std::to_string(i));
+      EXPECT_EQ(IsDatedCopy(jobs[i], c.name), c.for_jobs[i] != 'n');
+      if (c.for_jobs[i] != 'n') {
+        EXPECT_EQ(IsExpired(jobs[i], c.name), c.for_jobs[i] == 'x');
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dravelkent
