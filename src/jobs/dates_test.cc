@@ -26,7 +26,6 @@ TEST(DatesTest, AddDaysToDate) {
     EXPECT_EQ(AddDaysToDate(c.date, c.days), c.expected) << c.date;
   }
   // The C library's calendar agrees, odd fields included.
-  int checked = 0;
   for (const char* year : {"0000", "0004", "0999", "1582", "1900", "1969",
                            "2000", "2038", "2100", "9999", "-999", " 202"}) {
     for (const char* month : {"00", "01", "02", "12", "13", "25", "99", "-1"}) {
@@ -34,12 +33,10 @@ TEST(DatesTest, AddDaysToDate) {
         for (int days : {INT_MIN, -146097, -366, -1, 0, 1, 59, 9999, INT_MAX}) {
           std::string input(reinterpret_cast<const char*>(&days), 4);
           EXPECT_EQ(CheckNameDate(input + year + month + day), "");
-          ++checked;
         }
       }
     }
   }
-  EXPECT_EQ(checked, 12 * 8 * 8 * 9);
 }
 
 TEST(DatesTest, WhatIsDueAndTheLastRunDate) {

@@ -5,11 +5,9 @@
 
 namespace dravelkent {
 
-// Reads |input| as a day count (its first four bytes, little endian) and a
-// file name (the rest) and checks: AddDaysToDate gives eight characters and
-// agrees with the C library's UTC calendar wherever that can tell; in plain
-// years normalising first or adding in two steps changes nothing; the
-// expiry's name tests do not crash. Returns "" or what broke.
+// Reads |input| as a day count (its first four bytes) and a file name (the
+// rest) and checks AddDaysToDate against the C library's UTC calendar and
+// itself, and that the expiry's name tests hold. Returns "" or what broke.
 std::string CheckNameDate(std::string_view input);
 
 }  // namespace dravelkent
