@@ -1,10 +1,10 @@
-// Date arithmetic, when a job is due, and which names are a job's dated
-// copies and when they expire.
+// Date arithmetic, what is due, and which names are dated copies to expire.
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
+#include <tuple>
 
 #include "jobs/date_arithmetic.h"
 #include "jobs/expiry.h"
@@ -15,15 +15,12 @@ namespace dravelkent {
 namespace {
 
 TEST(DatesTest, AddDaysToDate) {
-  struct {
-    const char* date;
-    int days;
-    const char* expected;
-  } cases[] = {{"20240228", 1, "20240229"}, {"19000228", 1, "19000301"},
-               {"20000228", 1, "20000229"}, {"20261306", 0, "20270106"},
-               {"20260300", 0, "20260228"}, {"20030101app", 9999, "20300518"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(AddDaysToDate(c.date, c.days), c.expected) << c.date;
+  const std::tuple<const char*, int, const char*> cases[] = {
+      {"20240228", 1, "20240229"}, {"19000228", 1, "19000301"},
+      {"20000228", 1, "20000229"}, {"20261306", 0, "20270106"},
+      {"20260300", 0, "20260228"}, {"20030101app", 9999, "20300518"}};
+  for (const auto& [date, days, expected] : cases) {
+    EXPECT_EQ(AddDaysToDate(date, days), expected) << date;
   }
   // The C library's calendar agrees, odd fields included.
   for (const char* year : {"0000", "0004", "0999", "1582", "1900", "1969",
@@ -41,20 +38,18 @@ TEST(DatesTest, AddDaysToDate) {
 
 TEST(DatesTest, WhatIsDueAndTheLastRunDate) {
   // Rotation due, expiry due with 7 and with 0 retention days: "y" or "n".
-  struct {
-    const char *timestamp, *last_run, *due;
-  } cases[] = {
+  const char* const cases[][3] = {
       {"", "20261206", "nnn"},          {"20261206", "20261206", "nnn"},
       {"20261205", "20261205", "yyn"},  {"00000000", "20261206", "yyy"},
       {"00000000 ", "20261206", "nnn"}, {"19600000", "19600000", "yyn"},
       {"19599999", "20261206", "nnn"},  {"29000001", "20261206", "nnn"},
       {"20261205 x", "20261205", "yyn"}};
-  for (const auto& c : cases) {
-    RunDates dates = SettleRunDates("20261206", c.timestamp);
-    EXPECT_EQ(dates.last_run_date, c.last_run) << c.timestamp;
+  for (const auto& [timestamp, last_run, due_text] : cases) {
+    RunDates dates = SettleRunDates("20261206", timestamp);
+    EXPECT_EQ(dates.last_run_date, last_run) << timestamp;
     std::string due = {"ny"[RotationDue(dates)], "ny"[ExpiryDue(dates, 7)],
                        "ny"[ExpiryDue(dates, 0)]};
-    EXPECT_EQ(due, c.due) << c.timestamp;
+    EXPECT_EQ(due, due_text) << timestamp;
   }
 }
 
@@ -63,21 +58,20 @@ TEST(DatesTest, ExpiryNameRules) {
                             {"", "*", "log", 7, DeleteAll::kNo, "20261208"},
                             {"", "app", "*", 7, DeleteAll::kNo, "20261208"}};
   // For each job: "n" not its dated copy, "y" kept, "x" expired.
-  struct {
-    const char *name, *for_jobs;
-  } cases[] = {{"20261130app.log", "xxx"},   {"20261201app.log", "yyy"},
-               {"20261130apps.log", "nxn"},  {"20261130app.LOG", "nnx"},
-               {"20261130app.log.1", "nnx"}, {"20261130appdata", "nnn"},
-               {"2026113.log", "nnn"},       {"2026113a.log", "nxn"},
-               {"00000001app.log", "xxx"},   {"00000000app.log", "nnn"},
-               {"29000000app.log", "yyy"},   {"29000001app.log", "nnn"},
-               {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"}};
-  for (const auto& c : cases) {
+  const char* const cases[][2] = {
+      {"20261130app.log", "xxx"},   {"20261201app.log", "yyy"},
+      {"20261130apps.log", "nxn"},  {"20261130app.LOG", "nnx"},
+      {"20261130app.log.1", "nnx"}, {"20261130appdata", "nnn"},
+      {"2026113.log", "nnn"},       {"2026113a.log", "nxn"},
+      {"00000001app.log", "xxx"},   {"00000000app.log", "nnn"},
+      {"29000000app.log", "yyy"},   {"29000001app.log", "nnn"},
+      {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"}};
+  for (const auto& [name, for_jobs] : cases) {
     std::string got;
     for (const ExpiryJob& job : jobs) {
-      got += IsDatedCopy(job, c.name) ? "yx"[IsExpired(job, c.name)] : 'n';
+      got += IsDatedCopy(job, name) ? "yx"[IsExpired(job, name)] : 'n';
     }
-    EXPECT_EQ(got, c.for_jobs) << c.name;
+    EXPECT_EQ(got, for_jobs) << name;
   }
 }
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "fsutil/real_disk_interface.h"
 #include "fsutil/temp_names.h"
@@ -100,39 +101,36 @@ std::string Job(int n, const std::string& changes = "") {
          p + "FILENAME=app\n" + p + "KIND=log\n" + p + "DELETEDAY=7\n";
 }
 
-// Jobs 1 to 99, job 2 with |changes|, on a day they have run already.
+// Jobs 1 to 99, job 2 changed, on a day they have run already: whether
+// job 2's folder is made, whether the list goes on, the one failure said
+// (or "" for none) and a text the settings hold afterwards.
 TEST(JobEngineTest, TheJobList) {
-  struct {
-    const char* job_2;
-    bool job_2_made, list_goes_on;
-    const char* said;  // the one failure, or "" for none
-    const char* ini;   // in the settings afterwards
-  } cases[] = {
+  using Case = std::tuple<const char*, bool, bool, const char*, const char*>;
+  const Case cases[] = {
       {"", true, true, "", ""},
       {"02DIRNAMEFROM=\n", false, false, "", ""},
       {"02FILENAME=\n", true, false, "02FILENAME=\"\"", "02FILENAME=\n"},
       {"02KIND=jpeg\n", true, false, "02KIND=\"jpeg\"", "02KIND=\n"},
-      {"02KIND=表\n", true, false, "02KIND=\"表\"", "02KIND=\n"},  // 2 bytes
-      {"02KIND=ﾛｸﾞ\n", true, true, "", "02KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
-      {"02DELETEDAY=x7\n", true, true, "02DELETEDAY=\"x7\"", "02DELETEDAY=0\n"},
+      {"02KIND=表\n", true, false, "KIND=\"表\"", "02KIND=\n"},  // 2 bytes
+      {"02KIND=ﾛｸﾞ\n", true, true, "", "KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
+      {"02DELETEDAY=x7\n", true, true, "DAY=\"x7\"", "02DELETEDAY=0\n"},
       {"02DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", ""},
       {"02DELETEDAY=10000\n", true, true, "02DELETEDAY=\"10000\"", ""},
       {"02DELETEDAY=99999999999999999999\n", true, true, "DAY=\"99", ""},
       {"02DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.job_2);
+  for (const auto& [job_2, job_2_made, list_goes_on, said, ini] : cases) {
+    SCOPED_TRACE(job_2);
     Env t;
-    std::string jobs = Job(1) + Job(2, c.job_2);
+    std::string jobs = Job(1) + Job(2, job_2);
     for (int n = 3; n <= 99; ++n) jobs += Job(n);
     t.Run("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
-    EXPECT_EQ(fs::is_directory("dst02"), c.job_2_made);
-    EXPECT_EQ(fs::is_directory("dst98"), c.list_goes_on);
+    EXPECT_EQ(fs::is_directory("dst02"), job_2_made);
+    EXPECT_EQ(fs::is_directory("dst98"), list_goes_on);
     EXPECT_FALSE(fs::exists("dst99"));
-    ASSERT_EQ(t.said.size(), *c.said ? 1u : 0u);
-    EXPECT_NE((t.said.empty() ? "" : t.said[0]).find(c.said),
-              std::string::npos);
-    EXPECT_NE(ReadFile(t.settings.path()).find(c.ini), std::string::npos);
+    ASSERT_EQ(t.said.size(), *said ? 1u : 0u);
+    EXPECT_NE((t.said.empty() ? "" : t.said[0]).find(said), std::string::npos);
+    EXPECT_NE(ReadFile(t.settings.path()).find(ini), std::string::npos);
   }
 }
 
@@ -158,36 +156,35 @@ struct UnsavableStore : SettingsStore {
   }
 };
 
+// Job 1 and the more settings lines |jobs|: the folders src/ and dst01/
+// afterwards, a text the settings then hold, how many messages and failures.
 TEST(JobEngineTest, TheRun) {
   struct {
-    const char* basic;  // lines of [基本]
-    const char* jobs;   // settings lines before job 1's
-    const char* extra;  // more files, or ""
-    const char *src, *dst;
+    const char *basic, *jobs, *extra;  // [基本] lines, settings, more files
+    const char *src, *dst, *ini;
     int messages, failures;
-    const char* ini;  // in the settings afterwards
   } cases[] = {
       {"TIMESTAMP=20261207\nBACKUP=on\nMESSAGE=x\n", "", "", "",
-       "20261201app.log 20261207app.log ", 0, 0,
-       "TIMESTAMP=20261208\nBACKUP=On\nMESSAGE=Off\n"},
+       "20261201app.log 20261207app.log ",
+       "TIMESTAMP=20261208\nBACKUP=On\nMESSAGE=Off\n", 0, 0},
       {"TIMESTAMP=00000000\nBACKUP=On\n[裏設定]\n01DELETEALL=On\n",
-       "01DELETEDAY=0\n", "", "app.log ", "20261208app.log ", 0, 0,
-       "TIMESTAMP=00000000\n"},
+       "01DELETEDAY=0\n", "", "app.log ", "20261208app.log ",
+       "TIMESTAMP=00000000\n", 0, 0},
       // A late run moves to a name that expired already; it stays.
       {"TIMESTAMP=20261101\n", "", "", "", "20261101app.log 20261201app.log ",
-       0, 0, ""},
+       "", 0, 0},
       // Nor does a later job's expiry take a copy of this run.
       {"TIMESTAMP=20261202\n",
        "02DIRNAMEFROM=src\n02DIRNAMETO=dst01\n02FILENAME=*\n02KIND=log\n"
        "02DELETEDAY=1\n",
-       "", "", "20261202app.log ", 0, 0, ""},
+       "", "", "20261202app.log ", "", 0, 0},
       // One message for the failures of a tree.
       {"TIMESTAMP=20261207\nMESSAGE=On\n", "01FILENAME=*\n01DELETEDAY=0\n",
        "src/b.log dst01/app.log dst01/b.log", "app.log b.log ",
-       "20261130app.log 20261201app.log app.log b.log ", 2, 2, ""},
+       "20261130app.log 20261201app.log app.log b.log ", "", 2, 2},
       // With a TIMESTAMP that cannot be saved, no file work.
       {"TIMESTAMP=20261207\nUNSAVABLE\n", "", "", "app.log ",
-       "20261130app.log 20261201app.log ", 0, 1, "TIMESTAMP=20261207\n"},
+       "20261130app.log 20261201app.log ", "TIMESTAMP=20261207\n", 0, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.basic) + c.jobs);

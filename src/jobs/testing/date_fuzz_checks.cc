@@ -12,6 +12,8 @@
 namespace dravelkent {
 namespace {
 
+static_assert(sizeof(time_t) == 8, "the C library's calendar must span it");
+
 // The name's date (its fields read by strtol, not by the code under test)
 // plus |days| on the C library's calendar as "%04d%02d%02d" (not cut), or
 // "" when the C library cannot tell.
