@@ -156,8 +156,8 @@ struct UnsavableStore : SettingsStore {
   }
 };
 
-// Job 1 and the more settings lines |jobs|: the folders src/ and dst01/
-// afterwards, a text the settings then hold, how many messages and failures.
+// Runs of job 1 with |jobs| before its lines ("UNSAVABLE": the date cannot
+// be saved): src/, dst01/, the settings, how many messages and failures.
 TEST(JobEngineTest, TheRun) {
   struct {
     const char *basic, *jobs, *extra;  // [基本] lines, settings, more files
