@@ -1,238 +1,276 @@
+// Whole runs of the job engine on real folders (relative to the current
+// one), MakeDirectoryPath and the failure log.
+
 #include "jobs/job_engine.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <tuple>
 
 #include "fsutil/real_disk_interface.h"
-#include "jobs/testing/recording_host.h"
+#include "fsutil/temp_names.h"
+#include "fsutil/testing/faulty_disk_interface.h"
 #include "fsutil/testing/temp_folder.h"
+#include "jobs/make_directory_path.h"
+#include "jobs/run_lock.h"
+#include "settings/settings_store.h"
 
 namespace dravelkent {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DiskCall;
+using testing::ReadFile;
+using testing::WriteFile;
 
-class JobEngineTest : public ::testing::Test {
- protected:
-  JobEngineTest()
-      : settings_((temp_ / "Dravelkent.ini")), clock_({2026, 12, 6}) {
-    env_.settings = &settings_;
-    env_.disk = &disk_;
-    env_.clock = &clock_;
-    env_.host = &host_;
-    env_.failures = &failures_;
-    env_.current_directory = temp_.path();
+// A run on 8 December 2026 in a fresh current folder (on a tmpfs if any)
+// through a FaultyDiskInterface, with itself as host and failure log: it
+// counts the messages, and keeps what failed.
+struct Env : Host, FailureLog {
+  Env() {
+    fs::current_path(temp.path());
+    env = {&settings, &disk, &clock, this, this, temp.path()};
+  }
+  ~Env() override { fs::current_path(saved); }
+  void ShowStatus(const std::string&) override {}
+  void ShowMessage(const std::string&) override {
+    int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    lockable = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    ++messages;
+  }
+  void EndRun() override { ++end_count; }
+  void Report(const Status& s) override { said.push_back(s.message()); }
+  int count() const override { return static_cast<int>(said.size()); }
+  void Run(const std::string& ini) {
+    WriteFile(settings.path(), ini);
+    JobEngine(env).RunAllJobs();
   }
 
-  void WriteIni(const std::string& text) {
-    testing::WriteFile(settings_.path(), text);
-  }
-  std::string Ini() { return testing::ReadFile(settings_.path()); }
-
-  // Settings lines of one usable job.
-  std::string Job(int n, const std::string& extra = "") {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "%02d", n);
-    std::string p = prefix;
-    return p + "DIRNAMEFROM=" + (temp_ / "src") + "\n" + p + "DIRNAMETO=" +
-           (temp_ / "dst" + p) + "\n" + p + "FILENAME=app\n" + p +
-           "KIND=log\n" + p + "DELETEDAY=7\n" + extra;
-  }
-
-  testing::TempFolder temp_;
-  SettingsStore settings_;
-  RealDiskInterface disk_;
-  FixedClock clock_;
-  testing::RecordingHost host_;
-  testing::RecordingFailureLog failures_;
-  EngineEnv env_;
+  const fs::path saved = fs::current_path();
+  testing::TempFolder temp{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""};
+  SettingsStore settings{temp / "Dravelkent.ini"};
+  FixedClock clock{{2026, 12, 8}};
+  RealDiskInterface real_disk;
+  testing::FaultyDiskInterface disk{&real_disk};
+  EngineEnv env;
+  std::vector<std::string> said;
+  int messages = 0, end_count = 0;
+  bool lockable = false;  // by another run, at the last message
 };
 
-TEST_F(JobEngineTest, TheJobListEndsAtTheFirstUnusableJob) {
-  struct Case {
-    const char* name;
-    std::string third_job;   // settings of job 3
-    bool third_folder_made;  // its target folder exists afterwards
-    bool fourth_runs;
-    const char* said;        // the one failure names this, or "" for none
-  } cases[] = {
-      {"usable", Job(3), true, true, ""},
-      {"no source", "03DIRNAMETO=" + (temp_ / "dst03") + "\n", false, false,
-       ""},
-      {"no target", "03DIRNAMEFROM=" + (temp_ / "src") + "\n", false, false,
-       ""},
-      {"no name", Job(3).replace(Job(3).find("03FILENAME=app"), 14, "03FILENAME="),
-       true, false, "03FILENAME=\"\" is empty"},
-      {"four-letter kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=jpeg"), true, false,
-       "03KIND=\"jpeg\""},
-      {"star kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=*"), true,
-       true, ""},
-      // Three bytes in code page 932, which is how KIND is measured.
-      {"half-width kana kind",
-       Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=ﾛｸﾞ"), true, true, ""},
-      {"kanji kind", Job(3).replace(Job(3).find("KIND=log"), 8, "KIND=表"),
-       true, false, "03KIND=\"表\""},
-      // A retention typo is said, but the job and the list go on.
-      {"days typo", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=x7"), true,
-       true, "03DELETEDAY=\"x7\""},
-      {"no retention", Job(3).replace(Job(3).find("DAY=7"), 5, "DAY=0"), true,
-       true, ""},
+// Every entry below |folder| but the settings file: its path, and a file's
+// content, a link's target or "/" for a folder.
+std::map<std::string, std::string> Snapshot(const std::string& folder = ".") {
+  std::map<std::string, std::string> state;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    const std::string name = e.path().filename();
+    EXPECT_FALSE(IsOwnTemporaryName(name)) << e.path();
+    if (name == "Dravelkent.ini") continue;
+    state[e.path()] = e.is_symlink()
+                          ? "-> " + fs::read_symlink(e.path()).string()
+                      : e.is_directory() ? "/"
+                                         : ReadFile(e.path());
+  }
+  return state;
+}
+
+// The paths below |folder| relative to it, sorted, each followed by a blank.
+std::string Names(const std::string& folder) {
+  std::string joined;
+  for (const auto& [path, state] : Snapshot(folder)) {
+    joined += path.substr(folder.size() + 1) + " ";
+  }
+  return joined;
+}
+
+// The settings lines of job |n|: src/app.log into dst<n>/, seven days of
+// retention; the lines |changes| come first, so theirs win.
+std::string Job(int n, const std::string& changes = "") {
+  const std::string p = (n < 10 ? "0" : "") + std::to_string(n);
+  return changes + p + "DIRNAMEFROM=src\n" + p + "DIRNAMETO=dst" + p + "\n" +
+         p + "FILENAME=app\n" + p + "KIND=log\n" + p + "DELETEDAY=7\n";
+}
+
+// Jobs 1 to 99, job 2 changed, on a day they have run already: whether
+// job 2's folder is made, whether the list goes on, the one failure said
+// (or "" for none) and a text the settings hold afterwards.
+TEST(JobEngineTest, TheJobList) {
+  using Case = std::tuple<const char*, bool, bool, const char*, const char*>;
+  const Case cases[] = {
+      {"", true, true, "", ""},
+      {"02DIRNAMEFROM=\n", false, false, "", ""},
+      {"02FILENAME=\n", true, false, "02FILENAME=\"\"", "02FILENAME=\n"},
+      {"02KIND=jpeg\n", true, false, "02KIND=\"jpeg\"", "02KIND=\n"},
+      {"02KIND=表\n", true, false, "KIND=\"表\"", "02KIND=\n"},  // 2 bytes
+      {"02KIND=ﾛｸﾞ\n", true, true, "", "KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
+      {"02DELETEDAY=x7\n", true, true, "DAY=\"x7\"", "02DELETEDAY=0\n"},
+      {"02DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", ""},
+      {"02DELETEDAY=10000\n", true, true, "02DELETEDAY=\"10000\"", ""},
+      {"02DELETEDAY=99999999999999999999\n", true, true, "DAY=\"99", ""},
+      {"02DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
   };
-  for (const Case& c : cases) {
-    fs::remove_all((temp_ / "dst03"));
-    fs::remove_all((temp_ / "dst04"));
-    WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2) +
-             c.third_job + Job(4));
-    host_ = testing::RecordingHost();
-    failures_ = testing::RecordingFailureLog();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(fs::is_directory((temp_ / "dst03")), c.third_folder_made)
-        << c.name;
-    ASSERT_EQ(failures_.failures.size(), *c.said ? 1u : 0u) << c.name;
-    if (*c.said) {
-      EXPECT_NE(failures_.failures[0].find(c.said), std::string::npos)
-          << failures_.failures[0];
-    }
-    EXPECT_EQ(fs::is_directory((temp_ / "dst04")), c.fourth_runs) << c.name;
-    EXPECT_EQ(host_.end_count, 1) << c.name;
+  for (const auto& [job_2, job_2_made, list_goes_on, said, ini] : cases) {
+    SCOPED_TRACE(job_2);
+    Env t;
+    std::string jobs = Job(1) + Job(2, job_2);
+    for (int n = 3; n <= 99; ++n) jobs += Job(n);
+    t.Run("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
+    EXPECT_EQ(fs::is_directory("dst02"), job_2_made);
+    EXPECT_EQ(fs::is_directory("dst98"), list_goes_on);
+    EXPECT_FALSE(fs::exists("dst99"));
+    ASSERT_EQ(t.said.size(), *said ? 1u : 0u);
+    EXPECT_NE((t.said.empty() ? "" : t.said[0]).find(said), std::string::npos);
+    EXPECT_NE(ReadFile(t.settings.path()).find(ini), std::string::npos);
   }
 }
 
-TEST_F(JobEngineTest, EveryUsableJobEndsWithTheCompletionText) {
-  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n" + Job(1) + Job(2));
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  EXPECT_EQ(host_.statuses,
-            std::vector<std::string>(2, "全ての処理が終了しました"));
-  EXPECT_TRUE(host_.messages.empty());
-  EXPECT_TRUE(failures_.failures.empty());
-}
-
-TEST_F(JobEngineTest, ALaterJobNeverExpiresACopyOfThisRun) {
-  fs::create_directory((temp_ / "src"));
-  fs::create_directory((temp_ / "src2"));
-  testing::WriteFile((temp_ / "src/app.log"), "data");
-  WriteIni("[基本]\nTIMESTAMP=20261201\n[設定]\n" + Job(1) +
-           "02DIRNAMEFROM=" + (temp_ / "src2") + "\n02DIRNAMETO=" +
-           (temp_ / "dst01") + "\n02FILENAME=*\n02KIND=log\n02DELETEDAY=1\n");
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  EXPECT_EQ(testing::ReadFile((temp_ / "dst01/20261201app.log")), "data");
+// The files of job 1 (src/app.log; in dst01/ the copies of 30 November,
+// expired, and of 1 December, kept) and of a tree job over src2/.
+void Plant() {
+  for (const char* folder : {"src", "dst01", "src2/sub"}) {
+    fs::create_directories(folder);
+  }
+  for (const char* name : {"src/app.log", "dst01/20261130app.log",
+                           "dst01/20261201app.log", "src2/a", "src2/sub/b"}) {
+    WriteFile(name, name);
+  }
+  fs::create_symlink("a", "src2/link");
 }
 
 // A settings file whose TIMESTAMP could not be saved now.
-class UnsavableStore : public SettingsStore {
- public:
+struct UnsavableStore : SettingsStore {
   using SettingsStore::SettingsStore;
   Status ProbeWrite(std::string_view, std::string_view,
                     std::string_view) const override {
-    return Status::Error("cannot save " + path() + ": disk full");
+    return Status::Error("disk full");
   }
 };
 
-TEST_F(JobEngineTest, ARunThatCannotRecordItsDateDoesNoFileWork) {
-  UnsavableStore unsavable((temp_ / "Dravelkent.ini"));
-  env_.settings = &unsavable;
-  fs::create_directory((temp_ / "src"));
-  for (const char* timestamp : {"20261205", "00000000"}) {
-    const bool forced = timestamp == std::string("00000000");
-    testing::WriteFile((temp_ / "src/app.log"), "data");
-    WriteIni(std::string("[基本]\nTIMESTAMP=") + timestamp + "\n[設定]\n" +
-             Job(1) + "02DIRNAMEFROM=" + (temp_ / "src") + "\n02DIRNAMETO=" +
-             (temp_ / "src") + "\n02KIND=jpeg\n");
-    failures_ = testing::RecordingFailureLog();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(fs::exists((temp_ / "src/app.log")), !forced) << timestamp;
-    EXPECT_EQ(fs::exists((temp_ / "dst01")), forced) << timestamp;
-    EXPECT_NE(Ini().find(std::string("TIMESTAMP=") + timestamp),
-              std::string::npos);
-    EXPECT_NE(Ini().find("02KIND=\n"), std::string::npos);  // still checked
-    ASSERT_FALSE(failures_.failures.empty());
-    EXPECT_EQ(failures_.failures[0].find("disk full") != std::string::npos,
-              !forced)
-        << failures_.failures[0];
-  }
-}
-
-TEST_F(JobEngineTest, ATreeJobsFailuresAreSaidInOneMessage) {
-  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
-    fs::create_directories((temp_ / "dst01"));
-    fs::create_directories((temp_ / "src"));
-    testing::WriteFile((temp_ / "src") + "/" + name, "new");
-    testing::WriteFile((temp_ / "dst01") + "/" + name, "old");  // not replaced
-  }
-  std::string job = Job(1);
-  job.replace(job.find("FILENAME=app"), 12, "FILENAME=*");
-  job.replace(job.find("DAY=7"), 5, "DAY=0");
-  WriteIni("[基本]\nMESSAGE=On\nTIMESTAMP=20261205\n[設定]\n" + job);
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  ASSERT_EQ(host_.messages.size(), 2u);  // then "完了しました。"
-  const std::string& said = host_.messages[0];
-  EXPECT_EQ(said.rfind((temp_ / "src/") + "の処理に失敗しました（4件）：", 0),
-            0u)
-      << said;
-  EXPECT_NE(said.find(failures_.failures[2] + " / ほか1件"), std::string::npos)
-      << said;
-}
-
-TEST_F(JobEngineTest, JobOneFallsBackToTheCurrentFolder) {
-  WriteIni("[設定]\n01FILENAME=app\n01KIND=log\n");
-  JobEngine engine(env_);
-  engine.ProcessJob(1);
-  EXPECT_TRUE(engine.stop());
-  EXPECT_EQ(engine.source_folder(), temp_.path() + "/");
-  EXPECT_EQ(engine.target_folder(), temp_.path() + "/");
-  EXPECT_NE(Ini().find("01DIRNAMEFROM=\n01DIRNAMETO=\n"), std::string::npos);
-}
-
-TEST_F(JobEngineTest, FieldsOfAUsableJob) {
-  WriteIni("[設定]\n01DIRNAMEFROM=/a/b\n01DIRNAMETO=" + (temp_ / "t/") +
-           "\n01FILENAME=app\n01KIND=*\n01DELETEDAY=12 days\n"
-           "[裏設定]\n01DELETEALL=On\n");
-  JobEngine engine(env_);
-  engine.ProcessJob(1);
-  EXPECT_FALSE(engine.stop());
-  EXPECT_EQ(engine.source_folder(), "/a/b/");
-  EXPECT_EQ(engine.target_folder(), (temp_ / "t/"));
-  EXPECT_EQ(engine.retention_text(), "12 days");
-  EXPECT_TRUE(engine.delete_all());
-}
-
-TEST_F(JobEngineTest, MessagesAndModeComeFromTheBasicSection) {
-  struct Case {
-    const char* basic;
-    TransferMode mode;
-    bool message;
+// Runs of job 1 with |jobs| before its lines ("UNSAVABLE": the date cannot
+// be saved): src/, dst01/, the settings, how many messages and failures.
+TEST(JobEngineTest, TheRun) {
+  struct {
+    const char *basic, *jobs, *extra;  // [基本] lines, settings, more files
+    const char *src, *dst, *ini;
+    int messages, failures;
   } cases[] = {
-      {"", TransferMode::kMove, false},
-      {"BACKUP=On\nMESSAGE=On\n", TransferMode::kCopy, true},
-      {"BACKUP=on\nMESSAGE=ON\n", TransferMode::kMove, false},
-      {"backup=\"On\"\nmessage='On'\n", TransferMode::kCopy, true},
+      {"TIMESTAMP=20261207\nBACKUP=on\nMESSAGE=x\n", "", "", "",
+       "20261201app.log 20261207app.log ",
+       "TIMESTAMP=20261208\nBACKUP=On\nMESSAGE=Off\n", 0, 0},
+      {"TIMESTAMP=00000000\nBACKUP=On\n[裏設定]\n01DELETEALL=On\n",
+       "01DELETEDAY=0\n", "", "app.log ", "20261208app.log ",
+       "TIMESTAMP=00000000\n", 0, 0},
+      // A late run moves to a name that expired already; it stays.
+      {"TIMESTAMP=20261101\n", "", "", "", "20261101app.log 20261201app.log ",
+       "", 0, 0},
+      // Nor does a later job's expiry take a copy of this run.
+      {"TIMESTAMP=20261202\n",
+       "02DIRNAMEFROM=src\n02DIRNAMETO=dst01\n02FILENAME=*\n02KIND=log\n"
+       "02DELETEDAY=1\n",
+       "", "", "20261202app.log ", "", 0, 0},
+      // One message for the failures of a tree.
+      {"TIMESTAMP=20261207\nMESSAGE=On\n", "01FILENAME=*\n01DELETEDAY=0\n",
+       "src/b.log dst01/app.log dst01/b.log", "app.log b.log ",
+       "20261130app.log 20261201app.log app.log b.log ", "", 2, 2},
+      // With a TIMESTAMP that cannot be saved, no file work.
+      {"TIMESTAMP=20261207\nUNSAVABLE\n", "", "", "app.log ",
+       "20261130app.log 20261201app.log ", "TIMESTAMP=20261207\n", 0, 1},
   };
-  for (const Case& c : cases) {
-    WriteIni(std::string("[基本]\n") + c.basic);
-    host_ = testing::RecordingHost();
-    JobEngine engine(env_);
-    engine.RunAllJobs();
-    EXPECT_EQ(engine.mode(), c.mode) << c.basic;
-    EXPECT_EQ(host_.messages.size(), c.message ? 1u : 0u) << c.basic;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.basic) + c.jobs);
+    Env t;
+    Plant();
+    std::istringstream extra(c.extra);
+    for (std::string name; extra >> name;) WriteFile(name, name);
+    UnsavableStore unsavable(t.settings.path());
+    if (std::strstr(c.basic, "UNSAVABLE")) t.env.settings = &unsavable;
+    RunLock lock(t.temp.path());
+    t.env.run_lock = &lock;
+    t.Run(std::string("[基本]\n") + c.basic + "[設定]\n" + Job(1, c.jobs));
+    EXPECT_EQ(Names("src"), c.src);
+    EXPECT_EQ(Names("dst01"), c.dst);
+    EXPECT_EQ(t.messages, c.messages);
+    EXPECT_EQ(t.lockable, c.messages > 0);  // no waiting on the last message
+    EXPECT_EQ(t.count(), c.failures) << ::testing::PrintToString(t.said);
+    EXPECT_NE(ReadFile(t.settings.path()).find(c.ini), std::string::npos);
   }
 }
 
-TEST_F(JobEngineTest, AFolderThatCannotBeCreatedIsReported) {
-  testing::WriteFile((temp_ / "file"), "x");
-  WriteIni("[基本]\nTIMESTAMP=20261206\n[設定]\n01DIRNAMEFROM=/x\n"
-           "01DIRNAMETO=" + (temp_ / "file/sub") +
-           "\n01FILENAME=app\n01KIND=log\n");
-  JobEngine engine(env_);
-  engine.RunAllJobs();
-  ASSERT_EQ(failures_.failures.size(), 1u);
-  EXPECT_NE(failures_.failures[0].find("file"), std::string::npos);
+// Job 1 and a tree job, with the nth call of each kind failing: said once,
+// the run goes on, and the next run ends where a clean run does.
+TEST(JobEngineTest, EveryCallFailingAnywhereIsSaidOnce) {
+  for (std::string backup : {"Off", "On"}) {
+    const std::string ini =
+        "[基本]\nBACKUP=" + backup + "\nTIMESTAMP=20261207\n[設定]\n" + Job(1) +
+        Job(2, "02DIRNAMEFROM=src2\n02FILENAME=*\n02KIND=*\n");
+    Env clean;
+    Plant();
+    clean.Run(ini);
+    ASSERT_EQ(clean.count(), 0);
+    const auto expected = Snapshot();
+    ASSERT_GT(clean.disk.count(DiskCall::kOpenDir), 0);
+    for (int i = 0; i <= int(DiskCall::kMakeDir); ++i) {
+      const DiskCall call = DiskCall(i);
+      for (int n = 1; n <= clean.disk.count(call); ++n) {
+        SCOPED_TRACE(backup + " call " + std::to_string(i * 1000 + n));
+        Env t;
+        Plant();
+        t.disk.FailNthCall(call, n, EIO);
+        t.Run(ini);
+        EXPECT_EQ(t.end_count, 1);
+        int injected = 0;
+        for (const std::string& text : t.said) {
+          injected += text.find("injected failure") != std::string::npos;
+        }
+        // A file that cannot be examined counts as missing: copied anew.
+        EXPECT_EQ(injected, call == DiskCall::kStat && t.said.empty() ? 0 : 1)
+            << ::testing::PrintToString(t.said);
+        // A folder that cannot be made fails the move into it as well.
+        EXPECT_LE(t.said.size(), 2u);
+        EXPECT_EQ(std::set(t.said.begin(), t.said.end()).size(), t.said.size());
+        t.env.disk = &t.real_disk;
+        t.Run(ini);
+        EXPECT_EQ(Snapshot(), expected);
+      }
+    }
+  }
+}
+
+TEST(JobEngineTest, StreamFailureLogSaysEachMessageOnce) {
+  std::FILE* stream = std::tmpfile();
+  StreamFailureLog log(stream);
+  for (const char* said : {"a", "a", "b\nc"}) log.Report(Status::Error(said));
+  EXPECT_EQ(log.count(), 3);
+  char text[64];
+  std::rewind(stream);
+  EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text, stream)),
+            "dravelkent: a\ndravelkent: b\\nc\n");
+  std::fclose(stream);
+}
+
+// Relative paths are made by the runs above.
+TEST(JobEngineTest, MakeDirectoryPath) {
+  Env t;
+  Status failure;
+  EXPECT_FALSE(MakeDirectoryPath(&t.disk, "//server/share/", &failure));
+  EXPECT_EQ(t.disk.count(DiskCall::kStat), 0);  // not even looked at
+  WriteFile("f", "file");
+  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "a/b/", &failure));
+  EXPECT_FALSE(MakeDirectoryPath(&t.disk, t.temp / "f/b/", &failure));
+  EXPECT_FALSE(failure.ok());  // a file in the way
+  EXPECT_FALSE(MakeDirectoryPath(&t.disk, t.temp / "c//d/", &failure));
+  EXPECT_TRUE(failure.ok());
+  EXPECT_EQ(Names("."), "a a/b c f ");
 }
 
 }  // namespace
