@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <utility>
 
 #include "fsutil/testing/temp_folder.h"
 
@@ -23,56 +22,45 @@ std::string LockState(const std::string& folder) {
   return free ? "free" : "held";
 }
 
-enum class Choice { kRun, kClose };
-
-// A front end that answers the wait with |choice| and traces what it is
-// asked, with the state of the run lock at the wait and at the end.
-class ScriptedHost : public FrontEndHost {
- public:
-  ScriptedHost(std::string folder, Choice choice)
-      : folder_(std::move(folder)), choice_(choice) {}
-
+// A front end that answers the wait with "実行" (|runs|) or "閉じる" and
+// traces what it is asked, with the run lock's state at the wait and end.
+struct ScriptedHost : FrontEndHost {
+  ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override { trace += text + " "; }
   void ShowMessage(const std::string& text) override { trace += text + " "; }
-  void EndRun() override { trace += "end(" + LockState(folder_) + ")"; }
+  void EndRun() override { trace += "end(" + LockState(folder) + ")"; }
   void WaitForUser(const std::function<void()>& run) override {
-    trace += "wait(" + LockState(folder_) + ") ";
-    if (choice_ == Choice::kRun) run();
+    trace += "wait(" + LockState(folder) + ") ";
+    if (runs) run();
   }
-
-  std::string trace;
-
- private:
-  std::string folder_;
-  Choice choice_;
+  std::string folder, trace;
+  bool runs;
 };
 
 TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   const std::string kStart = "INIファイルに設定されている処理を実行します ";
-  struct Case {
+  const struct {
     const char* ini;  // null: no settings file
-    Choice choice;
+    bool run;
     std::string trace;
     const char* view_after;
     int status;
   } cases[] = {
-      {nullptr, Choice::kClose, kStart + "end(free)", "VIEW=Off", 0},
-      {"[基本]\nVIEW=Off\n", Choice::kClose, kStart + "end(free)", "VIEW=Off",
-       0},
+      {nullptr, false, kStart + "end(free)", "VIEW=Off", 0},
+      {"[基本]\nVIEW=Off\n", false, kStart + "end(free)", "VIEW=Off", 0},
       // The user may take a long while to choose: no lock until the run.
-      {"[基本]\nVIEW=On\n", Choice::kRun, kStart + "wait(free) end(free)",
-       "VIEW=On", 0},
-      {"[基本]\nVIEW=On\n", Choice::kClose, kStart + "wait(free) ", "VIEW=On",
+      {"[基本]\nVIEW=On\n", true, kStart + "wait(free) end(free)", "VIEW=On",
        0},
-      // A line that cannot be decoded is said, whichever the front end.
-      {"\xEF\xBB\xBF[基本]\nVIEW=On\n\x82\xA0\n", Choice::kClose,
-       kStart + "wait(free) ", "VIEW=On", 1},
+      {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
+      // A line that cannot be decoded fails the run, whichever the end.
+      {"\xEF\xBB\xBF[基本]\nVIEW=On\n\x82\xA0\n", false, kStart + "wait(free) ",
+       "VIEW=On", 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.ini ? c.ini : "(no file)");
     testing::TempFolder folder;
     if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
-    ScriptedHost host(folder.path(), c.choice);
+    ScriptedHost host(folder.path(), c.run);
     std::FILE* err = std::tmpfile();
     EXPECT_EQ(RunStartUp(folder.path(), &host, err), c.status);
     std::fclose(err);
