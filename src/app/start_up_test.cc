@@ -8,13 +8,15 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "app/command_line.h"
+#include "app/front_end_choice.h"
 #include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
 namespace {
 
-// Returns "held" when the run lock on |folder| is taken, else "free".
 std::string LockState(const std::string& folder) {
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
@@ -22,8 +24,7 @@ std::string LockState(const std::string& folder) {
   return free ? "free" : "held";
 }
 
-// A front end that answers the wait with "実行" (|runs|) or "閉じる" and
-// traces what it is asked, with the run lock's state at the wait and end.
+// Answers the wait with "実行" (|runs|) or "閉じる"; traces calls and lock.
 struct ScriptedHost : FrontEndHost {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override { trace += text + " "; }
@@ -47,7 +48,6 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     int status;
   } cases[] = {
       {nullptr, false, kStart + "end(free)", "VIEW=Off", 0},
-      {"[基本]\nVIEW=Off\n", false, kStart + "end(free)", "VIEW=Off", 0},
       // The user may take a long while to choose: no lock until the run.
       {"[基本]\nVIEW=On\n", true, kStart + "wait(free) end(free)", "VIEW=On",
        0},
@@ -67,9 +67,46 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     EXPECT_EQ(host.trace, c.trace);
     std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
     EXPECT_NE(ini.find(c.view_after), std::string::npos) << ini;
-    // Only a run records its date.
     EXPECT_EQ(ini.find("TIMESTAMP=") != std::string::npos,
               c.trace.find("end") != std::string::npos);
+  }
+}
+
+TEST(CommandLineTest, OnlyALoneHelpOrVersionIsAccepted) {
+  const std::pair<std::vector<const char*>, int> cases[] = {
+      {{"dravelkent", "--help"}, 0},
+      {{"dravelkent", "--version"}, 0},
+      {{"dravelkent", "Dravelkent.ini"}, 2},
+      {{"dravelkent", "--version", "x"}, 2},
+  };
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  for (const auto& [args, status] : cases) {
+    int exit_status = 0;
+    bool runs =
+        ParseCommandLine(static_cast<int>(args.size()), args.data(), sink, sink,
+                         &exit_status) == CommandLineAction::kRun;
+    EXPECT_EQ(runs ? -1 : exit_status, status) << args.back();  // -1: a run
+  }
+  std::fclose(sink);
+}
+
+TEST(FrontEndChoiceTest, TheWindowOnlyToShowSomethingOnADisplay) {
+  const struct {
+    const char *display, *wayland, *view, *message;
+    bool window;
+  } cases[] = {
+      {":0", nullptr, "Off", "Off", false},  // nothing to show
+      {":0", nullptr, "Off", "on", false},   // only "On" is on
+      {":0", nullptr, "", "Off", true},      // not "Off": waits
+      {":0", "", "Off", "On", true},
+      {nullptr, "wayland-0", "On", "Off", true},
+      {"", "", "On", "On", false},  // empty names no display
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChooseFrontEnd(DisplayFromEnvironment(c.display, c.wayland),
+                             c.view, c.message) == FrontEnd::kGui,
+              c.window)
+        << c.view << " " << c.message;
   }
 }
 
