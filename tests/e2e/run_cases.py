@@ -1,25 +1,25 @@
 #!/usr/bin/env python3
-"""Runs the end-to-end cases of cases.txt (all, or those named) against
-DRAVELKENT_BIN, each in a scratch folder on its date. Exits 0, 1 when a
-case failed, 77 when one cannot run here (1 with DRAVELKENT_E2E_STRICT=1).
-
-A case is "== NAME [date=Y-M-D] [user=nobody] [dirmode=OCT] [tmpfs=DIR]
-[args=A,B] [status=N] [enc=cp932] [crlf] [keep]", then lines of items (" | "
-parts a line in several) marked
-  | a settings line; "NN[..MM] FROM TO NAME KIND DAYS" are jobs NN to MM
+"""Runs the cases of cases.txt (all, or those named) against DRAVELKENT_BIN
+in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
+(1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
+[date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
+[tmpfs=DIR] [enc=cp932] [crlf] [twice] [waiting] [repeat=N]", then items
+(" | " parts a line in several):
+  | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
   < an entry before the run only   = before and after   > after only:
     PATH [CONTENT | #SIZE | -> LINK] [@SECONDS] [%MODE], PATH/ a folder
   1 / 2 what a line of stdout / stderr holds (there are no more lines)
 $ is the scratch folder, {n} a job's number, \\n \\s \\xNN bytes, %deep a
-folder chain past PATH_MAX. The tree afterwards (but the settings file) is
-exactly the = and > entries. tmpfs= mounts 1 MiB there; keep: the settings
-file stays byte for byte; the status is 1 when stderr speaks, else 0.
+folder chain past PATH_MAX. The tree afterwards is exactly the = and >
+entries; keep: the settings file too. The status is 1 when stderr speaks.
+twice: two runs start at once; waiting: beside a run whose message waits.
 """
 
 import ctypes
 import glob
 import os
+import pty
 import re
 import shutil
 import stat
@@ -35,47 +35,24 @@ JOB = re.compile(r"(\d\d)(?:\.\.(\d\d))? (\S+) (\S+) (\S+) (\S+) (\S+)$")
 KEYS = ("DIRNAMEFROM", "DIRNAMETO", "FILENAME", "KIND", "DELETEDAY")
 
 
-class CannotRun(Exception):
-    pass
+def cannot_run(why):
+    """Ends a test that cannot run here: skipped, or failed when strict."""
+    print(f"cannot run: {why}")
+    sys.exit(1 if os.environ.get("DRAVELKENT_E2E_STRICT") == "1" else 77)
 
 
 def program(args=(), date="2026-12-06", user=()):
-    """A run's command and environment: UTC, no display, file times left
-    alone, the date from libfaketime (preloaded by env, past setpriv and
-    ahead of a sanitizer runtime)."""
+    """A run's command and environment: libfaketime preloaded by env (past
+    setpriv, ahead of a sanitizer runtime), UTC, file times left alone."""
     found = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")
     if not found:
-        raise CannotRun("libfaketime is not installed")
+        cannot_run("libfaketime is not installed")
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LD_PRELOAD")}
     env.update(TZ="UTC", NO_FAKE_STAT="1", FAKETIME=f"@{date} 12:00:00")
     env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
     return ([*user, "env", "LD_PRELOAD=" + found[0],
              os.environ["DRAVELKENT_BIN"], *args], env)
-
-
-def remove_shm(pid):
-    """Removes the shared memory libfaketime leaves when a run is killed."""
-    for name in (f"faketime_shm_{pid}", f"sem.faketime_sem_{pid}"):
-        if os.path.exists("/dev/shm/" + name):
-            os.remove("/dev/shm/" + name)
-
-
-def need_root(what):
-    if os.geteuid() != 0 or not shutil.which("setpriv"):
-        raise CannotRun(what + " needs root and setpriv")
-
-
-def mount_small_tmpfs(folder, private=[]):
-    need_root("a tmpfs")
-    if not private:  # Mounts of this process's own, gone when it ends.
-        if ctypes.CDLL(None, use_errno=True).unshare(0x20000) != 0:
-            raise CannotRun("no mount namespace of its own")
-        subprocess.run(["mount", "--make-rprivate", "/"], check=True)
-        private.append(True)
-    os.makedirs(folder, exist_ok=True)
-    subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs",
-                    folder], check=True)
 
 
 def unescape(text, root):
@@ -102,9 +79,8 @@ def entry(text, root):
     if words[:1] == ["->"]:
         return path, ("link", os.fsencode(words[1]), mtime), mode
     data = os.fsencode("".join(words))
-    if data.startswith(b"#"):
-        size = int(data[1:])
-        data = (bytes(range(251)) * (size // 251 + 1))[:size]
+    if data.startswith(b"#"):  # so many bytes of a pattern
+        data = (bytes(range(251)) * 9999)[:int(data[1:])]
     return path, ("file", data, mtime), mode
 
 
@@ -168,10 +144,16 @@ def run_case(opts, lines):
     ini = os.path.join(broot, INI)
     try:
         user = NOBODY if opts.get("user") == "nobody" else []
-        if user:
-            need_root("a run as nobody")
-        if "tmpfs" in opts:
-            mount_small_tmpfs(os.path.join(root, opts["tmpfs"]))
+        if (user or "tmpfs" in opts) and (
+                os.geteuid() != 0 or not shutil.which("setpriv")):
+            cannot_run("it runs as nobody or mounts: needs root")
+        if "tmpfs" in opts:  # In mounts of this process's own.
+            if ctypes.CDLL(None, use_errno=True).unshare(0x20000) != 0:
+                cannot_run("no mount namespace of its own")
+            os.makedirs(os.path.join(root, opts["tmpfs"]), exist_ok=True)
+            for args in (["--make-rprivate", "/"], ["-t", "tmpfs", "-o",
+                         "size=1m", "tmpfs", root + "/" + opts["tmpfs"]]):
+                subprocess.run(["mount", *args], check=True)
         if marks["|"]:
             before = settings_bytes(marks["|"], opts, root)
             with open(ini, "wb") as f:
@@ -189,21 +171,37 @@ def run_case(opts, lines):
         os.chmod(root, int(opts.get("dirmode", "755"), 8))
         cmd, env = program([a for a in opts.get("args", "").split(",") if a],
                            opts.get("date", "2026-12-06"), user)
-        proc = subprocess.run(cmd, cwd=root, env=env, capture_output=True,
-                              stdin=subprocess.DEVNULL, timeout=300)
+        if "waiting" in opts:  # A run whose message waits at a terminal.
+            terminal, slave = pty.openpty()
+            waiting = subprocess.Popen(cmd, cwd=root, env=env, stdin=slave,
+                                       stdout=subprocess.PIPE)
+            waiting.stdout.readline()
+        go, gate = os.pipe()  # The runs start at one write.
+        runs = [subprocess.Popen(
+            ["sh", "-c", 'read -r x; exec "$@" </dev/null', "-", *cmd],
+            cwd=root, env=env, stdin=go, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE) for _ in range(1 + ("twice" in opts))]
+        os.write(gate, b"\n\n")
+        os.close(go)
+        os.close(gate)
+        said = [run.communicate(timeout=120) + (run.returncode,)
+                for run in runs]
+        if "waiting" in opts:
+            os.write(terminal, b"\n")
+            waiting.communicate(timeout=120)
         os.chmod(root, 0o755)
         after = open(ini, "rb").read() if os.path.exists(ini) else None
         faults = []
         status = int(opts.get("status", 1 if marks["2"] else 0))
-        if proc.returncode != status:
-            faults.append(f"exit status {proc.returncode}, not {status}")
-        for said, wanted in ((proc.stdout, marks["1"]),
-                             (proc.stderr, marks["2"])):
-            said = said.decode("utf-8", "replace").splitlines()
-            wanted = [w.replace("$", root) for w in wanted]
-            if len(said) != len(wanted) or any(
-                    w not in s for s, w in zip(said, wanted)):
-                faults.append(f"said {said}, not lines holding {wanted}")
+        for out, err, code in said:
+            if code != status:
+                faults.append(f"exit status {code}, not {status}")
+            for lines, wanted in ((out, marks["1"]), (err, marks["2"])):
+                lines = lines.decode("utf-8", "replace").splitlines()
+                wanted = [w.replace("$", root) for w in wanted]
+                if len(lines) != len(wanted) or any(
+                        w not in line for line, w in zip(lines, wanted)):
+                    faults.append(f"said {lines}, not lines with {wanted}")
         if "keep" in opts and after != before or marks["^"] and (
                 after != settings_bytes(marks["^"], opts, root)):
             faults.append(f"the settings file reads {after!r}")
@@ -222,7 +220,8 @@ def run_case(opts, lines):
             if want and got and want[2] is None:
                 got = got[:2] + (None,)
             if want != got:
-                faults.append(f"{path!r}: {str(got)[:200]}, not {want}")
+                faults.append(f"{path[-80:]!r}: {str(got)[:200]}, "
+                              f"not {str(want)[:200]}")
         return faults
     finally:
         if "tmpfs" in opts:
@@ -241,19 +240,15 @@ def main(names):
                 cases[name] = (dict(o.partition("=")[::2] for o in opts), [])
             elif mark and mark != "#":
                 cases[name][1].extend((mark, p) for p in rest.split(" | "))
-    failed = skipped = False
+    failed = False
     for name in names or cases:
-        try:
-            faults = run_case(*cases[name])
-        except CannotRun as why:
-            faults, skipped = [f"cannot run: {why}"], True
-            if os.environ.get("DRAVELKENT_E2E_STRICT") != "1":
-                print(f"{name}: skipped ({why})")
-                continue
-        print(f"{name}: {'FAILED' if faults else 'ok'}")
-        print("".join(f"  {fault}\n" for fault in faults), end="")
+        print(f"{name}: ", end="", flush=True)
+        faults = []
+        for _ in range(int(cases[name][0].get("repeat", 1))):
+            faults = faults or run_case(*cases[name])
+        print("FAILED" if faults else "ok", *faults, sep="\n  ")
         failed = failed or bool(faults)
-    return 1 if failed else 77 if skipped else 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
