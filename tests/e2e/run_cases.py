@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""Runs the cases of cases.txt (all, or those named) against DRAVELKENT_BIN
+in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
+(1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
+[date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
+[tmpfs=DIR] [enc=cp932] [crlf] [twice] [waiting] [repeat=N]", then items
+(" | " parts a line in several):
+  | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
+  ^ the settings file afterwards, exactly   ~ a line it must hold
+  < an entry before the run only   = before and after   > after only:
+    PATH [CONTENT | #SIZE | -> LINK] [@SECONDS] [%MODE], PATH/ a folder
+  1 / 2 what a line of stdout / stderr holds (there are no more lines)
+$ is the scratch folder, {n} a job's number, \\n \\s \\xNN bytes, %deep a
+folder chain past PATH_MAX. The tree afterwards is exactly the = and >
+entries; keep: the settings file too. The status is 1 when stderr speaks.
+twice: two runs start at once; waiting: beside a run whose message waits.
+"""
+
+import ctypes
+import glob
+import os
+import pty
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+INI = b"Dravelkent.ini"
+MTIME = 1_760_000_000 * 10**9
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+DEEP = "/".join(["d" * 200] * 25)
+JOB = re.compile(r"(\d\d)(?:\.\.(\d\d))? (\S+) (\S+) (\S+) (\S+) (\S+)$")
+KEYS = ("DIRNAMEFROM", "DIRNAMETO", "FILENAME", "KIND", "DELETEDAY")
+
+
+def cannot_run(why):
+    """Ends a test that cannot run here: skipped, or failed when strict."""
+    print(f"cannot run: {why}")
+    sys.exit(1 if os.environ.get("DRAVELKENT_E2E_STRICT") == "1" else 77)
+
+
+def program(args=(), date="2026-12-06", user=()):
+    """A run's command and environment: libfaketime preloaded by env (past
+    setpriv, ahead of a sanitizer runtime), UTC, file times left alone."""
+    found = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")
+    if not found:
+        cannot_run("libfaketime is not installed")
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LD_PRELOAD")}
+    env.update(TZ="UTC", NO_FAKE_STAT="1", FAKETIME=f"@{date} 12:00:00")
+    env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
+    return ([*user, "env", "LD_PRELOAD=" + found[0],
+             os.environ["DRAVELKENT_BIN"], *args], env)
+
+
+def unescape(text, root):
+    def one(m):
+        code = int(m[1][1:], 16) if m[1][0] == "x" else ord(
+            {"n": "\n", "s": " "}[m[1]])
+        return chr(code + 0xDC00 if code >= 0x80 else code)
+    text = text.replace("$", root).replace("%deep", DEEP)
+    return re.sub(r"\\(n|s|x[0-9a-f]{2})", one, text)
+
+
+def entry(text, root):
+    """(path, (kind, data, mtime), mode) of an entry."""
+    words = [unescape(w, root) for w in text.split(" ")]
+    path, mtime, mode = os.fsencode(words.pop(0)), None, None
+    while words and words[-1][0] in "@%":
+        word = words.pop()
+        if word[0] == "@":
+            mtime = MTIME + int(word[1:]) * 10**9
+        else:
+            mode = int(word[1:], 8)
+    if path.endswith(b"/"):
+        return path[:-1], ("folder", None, None), mode
+    if words[:1] == ["->"]:
+        return path, ("link", os.fsencode(words[1]), mtime), mode
+    data = os.fsencode("".join(words))
+    if data.startswith(b"#"):  # so many bytes of a pattern
+        data = (bytes(range(251)) * 9999)[:int(data[1:])]
+    return path, ("file", data, mtime), mode
+
+
+def make(root, path, state):
+    """Makes an entry, walking by folder descriptors (no path limit)."""
+    fd = os.open(root, os.O_RDONLY)
+    *folders, name = path.split(b"/")
+    for part in folders + ([name] if state[0] == "folder" else []):
+        try:
+            os.mkdir(part, dir_fd=fd)
+        except FileExistsError:
+            pass
+        fd, old = os.open(part, os.O_RDONLY, dir_fd=fd), fd
+        os.close(old)
+    kind, data, mtime = state
+    if kind == "link":
+        os.symlink(data, name, dir_fd=fd)
+    elif kind == "file":
+        with open(os.open(name, os.O_WRONLY | os.O_CREAT, dir_fd=fd),
+                  "wb") as f:
+            f.write(data)
+    if mtime is not None:
+        os.utime(name, ns=(mtime, mtime), dir_fd=fd, follow_symlinks=False)
+    os.close(fd)
+
+
+def snapshot(root):
+    """Every entry below |root| but the settings file, by descriptors."""
+    found = {}
+    for top, dirs, files, fd in os.fwalk(root):
+        for name in dirs + files:
+            st = os.lstat(name, dir_fd=fd)
+            state = ("folder", None, None)
+            if stat.S_ISLNK(st.st_mode):
+                state = ("link", os.readlink(name, dir_fd=fd), st.st_mtime_ns)
+            elif not stat.S_ISDIR(st.st_mode):
+                with open(os.open(name, os.O_RDONLY, dir_fd=fd), "rb") as f:
+                    state = ("file", f.read(), st.st_mtime_ns)
+            found[os.path.relpath(os.path.join(top, name), root)] = state
+    found.pop(INI, None)
+    return found
+
+
+def settings_bytes(lines, opts, root):
+    text = []
+    for line in lines:
+        job = JOB.match(line)
+        for n in range(int(job[1]), int(job[2] or job[1]) + 1) if job else ():
+            text += [f"{n:02d}{key}={value.replace('{n}', str(n))}"
+                     for key, value in zip(KEYS, job.groups()[2:])]
+        text += [] if job else [line]
+    eol = "\r\n" if "crlf" in opts else "\n"
+    return unescape(eol.join(text) + eol, root).encode(
+        opts.get("enc", "utf-8"), "surrogateescape")
+
+
+def run_case(opts, lines):
+    marks = {m: [r for k, r in lines if k == m] for m in "|^~<=>12"}
+    root = tempfile.mkdtemp(prefix="dravelkent-e2e-")
+    broot, before = os.fsencode(root), None
+    ini = os.path.join(broot, INI)
+    try:
+        user = NOBODY if opts.get("user") == "nobody" else []
+        if (user or "tmpfs" in opts) and (
+                os.geteuid() != 0 or not shutil.which("setpriv")):
+            cannot_run("it runs as nobody or mounts: needs root")
+        if "tmpfs" in opts:  # In mounts of this process's own.
+            if ctypes.CDLL(None, use_errno=True).unshare(0x20000) != 0:
+                cannot_run("no mount namespace of its own")
+            os.makedirs(os.path.join(root, opts["tmpfs"]), exist_ok=True)
+            for args in (["--make-rprivate", "/"], ["-t", "tmpfs", "-o",
+                         "size=1m", "tmpfs", root + "/" + opts["tmpfs"]]):
+                subprocess.run(["mount", *args], check=True)
+        if marks["|"]:
+            before = settings_bytes(marks["|"], opts, root)
+            with open(ini, "wb") as f:
+                f.write(before)
+        entries = {m: [entry(r, root) for r in marks[m]] for m in "<=>"}
+        for path, state, _ in entries["<"] + entries["="]:
+            make(broot, path, state)
+        for _, dirs, files, fd in os.fwalk(broot) if user else ():
+            os.fchown(fd, 65534, 65534)
+            for name in files + dirs:
+                os.chown(name, 65534, 65534, dir_fd=fd, follow_symlinks=False)
+        for path, _, mode in entries["<"] + entries["="]:
+            if mode is not None:
+                os.chmod(os.path.join(broot, path), mode)
+        os.chmod(root, int(opts.get("dirmode", "755"), 8))
+        cmd, env = program([a for a in opts.get("args", "").split(",") if a],
+                           opts.get("date", "2026-12-06"), user)
+        if "waiting" in opts:  # A run whose message waits at a terminal.
+            terminal, slave = pty.openpty()
+            waiting = subprocess.Popen(cmd, cwd=root, env=env, stdin=slave,
+                                       stdout=subprocess.PIPE)
+            waiting.stdout.readline()
+        go, gate = os.pipe()  # The runs start at one write.
+        runs = [subprocess.Popen(
+            ["sh", "-c", 'read -r x; exec "$@" </dev/null', "-", *cmd],
+            cwd=root, env=env, stdin=go, stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE) for _ in range(1 + ("twice" in opts))]
+        os.write(gate, b"\n\n")
+        os.close(go)
+        os.close(gate)
+        said = [run.communicate(timeout=120) + (run.returncode,)
+                for run in runs]
+        if "waiting" in opts:
+            os.write(terminal, b"\n")
+            waiting.communicate(timeout=120)
+        os.chmod(root, 0o755)
+        after = open(ini, "rb").read() if os.path.exists(ini) else None
+        faults = []
+        status = int(opts.get("status", 1 if marks["2"] else 0))
+        for out, err, code in said:
+            if code != status:
+                faults.append(f"exit status {code}, not {status}")
+            for lines, wanted in ((out, marks["1"]), (err, marks["2"])):
+                lines = lines.decode("utf-8", "replace").splitlines()
+                wanted = [w.replace("$", root) for w in wanted]
+                if len(lines) != len(wanted) or any(
+                        w not in line for line, w in zip(lines, wanted)):
+                    faults.append(f"said {lines}, not lines with {wanted}")
+        if "keep" in opts and after != before or marks["^"] and (
+                after != settings_bytes(marks["^"], opts, root)):
+            faults.append(f"the settings file reads {after!r}")
+        text = (after or b"").decode(opts.get("enc", "utf-8"), "replace")
+        for line in marks["~"]:
+            if unescape(line, root) not in text.splitlines():
+                faults.append(f"the settings file lacks {line}: {text!r}")
+        wanted = {p: s for p, s, _ in entries["="] + entries[">"]}
+        for path in list(wanted):
+            while b"/" in path:
+                path = path.rpartition(b"/")[0]
+                wanted.setdefault(path, ("folder", None, None))
+        found = snapshot(broot)
+        for path in sorted(set(wanted) | set(found)):
+            want, got = wanted.get(path), found.get(path)
+            if want and got and want[2] is None:
+                got = got[:2] + (None,)
+            if want != got:
+                faults.append(f"{path[-80:]!r}: {str(got)[:200]}, "
+                              f"not {str(want)[:200]}")
+        return faults
+    finally:
+        if "tmpfs" in opts:
+            subprocess.run(["umount", "-l", os.path.join(root, opts["tmpfs"])])
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def main(names):
+    cases = {}
+    with open(os.path.join(os.path.dirname(__file__), "cases.txt"),
+              encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            mark, _, rest = line.partition(" ")
+            if mark == "==":
+                name, *opts = rest.split()
+                cases[name] = (dict(o.partition("=")[::2] for o in opts), [])
+            elif mark and mark != "#":
+                cases[name][1].extend((mark, p) for p in rest.split(" | "))
+    failed = False
+    for name in names or cases:
+        print(f"{name}: ", end="", flush=True)
+        faults = []
+        for _ in range(int(cases[name][0].get("repeat", 1))):
+            faults = faults or run_case(*cases[name])
+        print("FAILED" if faults else "ok", *faults, sep="\n  ")
+        failed = failed or bool(faults)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
