@@ -70,12 +70,18 @@ Status ResolveLinks(const std::string& path, std::string* target) {
   }
 }
 
-Status ProbeSaveByRename(const std::string& target, const std::string& shown) {
+Status ProbeSaveByRename(const std::string& target, size_t size,
+                         const std::string& shown) {
   UniqueFd dir;
   std::string name;
   std::unique_ptr<TempEntry> temp;  // removes the file as it goes
   int error = CreateTemporaryBeside(target, 0600, &dir, &name, &temp);
-  return error == 0 ? Status::Ok() : CreateFailure(shown, error);
+  if (error != 0) return CreateFailure(shown, error);
+  // A full disk still lets an empty file be made: ask for the room the
+  // new bytes need, as the save will.
+  error = posix_fallocate(temp->fd(), 0,
+                          static_cast<off_t>(std::max<size_t>(size, 1)));
+  return error == 0 ? Status::Ok() : SaveFailure(shown, error);
 }
 
 Status SaveByRename(const std::string& target, std::string_view bytes,

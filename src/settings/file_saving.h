@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,9 +19,11 @@ namespace dravelkent {
 Status ResolveLinks(const std::string& path, std::string* target);
 
 // Tries the first step of SaveByRename on |target| and undoes it: opens its
-// folder and creates and removes a temporary file there. Returns ok, or
-// the failure SaveByRename would meet at that step.
-Status ProbeSaveByRename(const std::string& target, const std::string& shown);
+// folder, creates a temporary file there with room for |size| bytes, and
+// removes it. Returns ok, or the failure SaveByRename would meet at that
+// step or for want of room.
+Status ProbeSaveByRename(const std::string& target, size_t size,
+                         const std::string& shown);
 
 // Replaces the file |target| by one holding |bytes|, through a temporary
 // file of the file layer (TempEntry) in the same folder: written, given the

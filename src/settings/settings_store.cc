@@ -280,7 +280,7 @@ Status SettingsStore::ProbeWrite(std::string_view section, std::string_view key,
     case SaveWay::kNone:
       return Status::Ok();
     case SaveWay::kRename:
-      return ProbeSaveByRename(plan.target, plan.shown);
+      return ProbeSaveByRename(plan.target, plan.updated.size(), plan.shown);
     case SaveWay::kInPlace: {
       Status status;
       int fd = OpenForSavingInPlace(plan.target, plan.contents.info, plan.shown,
