@@ -90,8 +90,8 @@ inline int ModeOf(const std::string& path) {
 }
 
 // Returns the names below |path| at every depth, relative to it, folders
-// ending in "/", sorted.
-inline std::vector<std::string> ListTree(const std::string& path) {
+// ending in "/", sorted, each followed by a space.
+inline std::string ListTree(const std::string& path) {
   std::vector<std::string> names;
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(path, error);
@@ -99,10 +99,12 @@ inline std::vector<std::string> ListTree(const std::string& path) {
        it.increment(error)) {
     const bool folder = it->is_directory(error) && !it->is_symlink(error);
     names.push_back(it->path().lexically_relative(path).string() +
-                    (folder ? "/" : ""));
+                    (folder ? "/ " : " "));
   }
   std::sort(names.begin(), names.end());
-  return names;
+  std::string all;
+  for (const std::string& name : names) all += name;
+  return all;
 }
 
 // Runs |body| in a forked child as the user and group |id| (the process
