@@ -12,11 +12,9 @@
 
 namespace dravelkent::testing {
 
-// The kinds of call a FaultyDiskInterface counts and can fail. kReadDir is
-// one Next() of a listing it handed out. The operations on open folders
-// count as their path-based kinds (OpenFolder, OpenSubFolder: kOpenDir;
-// StatAt: kStat; MakeSubFolder, SetFolderAttributes: kMakeDir; the *At
-// copies and moves as theirs), on the folder's path and the name.
+// The calls a FaultyDiskInterface counts and can fail; kReadDir is a Next()
+// of a listing. Calls on open folders count as their path-based kinds, on
+// the folder's path and the name.
 // clang-format off
 enum class DiskCall { kOpenDir, kReadDir, kStat, kCopyFile, kMoveFile,
                       kCopySymlink, kRemoveFile, kMakeDir };
@@ -44,9 +42,7 @@ class FaultyDiskInterface : public DiskInterface {
   void BeforeCallOn(DiskCall call, Path path, std::function<void()> action) {
     before_[call][path] = std::move(action);
   }
-  int count(DiskCall call) const {
-    return counts_.count(call) ? counts_.at(call) : 0;
-  }
+  int count(DiskCall call) { return counts_[call]; }
 
   std::unique_ptr<DirReader> OpenDir(Path dir, Status* status) override {
     *status = Count(kOpenDir, dir);
@@ -54,22 +50,8 @@ class FaultyDiskInterface : public DiskInterface {
   }
   Status Stat(Path path, FollowLinks follow, FileInfo* info) override {
     *info = FileInfo();
-    return Gate(kStat, path, [&] { return t_->Stat(path, follow, info); });
-  }
-  Status CopyFile(Path from, Path to) override {
-    return Gate(kCopyFile, from, [&] { return t_->CopyFile(from, to); });
-  }
-  Status MoveFile(Path from, Path to) override {
-    return Gate(kMoveFile, from, [&] { return t_->MoveFile(from, to); });
-  }
-  Status CopySymlink(Path from, Path to) override {
-    return Gate(kCopySymlink, from, [&] { return t_->CopySymlink(from, to); });
-  }
-  Status RemoveFile(Path path) override {
-    return Gate(kRemoveFile, path, [&] { return t_->RemoveFile(path); });
-  }
-  Status MakeDir(Path path) override {
-    return Gate(kMakeDir, path, [&] { return t_->MakeDir(path); });
+    Status status = Count(kStat, path);
+    return status.ok() ? t_->Stat(path, follow, info) : status;
   }
   std::unique_ptr<FolderHandle> OpenFolder(Path path, Status* st) override {
     *st = Count(kOpenDir, path);
@@ -87,80 +69,72 @@ class FaultyDiskInterface : public DiskInterface {
   Status StatAt(Folder dir, Path name, FollowLinks follow,
                 FileInfo* info) override {
     *info = FileInfo();
-    return Gate(kStat, dir.path() + name,
-                [&] { return t_->StatAt(dir, name, follow, info); });
+    Status status = Count(kStat, dir.path() + name);
+    return status.ok() ? t_->StatAt(dir, name, follow, info) : status;
   }
-  Status MakeSubFolder(Folder parent, Path name) override {
-    return Gate(kMakeDir, parent.path() + name,
-                [&] { return t_->MakeSubFolder(parent, name); });
+// Counts the call |kind| on |path| and forwards it unless it is to fail.
+#define FAULTY_FORWARD(kind, path, method, params, args) \
+  Status method params override {                        \
+    Status status = Count(kind, path);                   \
+    return status.ok() ? t_->method args : status;       \
   }
-  Status SetFolderAttributes(Folder dir,
-                             const FolderHandle::Attributes& like) override {
-    return Gate(kMakeDir, dir.path(),
-                [&] { return t_->SetFolderAttributes(dir, like); });
-  }
-  Status CopyFileAt(Folder from_dir, Path from, Folder to_dir, Path to,
-                    Overwrite overwrite) override {
-    return Gate(kCopyFile, from_dir.path() + from, [&] {
-      return t_->CopyFileAt(from_dir, from, to_dir, to, overwrite);
-    });
-  }
-  Status MoveFileAt(Folder from_dir, Path from, Folder to_dir,
-                    Path to) override {
-    return Gate(kMoveFile, from_dir.path() + from,
-                [&] { return t_->MoveFileAt(from_dir, from, to_dir, to); });
-  }
-  Status CopySymlinkAt(Folder from_dir, Path from, Folder to_dir,
-                       Path to) override {
-    return Gate(kCopySymlink, from_dir.path() + from,
-                [&] { return t_->CopySymlinkAt(from_dir, from, to_dir, to); });
-  }
+  FAULTY_FORWARD(kCopyFile, from, CopyFile, (Path from, Path to), (from, to))
+  FAULTY_FORWARD(kMoveFile, from, MoveFile, (Path from, Path to), (from, to))
+  FAULTY_FORWARD(kCopySymlink, from, CopySymlink, (Path from, Path to),
+                 (from, to))
+  FAULTY_FORWARD(kRemoveFile, path, RemoveFile, (Path path), (path))
+  FAULTY_FORWARD(kMakeDir, path, MakeDir, (Path path), (path))
+  FAULTY_FORWARD(kMakeDir, parent.path() + name, MakeSubFolder,
+                 (Folder parent, Path name), (parent, name))
+  FAULTY_FORWARD(kMakeDir, dir.path(), SetFolderAttributes,
+                 (Folder dir, const FolderHandle::Attributes& like),
+                 (dir, like))
+  FAULTY_FORWARD(kCopyFile, from_dir.path() + from, CopyFileAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to,
+                  Overwrite overwrite),
+                 (from_dir, from, to_dir, to, overwrite))
+  FAULTY_FORWARD(kMoveFile, from_dir.path() + from, MoveFileAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to),
+                 (from_dir, from, to_dir, to))
+  FAULTY_FORWARD(kCopySymlink, from_dir.path() + from, CopySymlinkAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to),
+                 (from_dir, from, to_dir, to))
+#undef FAULTY_FORWARD
 
  private:
   // A listing whose every Next() counts as one kReadDir.
-  class Reader : public DirReader {
-   public:
-    Reader(std::unique_ptr<DirReader> target, std::string dir,
-           FaultyDiskInterface* disk)
-        : t_(std::move(target)), dir_(std::move(dir)), disk_(disk) {}
+  struct Reader : DirReader {
     bool Next(DirEntry* entry) override {
-      if (status_.ok()) status_ = disk_->Count(kReadDir, dir_);
-      return status_.ok() && t_->Next(entry);
+      if (failure.ok()) failure = disk->Count(kReadDir, dir);
+      return failure.ok() && listing->Next(entry);
     }
     Status status() const override {
-      return status_.ok() ? t_->status() : status_;
+      return failure.ok() ? listing->status() : failure;
     }
-
-   private:
-    std::unique_ptr<DirReader> t_;
-    std::string dir_;
-    FaultyDiskInterface* disk_;
-    Status status_;
+    FaultyDiskInterface* disk;
+    std::string dir;
+    std::unique_ptr<DirReader> listing;
+    Status failure;
   };
 
-  std::unique_ptr<DirReader> Wrap(std::unique_ptr<DirReader> reader, Path dir) {
-    if (reader == nullptr) return nullptr;
-    return std::make_unique<Reader>(std::move(reader), dir, this);
+  std::unique_ptr<DirReader> Wrap(std::unique_ptr<DirReader> listing,
+                                  Path dir) {
+    if (listing == nullptr) return nullptr;
+    auto reader = std::make_unique<Reader>();
+    reader->disk = this;
+    reader->dir = dir;
+    reader->listing = std::move(listing);
+    return reader;
   }
 
   // Counts a call of |call| on |path|; returns the failure planned for it.
   Status Count(DiskCall call, Path path) {
     const int number = ++counts_[call];
-    if (auto it = before_[call].find(path); it != before_[call].end()) {
-      std::function<void()> action = std::move(it->second);
-      before_[call].erase(it);
-      action();
-    }
-    int error = fail_at_[call].count(number) ? fail_at_[call][number] : 0;
+    if (auto action = before_[call].extract(path)) action.mapped()();
+    int error = fail_at_[call][number];
     if (fail_path_[call].count(path)) error = fail_path_[call][path];
     if (error == 0) return Status::Ok();
     return Status::FromErrno("injected failure for", path, error);
-  }
-
-  template <typename Forward>
-  Status Gate(DiskCall call, Path path, Forward forward) {
-    Status status = Count(call, path);
-    return status.ok() ? forward() : status;
   }
 
   DiskInterface* t_;

@@ -1,25 +1,22 @@
 #pragma once
 
 #include <fcntl.h>
-#include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <numeric>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace dravelkent::testing {
 
-// A fresh folder below |base| (the system's temporary folder by default),
-// removed with everything in it when the object goes.
+// A fresh folder below |base| ("/tmp" by default), removed with everything
+// in it when the object goes.
 class TempFolder {
  public:
   explicit TempFolder(const std::string& base = "") {
@@ -33,8 +30,7 @@ class TempFolder {
     if (!path_.empty()) std::filesystem::remove_all(path_, error);
   }
 
-  // The folder's path, without a trailing "/"; empty when it could not be
-  // made.
+  // Without a trailing "/"; empty when the folder could not be made.
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& relative) const {
     return path_ + "/" + relative;
@@ -70,56 +66,26 @@ inline std::string ReadFile(const std::string& path) {
   return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-// Returns the target text of the link |path|, or "" when it is none.
-inline std::string LinkTarget(const std::string& path) {
-  char target[4096];
-  ssize_t size = readlink(path.c_str(), target, sizeof target);
-  return size < 0 ? "" : std::string(target, static_cast<size_t>(size));
-}
-
-// Returns the mtime, or the mode bits (07777), of |path| itself; -1 when it
-// has no entry.
+// Returns the mtime of |path| itself, or -1 when it has no entry.
 inline int64_t MtimeOf(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return -1;
   return st.st_mtim.tv_sec * int64_t{1000000000} + st.st_mtim.tv_nsec;
 }
-inline int ModeOf(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : -1;
-}
 
 // Returns the names below |path| at every depth, relative to it, folders
 // ending in "/", sorted, each followed by a space.
 inline std::string ListTree(const std::string& path) {
-  std::vector<std::string> names;
+  std::set<std::string> names;
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(path, error);
        !error && it != std::filesystem::recursive_directory_iterator();
        it.increment(error)) {
     const bool folder = it->is_directory(error) && !it->is_symlink(error);
-    names.push_back(it->path().lexically_relative(path).string() +
-                    (folder ? "/ " : " "));
+    names.insert(it->path().lexically_relative(path).string() +
+                 (folder ? "/ " : " "));
   }
-  std::sort(names.begin(), names.end());
-  std::string all;
-  for (const std::string& name : names) all += name;
-  return all;
-}
-
-// Runs |body| in a forked child as the user and group |id| (the process
-// must be root). Returns whether it could switch and |body| gave true.
-inline bool RunAs(uid_t id, const std::function<bool()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    _exit(setgroups(0, nullptr) == 0 && setresgid(id, id, id) == 0 &&
-                  setresuid(id, id, id) == 0 && body()
-              ? 0
-              : 1);
-  }
-  int status = -1;
-  return child > 0 && waitpid(child, &status, 0) == child &&
-         WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return std::accumulate(names.begin(), names.end(), std::string());
 }
 
 }  // namespace dravelkent::testing

@@ -1,8 +1,12 @@
-// Copies and moves on the real file system: what is left after a step
-// failed or a source changed meanwhile; holes, owners and set-id bits.
+// The file layer below the tree transfer: name patterns, which file is
+// newer, and what copies and moves leave on the real file system.
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include "fsutil/name_pattern.h"
+#include "fsutil/newer_file.h"
 #include "fsutil/real_disk_interface.h"
 #include "fsutil/testing/faulty_disk_interface.h"
 #include "fsutil/testing/temp_folder.h"
@@ -18,6 +22,51 @@ constexpr uid_t kNobody = 65534;
 constexpr auto kByCopy = RealDiskOptions::CrossDeviceMove::kAlways;
 
 enum class Op { kCopy, kMove, kBatch, kLink, kFolder };
+
+// "*" any run, "?" one UTF-8 character (or one byte that starts none), a
+// pattern ending in ".*" also names without a dot, case-sensitive.
+TEST(NamePatternTest, StarQuestionMarkAndTheStarDotRule) {
+  const struct {
+    const char *pattern, *name;
+    bool matches;
+  } cases[] = {
+      // clang-format off
+      {"*.log", "20240101app.log", true}, {"*.log", "a.LOG", false},
+      {"*.log", "a.log.bak", false},      {"*.*", "20240101a", true},
+      {"a.*", "a", true},                 {"a.*", "ab", false},
+      {"*.?", "x.cc", false},             {"*.?", "x.\xE3\x83\xAD", true},
+      {"*.?", "x.\xFF", true},            {"*a*b.c", "xbxa.c", false},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MatchesNamePattern(c.pattern, c.name), c.matches)
+        << c.pattern << " " << c.name;
+  }
+}
+
+// A link by its own time, not its file's; a missing entry makes a copy.
+TEST(IsSourceNewerTest, EachEntryByItsOwnTimeToTheNanosecond) {
+  const struct {
+    char source;  // 'f'ile, 'l'ink to a later file, or 'n'one
+    int64_t delta;
+    bool destination;
+    int expected;
+  } cases[] = {{'f', 0, false, 1}, {'n', 0, true, 1},   {'f', 0, true, 0},
+               {'f', 1, true, 1},  {'f', -1, true, -1}, {'l', 0, true, 0}};
+  RealDiskInterface disk;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source + std::to_string(c.delta));
+    TempFolder dir;
+    ASSERT_TRUE(WriteFile(dir / "later", "", 0644, kNew));
+    ASSERT_TRUE(c.source == 'n' ||
+                (c.source == 'f'
+                     ? WriteFile(dir / "src", "")
+                     : symlink("later", (dir / "src").c_str()) == 0));
+    SetMtime(dir / "src", kOld + c.delta);
+    ASSERT_TRUE(!c.destination || WriteFile(dir / "dst", "", 0644, kOld));
+    EXPECT_EQ(IsSourceNewer(&disk, dir / "src", dir / "dst"), c.expected);
+  }
+}
 
 // Each step failed in turn: a failed copy leaves the older copy, a failed
 // move its source and no new name, neither a temporary file. What went
@@ -56,29 +105,28 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
         }
 
         std::string left;  // what "out" must hold
-        bool all_ok = true;
+        bool failed = false;
         for (size_t i = 0; i < results.size(); ++i) {
-          const std::string name = i == 0 ? "dst" : "new";
+          const std::string name = i == 0 ? "dst" : "new", path = out + name;
           struct stat st = {};
-          lstat((out + name).c_str(), &st);
-          all_ok = all_ok && results[i].ok();
+          lstat(path.c_str(), &st);
           if (results[i].ok()) {
-            EXPECT_TRUE(ReadFile(out + name) == data);
-            EXPECT_LT(st.st_blocks, 100);
+            EXPECT_TRUE(ReadFile(path) == data && st.st_blocks < 100);
             EXPECT_EQ(st.st_mode & 07777, 0640u);
-            EXPECT_EQ(MtimeOf(out + name), kNew);
+            EXPECT_EQ(MtimeOf(path), kNew);
           } else {
+            failed = true;
             EXPECT_EQ(results[i].error_number(), EIO) << results[i].message();
             if (name == "new" || op == Op::kMove) continue;
-            EXPECT_EQ(ReadFile(out + name), "old");
-            EXPECT_EQ(MtimeOf(out + name), kOld);
+            EXPECT_EQ(ReadFile(path), "old");
+            EXPECT_EQ(MtimeOf(path), kOld);
           }
           left += name + " ";
         }
         EXPECT_EQ(ListTree(out), left);
-        EXPECT_EQ(MtimeOf(src) == kNew, op != Op::kMove || !all_ok);
-        EXPECT_EQ(all_ok, seen.size() <= step);
-        if (!all_ok) continue;
+        EXPECT_EQ(MtimeOf(src) == kNew, op != Op::kMove || failed);
+        EXPECT_EQ(failed, seen.size() > step);
+        if (failed) continue;
         auto named = std::find_if(seen.begin(), seen.end(), [](DiskStep s) {
           return s == DiskStep::kPublish || s == DiskStep::kReplaceDestination;
         });
@@ -94,8 +142,7 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
 TEST(RealDiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
   const struct {
     DiskStep step;
-    const char* to;  // written, then renamed to "src"
-    const char* content;
+    const char *to, *content;  // written to |to|, then renamed to "src"
     int64_t mtime;
   } cases[] = {
       {DiskStep::kFlushTemp, "src", "line 1\nline 2\n", 0},
@@ -140,22 +187,27 @@ TEST(RealDiskTest, SetIdBitsStayOnlyWithTheirOwner) {
                                   : WriteFile(src, "#!/bin/sh\n"));
       ASSERT_EQ(lchown(src.c_str(), owner, owner), 0);
       ASSERT_TRUE(op == Op::kLink || chmod(src.c_str(), 06755) == 0);
-      ASSERT_TRUE(RunAs(runner, [&] {
-        RealDiskInterface disk({.cross_device_move = kByCopy});
-        Status status;
-        std::unique_ptr<FolderHandle> in = disk.OpenFolder(dir.path(), &status);
-        if (op == Op::kFolder && !disk.MakeSubFolder(*in, "dst").ok()) {
-          return false;
+      const pid_t child = fork();
+      if (child == 0) {  // |runner| copies, moves, or makes a folder
+        if (setgroups(0, nullptr) != 0 || setresgid(runner, runner, runner) ||
+            setresuid(runner, runner, runner)) {
+          _exit(2);
         }
-        return (op == Op::kCopy   ? disk.CopyFile(src, dst)
-                : op == Op::kMove ? disk.MoveFile(src, dst)
-                : op == Op::kLink
-                    ? disk.CopySymlink(src, dst)
-                    : disk.SetFolderAttributes(
-                          *disk.OpenSubFolder(*in, "dst", &status),
-                          {0, 0, 02755, owner, owner, 0}))
-            .ok();
-      }));
+        RealDiskInterface disk({.cross_device_move = kByCopy});
+        Status s;
+        std::unique_ptr<FolderHandle> in = disk.OpenFolder(dir.path(), &s);
+        if (op == Op::kFolder) disk.MakeSubFolder(*in, "dst");
+        s = op == Op::kCopy   ? disk.CopyFile(src, dst)
+            : op == Op::kMove ? disk.MoveFile(src, dst)
+            : op == Op::kLink
+                ? disk.CopySymlink(src, dst)
+                : disk.SetFolderAttributes(*disk.OpenSubFolder(*in, "dst", &s),
+                                           {0, 0, 02755, owner, owner, 0});
+        _exit(s.ok() ? 0 : 1);
+      }
+      int status = -1;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_EQ(status, 0);
       struct stat st;
       ASSERT_EQ(lstat(dst.c_str(), &st), 0);
       EXPECT_EQ(st.st_uid, kNobody);
