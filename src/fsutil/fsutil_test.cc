@@ -21,7 +21,7 @@ constexpr int64_t kNew = 1700000000987654321;
 constexpr uid_t kNobody = 65534;
 constexpr auto kByCopy = RealDiskOptions::CrossDeviceMove::kAlways;
 
-enum class Op { kCopy, kMove, kBatch, kLink, kFolder };
+enum class Op { kCopy, kMove, kBatch, kFolder };
 
 // "*" any run, "?" one UTF-8 character (or one byte that starts none), a
 // pattern ending in ".*" also names without a dot, case-sensitive.
@@ -44,34 +44,31 @@ TEST(NamePatternTest, StarQuestionMarkAndTheStarDotRule) {
   }
 }
 
-// A link by its own time, not its file's; a missing entry makes a copy.
-TEST(IsSourceNewerTest, EachEntryByItsOwnTimeToTheNanosecond) {
+// Equal to the nanosecond is not newer; a missing entry makes a copy.
+TEST(IsSourceNewerTest, ComparesTimesToTheNanosecond) {
   const struct {
-    char source;  // 'f'ile, 'l'ink to a later file, or 'n'one
+    bool source, destination;
     int64_t delta;
-    bool destination;
     int expected;
-  } cases[] = {{'f', 0, false, 1}, {'n', 0, true, 1},   {'f', 0, true, 0},
-               {'f', 1, true, 1},  {'f', -1, true, -1}, {'l', 0, true, 0}};
+  } cases[] = {
+      // clang-format off
+      {true, false, 0, 1}, {false, true, 0, 1}, {true, true, 0, 0},
+      {true, true, 1, 1},  {true, true, -1, -1},
+      // clang-format on
+  };
   RealDiskInterface disk;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.source + std::to_string(c.delta));
+    SCOPED_TRACE(std::to_string(c.source) + std::to_string(c.delta));
     TempFolder dir;
-    ASSERT_TRUE(WriteFile(dir / "later", "", 0644, kNew));
-    ASSERT_TRUE(c.source == 'n' ||
-                (c.source == 'f'
-                     ? WriteFile(dir / "src", "")
-                     : symlink("later", (dir / "src").c_str()) == 0));
-    SetMtime(dir / "src", kOld + c.delta);
+    ASSERT_TRUE(!c.source || WriteFile(dir / "src", "", 0644, kOld + c.delta));
     ASSERT_TRUE(!c.destination || WriteFile(dir / "dst", "", 0644, kOld));
     EXPECT_EQ(IsSourceNewer(&disk, dir / "src", dir / "dst"), c.expected);
   }
 }
 
 // Each step failed in turn: a failed copy leaves the older copy, a failed
-// move its source and no new name, neither a temporary file. What went
-// through is whole, holes and all, with the source's time and mode, and
-// was flushed before it took its name.
+// move its source and no new name, neither a temporary. What went through
+// is whole, holes, time and mode, and flushed before it took its name.
 TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
   for (const Op op : {Op::kCopy, Op::kMove, Op::kBatch}) {
     for (const UnnamedTempFiles unnamed : {kWhereSupported, kNever}) {
@@ -116,7 +113,6 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
             EXPECT_EQ(MtimeOf(path), kNew);
           } else {
             failed = true;
-            EXPECT_EQ(results[i].error_number(), EIO) << results[i].message();
             if (name == "new" || op == Op::kMove) continue;
             EXPECT_EQ(ReadFile(path), "old");
             EXPECT_EQ(MtimeOf(path), kOld);
@@ -167,43 +163,38 @@ TEST(RealDiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
   }
 }
 
-// Root's copies and made folders keep the source's owner, another user's
-// are its own; a set-user-ID or set-group-ID bit stays only with the owner
-// or group that set it.
+// Root's copies and folders keep the source's owner, another user's are its
+// own; a set-id bit stays only with the owner or group that set it.
 TEST(RealDiskTest, SetIdBitsStayOnlyWithTheirOwner) {
   if (geteuid() != 0) {
     ASSERT_EQ(getenv("DRAVELKENT_E2E_STRICT"), nullptr) << "needs root";
     GTEST_SKIP() << "needs root to give files away";
   }
   for (const uid_t runner : {uid_t{0}, kNobody}) {
-    for (const Op op : {Op::kCopy, Op::kMove, Op::kLink, Op::kFolder}) {
-      SCOPED_TRACE(std::to_string(runner) + " " +
-                   std::to_string(static_cast<int>(op)));
+    for (const Op op : {Op::kCopy, Op::kMove, Op::kFolder}) {
+      SCOPED_TRACE(runner * 10 + static_cast<int>(op));
       TempFolder dir;
       const std::string src = dir / "src", dst = dir / "dst";
       const uid_t owner = runner == 0 ? kNobody : 0;
       ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-      ASSERT_TRUE(op == Op::kLink ? symlink("x", src.c_str()) == 0
-                                  : WriteFile(src, "#!/bin/sh\n"));
+      ASSERT_TRUE(WriteFile(src, "#!/bin/sh\n"));
       ASSERT_EQ(lchown(src.c_str(), owner, owner), 0);
-      ASSERT_TRUE(op == Op::kLink || chmod(src.c_str(), 06755) == 0);
+      ASSERT_EQ(chmod(src.c_str(), 06755), 0);
       const pid_t child = fork();
       if (child == 0) {  // |runner| copies, moves, or makes a folder
-        if (setgroups(0, nullptr) != 0 || setresgid(runner, runner, runner) ||
-            setresuid(runner, runner, runner)) {
-          _exit(2);
-        }
+        const bool switched = setgroups(0, nullptr) == 0 &&
+                              setresgid(runner, runner, runner) == 0 &&
+                              setresuid(runner, runner, runner) == 0;
         RealDiskInterface disk({.cross_device_move = kByCopy});
         Status s;
         std::unique_ptr<FolderHandle> in = disk.OpenFolder(dir.path(), &s);
         if (op == Op::kFolder) disk.MakeSubFolder(*in, "dst");
-        s = op == Op::kCopy   ? disk.CopyFile(src, dst)
-            : op == Op::kMove ? disk.MoveFile(src, dst)
-            : op == Op::kLink
-                ? disk.CopySymlink(src, dst)
+        s = op == Op::kCopy ? disk.CopyFile(src, dst)
+            : op == Op::kMove
+                ? disk.MoveFile(src, dst)
                 : disk.SetFolderAttributes(*disk.OpenSubFolder(*in, "dst", &s),
                                            {0, 0, 02755, owner, owner, 0});
-        _exit(s.ok() ? 0 : 1);
+        _exit(switched && s.ok() ? 0 : 1);
       }
       int status = -1;
       ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -212,9 +203,8 @@ TEST(RealDiskTest, SetIdBitsStayOnlyWithTheirOwner) {
       ASSERT_EQ(lstat(dst.c_str(), &st), 0);
       EXPECT_EQ(st.st_uid, kNobody);
       EXPECT_EQ(st.st_gid, kNobody);
-      const unsigned set_id = op == Op::kFolder ? 02000 : 06000;
-      EXPECT_TRUE(op == Op::kLink ||
-                  (st.st_mode & 07777) == (runner == 0 ? 0755 | set_id : 0755));
+      const unsigned kept = runner != 0 ? 0 : op == Op::kFolder ? 02000 : 06000;
+      EXPECT_EQ(st.st_mode & 07777, 0755 | kept);
     }
   }
 }

@@ -12,16 +12,14 @@
 
 namespace dravelkent::testing {
 
-// The calls a FaultyDiskInterface counts and can fail; kReadDir is a Next()
-// of a listing. Calls on open folders count as their path-based kinds, on
-// the folder's path and the name.
+// The calls counted, a Next() of a listing as kReadDir; calls on open
+// folders as their path-based kinds, on the folder's path and the name.
 // clang-format off
 enum class DiskCall { kOpenDir, kReadDir, kStat, kCopyFile, kMoveFile,
                       kCopySymlink, kRemoveFile, kMakeDir };
 // clang-format on
 
-// Forwards every call to another DiskInterface and counts it; fails the
-// calls it was told to fail without forwarding them.
+// Forwards and counts every call; fails those it was told to fail.
 class FaultyDiskInterface : public DiskInterface {
   using enum DiskCall;
   using Path = const std::string&;
@@ -144,9 +142,8 @@ class FaultyDiskInterface : public DiskInterface {
   std::map<DiskCall, std::map<std::string, std::function<void()>>> before_;
 };
 
-// A step hook that fails (kFail) the step with index |step|, counting from
-// 0 over every operation it is consulted for. |*seen|, unless null,
-// receives every step consulted.
+// A step hook that fails the step |step| (from 0, over all operations);
+// |*seen|, unless null, receives every step consulted.
 inline StepHook FailStep(int step, std::vector<DiskStep>* seen) {
   auto consulted = std::make_shared<int>(0);
   return [=](DiskStep each) {

@@ -15,8 +15,7 @@
 
 namespace dravelkent::testing {
 
-// A fresh folder below |base| ("/tmp" by default), removed with everything
-// in it when the object goes.
+// A fresh folder below |base| ("/tmp"), removed with all in it at the end.
 class TempFolder {
  public:
   explicit TempFolder(const std::string& base = "") {
@@ -47,8 +46,7 @@ inline bool SetMtime(const std::string& path, int64_t mtime_ns) {
   return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// Writes |content| to the new or truncated file |path| with |mode|, then
-// sets its mtime to |mtime_ns| unless that is 0. Returns false on failure.
+// Writes |path| with |mode|, and with |mtime_ns| unless 0. False on failure.
 inline bool WriteFile(const std::string& path, const std::string& content,
                       mode_t mode = 0644, int64_t mtime_ns = 0) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -73,8 +71,7 @@ inline int64_t MtimeOf(const std::string& path) {
   return st.st_mtim.tv_sec * int64_t{1000000000} + st.st_mtim.tv_nsec;
 }
 
-// Returns the names below |path| at every depth, relative to it, folders
-// ending in "/", sorted, each followed by a space.
+// Returns the sorted names below |path|, each + " ", folders ending in "/".
 inline std::string ListTree(const std::string& path) {
   std::set<std::string> names;
   std::error_code error;
