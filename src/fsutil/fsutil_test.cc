@@ -73,9 +73,9 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
   for (const Op op : {Op::kCopy, Op::kMove, Op::kBatch}) {
     for (const UnnamedTempFiles unnamed : {kWhereSupported, kNever}) {
       for (size_t step = 0;; ++step) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(op)) +
-                     (unnamed == kNever ? " named" : "") + ", failing step " +
-                     std::to_string(step));
+        SCOPED_TRACE(::testing::Message()
+                     << "op " << static_cast<int>(op) << "/"
+                     << static_cast<int>(unnamed) << " step " << step);
         TempFolder dir;
         const std::string src = dir / "src", out = dir / "out/";
         ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
@@ -127,6 +127,11 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
           return s == DiskStep::kPublish || s == DiskStep::kReplaceDestination;
         });
         EXPECT_NE(std::find(seen.begin(), named, DiskStep::kFlushTemp), named);
+        ASSERT_TRUE(WriteFile(dir / "again", "again"));
+        seen.clear();  // a taken name is refused before any data is copied
+        EXPECT_EQ(disk.MoveFile(dir / "again", out + "dst").error_number(),
+                  EEXIST);
+        EXPECT_EQ(seen.size(), 0u);
         break;
       }
     }
@@ -146,7 +151,6 @@ TEST(RealDiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
       {DiskStep::kPublish, "new", "new file", kOld},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.content);
     TempFolder dir;
     ASSERT_TRUE(WriteFile(dir / "src", "line 1\n", 0644, kOld));
     ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
@@ -157,7 +161,7 @@ TEST(RealDiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
       }
       return StepAction::kContinue;
     });
-    EXPECT_FALSE(disk.MoveFile(dir / "src", dir / "out/dst").ok());
+    EXPECT_FALSE(disk.MoveFile(dir / "src", dir / "out/dst").ok()) << c.to;
     EXPECT_EQ(ReadFile(dir / "src"), c.content);
     EXPECT_EQ(ListTree(dir / "out"), "");
   }
@@ -197,8 +201,7 @@ TEST(RealDiskTest, SetIdBitsStayOnlyWithTheirOwner) {
         _exit(switched && s.ok() ? 0 : 1);
       }
       int status = -1;
-      ASSERT_EQ(waitpid(child, &status, 0), child);
-      ASSERT_EQ(status, 0);
+      ASSERT_TRUE(waitpid(child, &status, 0) == child && status == 0);
       struct stat st;
       ASSERT_EQ(lstat(dst.c_str(), &st), 0);
       EXPECT_EQ(st.st_uid, kNobody);

@@ -15,8 +15,7 @@ using enum DiskCall;
 constexpr int64_t kTimeA = 1710000000111111111;
 constexpr int64_t kTimeB = 1690000000222222222;
 
-// "src" with a.txt and sub/b.txt, an empty "dst", and "out" with x.txt for
-// links to lead to; keeps the failures of a transfer between them.
+// src/a.txt, src/sub/b.txt, an empty dst, out/x.txt; keeps the failures.
 struct Trees : TransferObserver {
   Trees() {
     for (const std::string& name : {src, src + "/sub", dst, out}) {
@@ -124,7 +123,6 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
       });
     }
     const std::string failures = t.Run(c.mode, &disk);
-
     EXPECT_EQ(std::count(failures.begin(), failures.end(), '\n'),
               *c.named ? 1 : 0);
     EXPECT_TRUE(!*c.named ||
