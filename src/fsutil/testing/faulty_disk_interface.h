@@ -1,138 +1,155 @@
 #pragma once
 
+#include <cerrno>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "fsutil/disk_interface.h"
 #include "fsutil/real_disk_interface.h"
 
 namespace dravelkent::testing {
 
-// The kinds of call a FaultyDiskInterface counts and can fail. kReadDir is
-// one DirReader::Next() on any listing it opened. The operations on open
-// folders count as their path-based kinds: OpenFolder and OpenSubFolder as
-// kOpenDir, StatAt as kStat, MakeSubFolder and SetFolderAttributes as
-// kMakeDir, CopyFileAt, MoveFileAt and CopySymlinkAt as kCopyFile, kMoveFile
-// and kCopySymlink; their path is the folder's path and the name. A listing
-// of an open folder counts no call of its own, only its reads.
-enum class DiskCall {
-  kOpenDir,
-  kReadDir,
-  kStat,
-  kCopyFile,
-  kMoveFile,
-  kCopySymlink,
-  kRemoveFile,
-  kMakeDir,
-};
+// The calls counted, a Next() of a listing as kReadDir; calls on open
+// folders as their path-based kinds, on the folder's path and the name.
+// clang-format off
+enum class DiskCall { kOpenDir, kReadDir, kStat, kCopyFile, kMoveFile,
+                      kCopySymlink, kRemoveFile, kMakeDir };
+// clang-format on
 
-// One call as it reached the interface; |to| only for copies and moves.
-struct DiskCallRecord {
-  DiskCall call;
-  std::string path;
-  std::string to;
-};
-
-// Forwards every call to another DiskInterface, records it, and fails the
-// calls it was told to fail without forwarding them.
+// Forwards and counts every call; fails those it was told to fail.
 class FaultyDiskInterface : public DiskInterface {
+  using enum DiskCall;
+  using Path = const std::string&;
+  using Folder = const FolderHandle&;
+
  public:
-  explicit FaultyDiskInterface(DiskInterface* target) : target_(target) {}
+  explicit FaultyDiskInterface(DiskInterface* target) : t_(target) {}
 
-  // Makes the |n|th call of |call| from now on (counting from 1) fail with
-  // |error_number|.
-  void FailNthCall(DiskCall call, int n, int error_number = EIO);
+  // Makes the |n|th call of |call| from now on (from 1) fail with |error|.
+  void FailNthCall(DiskCall call, int n, int error = EIO) {
+    fail_at_[call][counts_[call] + n] = error;
+  }
+  // Makes every call of |call| on |path| (its first path) fail.
+  void FailPath(DiskCall call, Path path, int error = EIO) {
+    fail_path_[call][path] = error;
+  }
+  // Runs |action| once, just before the first call of |call| on |path|.
+  void BeforeCallOn(DiskCall call, Path path, std::function<void()> action) {
+    before_[call][path] = std::move(action);
+  }
+  int count(DiskCall call) { return counts_[call]; }
 
-  // Runs |action| once, just before the first call of |call| whose (first)
-  // path is |path| goes ahead: the world changing under the run's feet.
-  void BeforeCallOn(DiskCall call, const std::string& path,
-                    std::function<void()> action);
-
-  // Makes every call of |call| whose (first) path is |path| fail with
-  // |error_number|.
-  void FailPath(DiskCall call, const std::string& path,
-                int error_number = EIO);
-
-  // Returns how many calls of |call| were made.
-  int count(DiskCall call) const;
-
-  // Every call in order. kStat and kReadDir are not recorded, only counted.
-  const std::vector<DiskCallRecord>& calls() const { return calls_; }
-
-  // The calls that write (copy, move, remove, create), in order.
-  std::vector<DiskCallRecord> writes() const;
-
-  std::unique_ptr<DirReader> OpenDir(const std::string& dir,
-                                     Status* status) override;
-  Status Stat(const std::string& path, FollowLinks follow,
-              FileInfo* info) override;
-  Status CopyFile(const std::string& from, const std::string& to) override;
-  Status MoveFile(const std::string& from, const std::string& to) override;
-  Status CopySymlink(const std::string& from, const std::string& to) override;
-  Status RemoveFile(const std::string& path) override;
-  Status MakeDir(const std::string& path) override;
-
-  std::unique_ptr<FolderHandle> OpenFolder(const std::string& path,
-                                           Status* status) override;
-  std::unique_ptr<FolderHandle> OpenSubFolder(const FolderHandle& parent,
-                                              const std::string& name,
-                                              Status* status) override;
-  std::unique_ptr<DirReader> ListFolder(const FolderHandle& folder,
-                                        EntryTimes times,
-                                        Status* status) override;
-  Status StatAt(const FolderHandle& folder, const std::string& name,
-                FollowLinks follow, FileInfo* info) override;
-  Status MakeSubFolder(const FolderHandle& parent,
-                       const std::string& name) override;
-  Status SetFolderAttributes(const FolderHandle& folder,
-                             const FolderHandle::Attributes& like) override;
-  Status CopyFileAt(const FolderHandle& from_dir, const std::string& from_name,
-                    const FolderHandle& to_dir, const std::string& to_name,
-                    Overwrite overwrite) override;
-  Status MoveFileAt(const FolderHandle& from_dir, const std::string& from_name,
-                    const FolderHandle& to_dir,
-                    const std::string& to_name) override;
-  Status CopySymlinkAt(const FolderHandle& from_dir,
-                       const std::string& from_name,
-                       const FolderHandle& to_dir,
-                       const std::string& to_name) override;
-
-  // The most listings that were open at one time.
-  int max_open_listings() const { return max_open_listings_; }
-
-  // Counts one kReadDir and returns its failure, or ok. Used by the
-  // readers this interface hands out, with ListingClosed when they go.
-  Status CountRead(const std::string& dir);
-  void ListingClosed() { --open_listings_; }
+  std::unique_ptr<DirReader> OpenDir(Path dir, Status* status) override {
+    *status = Count(kOpenDir, dir);
+    return status->ok() ? Wrap(t_->OpenDir(dir, status), dir) : nullptr;
+  }
+  Status Stat(Path path, FollowLinks follow, FileInfo* info) override {
+    *info = FileInfo();
+    Status status = Count(kStat, path);
+    return status.ok() ? t_->Stat(path, follow, info) : status;
+  }
+  std::unique_ptr<FolderHandle> OpenFolder(Path path, Status* st) override {
+    *st = Count(kOpenDir, path);
+    return st->ok() ? t_->OpenFolder(path, st) : nullptr;
+  }
+  std::unique_ptr<FolderHandle> OpenSubFolder(Folder parent, Path name,
+                                              Status* st) override {
+    *st = Count(kOpenDir, parent.path() + name + "/");
+    return st->ok() ? t_->OpenSubFolder(parent, name, st) : nullptr;
+  }
+  std::unique_ptr<DirReader> ListFolder(Folder folder, EntryTimes times,
+                                        Status* status) override {
+    return Wrap(t_->ListFolder(folder, times, status), folder.path());
+  }
+  Status StatAt(Folder dir, Path name, FollowLinks follow,
+                FileInfo* info) override {
+    *info = FileInfo();
+    Status status = Count(kStat, dir.path() + name);
+    return status.ok() ? t_->StatAt(dir, name, follow, info) : status;
+  }
+// Counts the call |kind| on |path| and forwards it unless it is to fail.
+#define FAULTY_FORWARD(kind, path, method, params, args) \
+  Status method params override {                        \
+    Status status = Count(kind, path);                   \
+    return status.ok() ? t_->method args : status;       \
+  }
+  FAULTY_FORWARD(kCopyFile, from, CopyFile, (Path from, Path to), (from, to))
+  FAULTY_FORWARD(kMoveFile, from, MoveFile, (Path from, Path to), (from, to))
+  FAULTY_FORWARD(kCopySymlink, from, CopySymlink, (Path from, Path to),
+                 (from, to))
+  FAULTY_FORWARD(kRemoveFile, path, RemoveFile, (Path path), (path))
+  FAULTY_FORWARD(kMakeDir, path, MakeDir, (Path path), (path))
+  FAULTY_FORWARD(kMakeDir, parent.path() + name, MakeSubFolder,
+                 (Folder parent, Path name), (parent, name))
+  FAULTY_FORWARD(kMakeDir, dir.path(), SetFolderAttributes,
+                 (Folder dir, const FolderHandle::Attributes& like),
+                 (dir, like))
+  FAULTY_FORWARD(kCopyFile, from_dir.path() + from, CopyFileAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to,
+                  Overwrite overwrite),
+                 (from_dir, from, to_dir, to, overwrite))
+  FAULTY_FORWARD(kMoveFile, from_dir.path() + from, MoveFileAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to),
+                 (from_dir, from, to_dir, to))
+  FAULTY_FORWARD(kCopySymlink, from_dir.path() + from, CopySymlinkAt,
+                 (Folder from_dir, Path from, Folder to_dir, Path to),
+                 (from_dir, from, to_dir, to))
+#undef FAULTY_FORWARD
 
  private:
-  // Counts a call of |call| on |path| and returns the failure planned for
-  // it, or ok.
-  Status Count(DiskCall call, const std::string& path);
+  // A listing whose every Next() counts as one kReadDir.
+  struct Reader : DirReader {
+    bool Next(DirEntry* entry) override {
+      if (failure.ok()) failure = disk->Count(kReadDir, dir);
+      return failure.ok() && listing->Next(entry);
+    }
+    Status status() const override {
+      return failure.ok() ? listing->status() : failure;
+    }
+    FaultyDiskInterface* disk;
+    std::string dir;
+    std::unique_ptr<DirReader> listing;
+    Status failure;
+  };
 
-  // Wraps the listing |reader| of |dir| (null: passed on as it is).
-  std::unique_ptr<DirReader> Wrap(std::unique_ptr<DirReader> reader,
-                                  const std::string& dir);
+  std::unique_ptr<DirReader> Wrap(std::unique_ptr<DirReader> listing,
+                                  Path dir) {
+    if (listing == nullptr) return nullptr;
+    auto reader = std::make_unique<Reader>();
+    reader->disk = this;
+    reader->dir = dir;
+    reader->listing = std::move(listing);
+    return reader;
+  }
 
-  DiskInterface* target_;
+  // Counts a call of |call| on |path|; returns the failure planned for it.
+  Status Count(DiskCall call, Path path) {
+    const int number = ++counts_[call];
+    if (auto action = before_[call].extract(path)) action.mapped()();
+    int error = fail_at_[call][number];
+    if (fail_path_[call].count(path)) error = fail_path_[call][path];
+    if (error == 0) return Status::Ok();
+    return Status::FromErrno("injected failure for", path, error);
+  }
+
+  DiskInterface* t_;
   std::map<DiskCall, int> counts_;
   std::map<DiskCall, std::map<int, int>> fail_at_;  // call -> n -> errno
   std::map<DiskCall, std::map<std::string, int>> fail_path_;
   std::map<DiskCall, std::map<std::string, std::function<void()>>> before_;
-  std::vector<DiskCallRecord> calls_;
-  int open_listings_ = 0;
-  int max_open_listings_ = 0;
 };
 
-// A step hook that stops the operation (kCrash) before the step with index
-// |steps| (counting from 0 over every operation it is consulted for), that
-// is after |steps| steps have run. |*seen|, unless null, receives every step
-// consulted.
-StepHook CrashAfterSteps(int steps, std::vector<DiskStep>* seen);
-
-// A step hook that fails (kFail) the step with index |step|.
-StepHook FailStep(int step, std::vector<DiskStep>* seen);
+// A step hook that fails the step |step| (from 0, over all operations);
+// |*seen|, unless null, receives every step consulted.
+inline StepHook FailStep(int step, std::vector<DiskStep>* seen) {
+  auto consulted = std::make_shared<int>(0);
+  return [=](DiskStep each) {
+    if (seen != nullptr) seen->push_back(each);
+    return (*consulted)++ == step ? StepAction::kFail : StepAction::kContinue;
+  };
+}
 
 }  // namespace dravelkent::testing

@@ -1,64 +1,87 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <sys/types.h>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <set>
+#include <string>
 
 namespace dravelkent::testing {
 
-// A fresh, uniquely named folder below |base| (the system's temporary folder
-// by default), removed with everything in it when the object goes.
+// A fresh folder below |base| ("/tmp"), removed with all in it at the end.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& base = "");
+  explicit TempFolder(const std::string& base = "") {
+    std::string name = (base.empty() ? "/tmp" : base) + "/dravelkent_XXXXXX";
+    if (mkdtemp(name.data()) != nullptr) path_ = name;
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder();
+  ~TempFolder() {
+    std::error_code error;
+    if (!path_.empty()) std::filesystem::remove_all(path_, error);
+  }
 
-  // The folder's path, without a trailing "/"; empty when it could not be
-  // made.
+  // Without a trailing "/"; empty when the folder could not be made.
   const std::string& path() const { return path_; }
-
-  // Returns path() + "/" + |relative|.
-  std::string operator/(const std::string& relative) const;
+  std::string operator/(const std::string& relative) const {
+    return path_ + "/" + relative;
+  }
 
  private:
   std::string path_;
 };
 
-// Writes |content| to the new or truncated file |path| with |mode|, then
-// sets its mtime to |mtime_ns| unless that is 0. Returns false on failure.
-bool WriteFile(const std::string& path, const std::string& content,
-               mode_t mode = 0644, int64_t mtime_ns = 0);
+// Sets the mtime of |path| itself (not followed). Returns false on failure.
+inline bool SetMtime(const std::string& path, int64_t mtime_ns) {
+  const struct timespec times[2] = {
+      {0, UTIME_OMIT}, {mtime_ns / 1000000000, mtime_ns % 1000000000}};
+  return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
 
-// Returns the whole content of |path|, or "<missing>" when it cannot be
-// read.
-std::string ReadFile(const std::string& path);
+// Writes |path| with |mode|, and with |mtime_ns| unless 0. False on failure.
+inline bool WriteFile(const std::string& path, const std::string& content,
+                      mode_t mode = 0644, int64_t mtime_ns = 0) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  return out && chmod(path.c_str(), mode) == 0 &&
+         (mtime_ns == 0 || SetMtime(path, mtime_ns));
+}
 
-// Sets the mtime of |path| itself (not followed) to |mtime_ns|. Returns
-// false on failure.
-bool SetMtime(const std::string& path, int64_t mtime_ns);
+// Returns the whole content of the file |path|, or "<missing>".
+inline std::string ReadFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return "<missing>";
+  std::ifstream in(path, std::ios::binary);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+}
 
-// Returns the mtime of |path| itself (not followed), or -1 when it has no
-// entry.
-int64_t MtimeOf(const std::string& path);
+// Returns the mtime of |path| itself, or -1 when it has no entry.
+inline int64_t MtimeOf(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return -1;
+  return st.st_mtim.tv_sec * int64_t{1000000000} + st.st_mtim.tv_nsec;
+}
 
-// Returns the permission bits of |path|, or -1 when it has no entry.
-int ModeOf(const std::string& path);
-
-// Returns whether |path| has an entry (a dangling link has one).
-bool Exists(const std::string& path);
-
-// Returns the names in the folder |path|, "." and ".." left out, sorted.
-std::vector<std::string> ListNames(const std::string& path);
-
-// Returns the names below |path| at every depth, relative to it, folders
-// ending in "/", sorted; "" entries never appear.
-std::vector<std::string> ListTree(const std::string& path);
-
-// Returns the st_dev of |path|, or 0 when it has no entry.
-uint64_t DeviceOf(const std::string& path);
+// Returns the sorted names below |path|, each + " ", folders ending in "/".
+inline std::string ListTree(const std::string& path) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+       !error && it != std::filesystem::recursive_directory_iterator();
+       it.increment(error)) {
+    const bool folder = it->is_directory(error) && !it->is_symlink(error);
+    names.insert(it->path().lexically_relative(path).string() +
+                 (folder ? "/ " : " "));
+  }
+  return std::accumulate(names.begin(), names.end(), std::string());
+}
 
 }  // namespace dravelkent::testing
