@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fsutil/temp_names.h"
-#include "fsutil/transfer_texts.h"
 
 namespace dravelkent {
 namespace {
@@ -20,14 +19,6 @@ struct FolderId {
   bool operator==(const FolderId&) const = default;
 };
 
-// Returns |format| with its "%s" replaced by |name|, whole.
-std::string StatusText(const char* format, const std::string& name) {
-  std::string text = format;
-  size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, name);
-  return text;
-}
-
 std::string WithSlash(const std::string& folder) {
   return folder.back() == '/' ? folder : folder + "/";
 }
@@ -38,7 +29,8 @@ FolderId IdOf(const FolderHandle& folder) {
 
 // How one file went, told to the observer once it is settled.
 struct Outcome {
-  std::string text;      // the status text, unless told already
+  FileAction action = FileAction::kNone;  // unless told already
+  std::string name;                       // the entry's bare name
   std::string written;   // the destination, when a copy or move was tried
   Status status;         // its result, once known
   int batch_index = -1;  // its place in the copy batch, while it waits
@@ -158,9 +150,10 @@ class TreeTransfer {
     const std::string& name = entry.name;
     const std::string to_name = name_prefix_ + name;
     Outcome outcome;
+    outcome.name = name;
     outcome.written = target.path() + to_name;
     if (mode_ == TransferMode::kMove) {
-      outcome.text = StatusText(transfer_texts::kMoving, name);
+      outcome.action = FileAction::kMoving;
       outcome.status = disk_->MoveFileAt(source, name, target, to_name);
       Tell(outcome);
       return;
@@ -172,12 +165,12 @@ class TreeTransfer {
         disk_->StatAt(target, to_name, FollowLinks::kNo, &existing);
     const bool found = examined.ok() && existing.kind != FileKind::kMissing;
     if (entry.has_time && found && entry.mtime_ns <= existing.mtime_ns) {
-      outcome.text = StatusText(transfer_texts::kNotNewer, name);
+      outcome.action = FileAction::kNotNewer;
       outcome.written.clear();
       Tell(outcome);
       return;
     }
-    outcome.text = StatusText(transfer_texts::kCopying, name);
+    outcome.action = FileAction::kCopying;
     if (entry.is_symlink) {
       outcome.status = disk_->CopySymlinkAt(source, name, target, to_name);
       Tell(outcome);
@@ -186,8 +179,8 @@ class TreeTransfer {
     // The copy has started: the status line names it now, and what became
     // of it is told once its batch is finished. The target is judged again
     // when the copy takes its name: changed or made meanwhile, it stays.
-    observer_->OnStatus(outcome.text);
-    outcome.text.clear();
+    observer_->OnFile(outcome.action, name);
+    outcome.action = FileAction::kNone;
     if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
     batch_->AddAt(
         source, name, target, to_name,
@@ -230,7 +223,9 @@ class TreeTransfer {
     if (outcome.status.ok() && !outcome.written.empty()) {
       observer_->OnWritten(outcome.written);
     }
-    if (!outcome.text.empty()) observer_->OnStatus(outcome.text);
+    if (outcome.action != FileAction::kNone) {
+      observer_->OnFile(outcome.action, outcome.name);
+    }
   }
 
   void Fail(const Status& failure) { observer_->OnFailure(failure); }

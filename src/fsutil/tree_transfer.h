@@ -10,15 +10,23 @@ namespace dravelkent {
 // Whether a run copies (BACKUP "On") or moves the jobs' files.
 enum class TransferMode { kMove, kCopy };
 
+// What the folder tree transfer does with one file.
+enum class FileAction {
+  kNone,
+  kCopying,   // copied, being newer than its copy in the target
+  kNotNewer,  // left, its copy in the target being as new or newer
+  kMoving,    // moved
+};
+
 // Where the folder tree transfer tells what it does.
 class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
 
-  // Shows |text| in the status line at once. Called once for every file:
-  // for a copy as it starts, otherwise after the file has been handled;
-  // never for a folder.
-  virtual void OnStatus(const std::string& text) = 0;
+  // Tells what is done with the file |name| (its bare name). Called once
+  // for every file: for a copy as it starts, otherwise after the file has
+  // been handled; never for a folder.
+  virtual void OnFile(FileAction action, const std::string& name) = 0;
 
   // Receives one failure (not ok). The transfer goes on after it.
   virtual void OnFailure(const Status& failure) = 0;

@@ -46,7 +46,12 @@ class HostObserver : public TransferObserver {
         failures_(failures),
         target_folder_(std::move(target_folder)),
         fresh_(fresh) {}
-  void OnStatus(const std::string& text) override { host_->ShowStatus(text); }
+  void OnFile(FileAction action, const std::string& name) override {
+    const char* format = action == FileAction::kCopying  ? texts::kTreeCopying
+                         : action == FileAction::kMoving ? texts::kTreeMoving
+                                                         : texts::kTreeNotNewer;
+    host_->ShowStatus(FormatText(format, {name}));
+  }
   void OnFailure(const Status& failure) override {
     failures_->Report(failure);
     if (failure_count_++ < kFailuresNamed) {
@@ -55,8 +60,8 @@ class HostObserver : public TransferObserver {
     }
   }
   void OnWritten(const std::string& path) override {
-    if (fresh_ == nullptr || path.compare(0, target_folder_.size(),
-                                          target_folder_) != 0) {
+    if (fresh_ == nullptr ||
+        path.compare(0, target_folder_.size(), target_folder_) != 0) {
       return;
     }
     std::string name = path.substr(target_folder_.size());
@@ -102,8 +107,8 @@ RunDates SettleRunDates(const std::string& today,
   RunDates dates;
   dates.today = today;
   dates.timestamp = timestamp;
-  dates.forced = timestamp == texts::kForcedTimestamp ? Forced::kYes
-                                                      : Forced::kNo;
+  dates.forced =
+      timestamp == texts::kForcedTimestamp ? Forced::kYes : Forced::kNo;
   long long n = LeadingInteger(timestamp);
   dates.last_run_date = n >= kEarliestLastRun && n <= kLatestLastRun
                             ? timestamp.substr(0, 8)
