@@ -49,12 +49,11 @@ TEST(IsSourceNewerTest, ComparesTimesToTheNanosecond) {
   const struct {
     bool source, destination;
     int64_t delta;
-    int expected;
+    Newer expected;
   } cases[] = {
-      // clang-format off
-      {true, false, 0, 1}, {false, true, 0, 1}, {true, true, 0, 0},
-      {true, true, 1, 1},  {true, true, -1, -1},
-      // clang-format on
+      {true, false, 0, Newer::kCopy},      {false, true, 0, Newer::kCopy},
+      {true, true, 0, Newer::kSame},       {true, true, 1, Newer::kCopy},
+      {true, true, -1, Newer::kCopyIsNewer},
   };
   RealDiskInterface disk;
   for (const auto& c : cases) {

@@ -11,21 +11,21 @@ bool FindEntry(DiskInterface* disk, const std::string& path, FileInfo* info) {
 
 }  // namespace
 
-int IsSourceNewer(DiskInterface* disk, const std::string& source,
-                  const std::string& destination) {
+Newer IsSourceNewer(DiskInterface* disk, const std::string& source,
+                    const std::string& destination) {
   FileInfo source_info;
-  bool source_found = FindEntry(disk, source, &source_info);
-  return IsSourceNewer(disk, source_found, source_info.mtime_ns, destination);
+  FileInfo destination_info;
+  if (!FindEntry(disk, source, &source_info) ||
+      !FindEntry(disk, destination, &destination_info)) {
+    return Newer::kCopy;
+  }
+  return CompareTimes(source_info.mtime_ns, destination_info.mtime_ns);
 }
 
-int IsSourceNewer(DiskInterface* disk, bool source_found,
-                  int64_t source_mtime_ns, const std::string& destination) {
-  FileInfo destination_info;
-  bool destination_found = FindEntry(disk, destination, &destination_info);
-  if (!source_found || !destination_found) return 1;
-  if (source_mtime_ns > destination_info.mtime_ns) return 1;
-  if (source_mtime_ns == destination_info.mtime_ns) return 0;
-  return -1;
+Newer CompareTimes(int64_t source_mtime_ns, int64_t destination_mtime_ns) {
+  if (source_mtime_ns > destination_mtime_ns) return Newer::kCopy;
+  if (source_mtime_ns == destination_mtime_ns) return Newer::kSame;
+  return Newer::kCopyIsNewer;
 }
 
 }  // namespace dravelkent

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "fsutil/newer_file.h"
 #include "fsutil/temp_names.h"
 
 namespace dravelkent {
@@ -164,7 +165,8 @@ class TreeTransfer {
     Status examined =
         disk_->StatAt(target, to_name, FollowLinks::kNo, &existing);
     const bool found = examined.ok() && existing.kind != FileKind::kMissing;
-    if (entry.has_time && found && entry.mtime_ns <= existing.mtime_ns) {
+    if (entry.has_time && found &&
+        CompareTimes(entry.mtime_ns, existing.mtime_ns) != Newer::kCopy) {
       outcome.action = FileAction::kNotNewer;
       outcome.written.clear();
       Tell(outcome);

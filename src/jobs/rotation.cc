@@ -14,9 +14,9 @@ constexpr long long kLatestLastRun = 29000000;
 
 // Copy mode copies what a link leads to, so a link is judged by that file's
 // mtime: the copy carries the mtime of the data it holds, and a link's own
-// mtime says nothing about that data. Returns 1, 0 or -1 as IsSourceNewer.
-int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
-                       const std::string& last_run_name) {
+// mtime says nothing about that data. Returns as IsSourceNewer.
+Newer SourceNewerForCopy(DiskInterface* disk, const std::string& source,
+                         const std::string& last_run_name) {
   FileInfo entry;
   if (!disk->Stat(source, FollowLinks::kNo, &entry).ok() ||
       entry.kind != FileKind::kSymlink) {
@@ -28,10 +28,9 @@ int SourceNewerForCopy(DiskInterface* disk, const std::string& source,
       data.kind == FileKind::kMissing ||
       !disk->Stat(last_run_name, FollowLinks::kNo, &copy).ok() ||
       copy.kind == FileKind::kMissing) {
-    return 1;
+    return Newer::kCopy;
   }
-  if (data.mtime_ns > copy.mtime_ns) return 1;
-  return data.mtime_ns == copy.mtime_ns ? 0 : -1;
+  return CompareTimes(data.mtime_ns, copy.mtime_ns);
 }
 
 // Passes the tree transfer's status texts to the host and its failures to
@@ -153,7 +152,8 @@ FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
   if (job.mode == TransferMode::kCopy) {
     // The test is made against the last-run name whichever name is written:
     // with no retention days that is the copy an earlier run made.
-    if (SourceNewerForCopy(env.disk, paths.source, paths.last_run_name) == 1) {
+    if (SourceNewerForCopy(env.disk, paths.source, paths.last_run_name) ==
+        Newer::kCopy) {
       progress = FormatText(texts::kCopyingFile, {job.file_name, job.kind});
       done = env.disk->CopyFile(paths.source, paths.destination);
       if (done.ok()) written = FileWritten::kYes;
