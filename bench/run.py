@@ -343,7 +343,8 @@ class Bench:
             with open(os.path.join(originals, "o%03d" % j), "wb") as out:
                 out.write(b"x" * (j * 10))
         for i in range(files):
-            folder = os.path.join(big, "d%02d" % (i % 10), "e%04d" % (i % 1000))
+            folder = os.path.join(big, "d%02d" % (i % 10),
+                                  "e%04d" % (i % 1000))
             if i < 1000:
                 os.makedirs(folder, exist_ok=True)
             os.link(os.path.join(originals, "o%03d" % (i % 200)),

@@ -82,7 +82,8 @@ def try_mutant(mutant, args, log):
         if run(["cmake", "--build", "--preset", args.preset], log) != 0:
             return "stillborn"
         # The unit tests first: they catch most faults in seconds.
-        for stage in (["-E", WHOLE_PROGRAM_TESTS], ["-R", WHOLE_PROGRAM_TESTS]):
+        for stage in (["-E", WHOLE_PROGRAM_TESTS],
+                      ["-R", WHOLE_PROGRAM_TESTS]):
             test = ["ctest", "--preset", args.preset, "--stop-on-failure",
                     "-j", str(args.jobs)] + stage
             if args.exclude:
@@ -99,7 +100,8 @@ def main():
     parser.add_argument("--preset", default="default")
     parser.add_argument("--only", nargs="*", default=[])
     parser.add_argument("--exclude", default="",
-                        help="ctest -E regex of whole-program tests to leave out")
+                        help="ctest -E regex of whole-program tests to "
+                        "leave out")
     parser.add_argument("--jobs", type=int, default=2,
                         help="tests run at once")
     parser.add_argument("--log", default="mutate.log")
