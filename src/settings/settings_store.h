@@ -92,8 +92,4 @@ class SettingsStore {
   mutable FileStamp parsed_stamp_;           // the file |parsed_| was read from
 };
 
-// Returns the settings path for the folder |current_directory|: the folder,
-// "/" and "Dravelkent.ini".
-std::string SettingsPathFor(const std::string& current_directory);
-
 }  // namespace dravelkent
