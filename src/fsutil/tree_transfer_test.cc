@@ -13,7 +13,6 @@
 #include "fsutil/testing/recording_observer.h"
 #include "fsutil/testing/temp_folder.h"
 #include "fsutil/transfer_texts.h"
-#include "jobs/texts.h"
 
 namespace dravelkent {
 namespace {
@@ -42,13 +41,6 @@ std::string NotNewer(const std::string& name) {
   return name + " は更新されていません";
 }
 std::string Moving(const std::string& name) { return name + " を移動中"; }
-
-static_assert(std::string_view(transfer_texts::kCopying) ==
-              std::string_view(texts::kTreeCopying));
-static_assert(std::string_view(transfer_texts::kNotNewer) ==
-              std::string_view(texts::kTreeNotNewer));
-static_assert(std::string_view(transfer_texts::kMoving) ==
-              std::string_view(texts::kTreeMoving));
 
 // A small tree: "src" holds a.txt and sub/b.txt; "dst" exists.
 class TreeTransferTest : public ::testing::Test {

@@ -1,12 +1,24 @@
 #include "jobs/rotation.h"
 
+#include <string_view>
+
 #include "base/text_util.h"
 #include "fsutil/newer_file.h"
+#include "fsutil/transfer_texts.h"
 #include "fsutil/tree_transfer.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {
 namespace {
+
+// A tree job shows the tree transfer's own status texts; the program's list
+// of texts names them too, and the two must stay the same.
+static_assert(std::string_view(transfer_texts::kCopying) ==
+              std::string_view(texts::kTreeCopying));
+static_assert(std::string_view(transfer_texts::kNotNewer) ==
+              std::string_view(texts::kTreeNotNewer));
+static_assert(std::string_view(transfer_texts::kMoving) ==
+              std::string_view(texts::kTreeMoving));
 
 // The leading integers of a plausible TIMESTAMP.
 constexpr long long kEarliestLastRun = 19600000;
