@@ -79,8 +79,8 @@ set(DRAVELKENT_ICON_SIZES 16 32 48 64 128 256)
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   set(icon_sources
-    ${CMAKE_CURRENT_SOURCE_DIR}/src/ui/dravelkent_16.xpm
-    ${CMAKE_CURRENT_SOURCE_DIR}/src/ui/dravelkent_32.xpm)
+    ${CMAKE_CURRENT_SOURCE_DIR}/src/ui/window/dravelkent_16.xpm
+    ${CMAKE_CURRENT_SOURCE_DIR}/src/ui/window/dravelkent_32.xpm)
   set(icon_outputs)
   foreach(size ${DRAVELKENT_ICON_SIZES})
     set(icon_dir ${CMAKE_BINARY_DIR}/icons/hicolor/${size}x${size}/apps)

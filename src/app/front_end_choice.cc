@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "app/run_services.h"
 #include "app/start_up.h"
 #include "app/window_front_end.h"
 #include "jobs/texts.h"

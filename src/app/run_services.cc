@@ -1,6 +1,15 @@
 #include "app/run_services.h"
 
 namespace dravelkent {
+namespace {
+
+constexpr char kSettingsFileName[] = "Dravelkent.ini";
+
+}  // namespace
+
+std::string SettingsPathFor(const std::string& current_directory) {
+  return current_directory + "/" + kSettingsFileName;
+}
 
 RunServices::RunServices(const std::string& current_directory,
                          std::FILE* err)

@@ -13,6 +13,10 @@
 
 namespace dravelkent {
 
+// Returns the settings path for the folder |current_directory|: the folder,
+// "/" and "Dravelkent.ini".
+std::string SettingsPathFor(const std::string& current_directory);
+
 // The real settings file, file system, clock, failure log and run lock of a
 // run in one folder, with the settings file in that folder: what the
 // start-up sequence hands the engine, whichever front end shows the run.

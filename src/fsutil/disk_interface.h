@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/status.h"
 #include "fsutil/posix_file_util.h"
-#include "fsutil/status.h"
 
 namespace dravelkent {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "fsutil/utf8.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 namespace {

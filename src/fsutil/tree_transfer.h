@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "base/status.h"
 #include "fsutil/disk_interface.h"
-#include "fsutil/status.h"
 
 namespace dravelkent {
 

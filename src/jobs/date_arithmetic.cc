@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "jobs/text_util.h"
+#include "base/text_util.h"
 
 namespace dravelkent {
 namespace {

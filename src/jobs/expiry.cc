@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <string>
 
+#include "base/text_util.h"
 #include "fsutil/name_pattern.h"
 #include "jobs/date_arithmetic.h"
 #include "jobs/rotation.h"
-#include "jobs/text_util.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {

@@ -1,6 +1,6 @@
 #include "jobs/failure_log.h"
 
-#include "jobs/text_util.h"
+#include "base/text_util.h"
 
 namespace dravelkent {
 

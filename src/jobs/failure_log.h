@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "fsutil/status.h"
+#include "base/status.h"
 
 namespace dravelkent {
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
+#include "base/text_util.h"
 #include "jobs/make_directory_path.h"
 #include "jobs/rotation.h"
-#include "jobs/text_util.h"
 #include "jobs/texts.h"
 #include "settings/text_encoding.h"
 

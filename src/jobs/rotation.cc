@@ -1,8 +1,10 @@
 #include "jobs/rotation.h"
 
+#include <string_view>
+
+#include "base/text_util.h"
 #include "fsutil/newer_file.h"
 #include "fsutil/tree_transfer.h"
-#include "jobs/text_util.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {

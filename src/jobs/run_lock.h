@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "fsutil/status.h"
+#include "base/status.h"
 
 namespace dravelkent {
 

@@ -23,15 +23,10 @@ inline constexpr char kOn[] = "On";
 inline constexpr char kOff[] = "Off";
 inline constexpr char kForcedTimestamp[] = "00000000";
 
-inline constexpr char kSettingsFileName[] = "Dravelkent.ini";
-
 inline constexpr char kStartStatus[] =
     "INIファイルに設定されている処理を実行します";
 inline constexpr char kJobDone[] = "全ての処理が終了しました";
 inline constexpr char kRunDone[] = "完了しました。";
-inline constexpr char kMessageCaption[] = "確認";
-inline constexpr char kRunButton[] = "実行";
-inline constexpr char kCloseButton[] = "閉じる";
 
 // printf formats; "%s" is the text named beside each.
 inline constexpr char kCopyingFile[] = "%s.%s をコピー中";    // name, kind

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "fsutil/status.h"
+#include "base/status.h"
 
 namespace dravelkent {
 

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <optional>
 
-#include "jobs/texts.h"
 #include "settings/file_saving.h"
 #include "settings/ini_text.h"
 #include "settings/text_encoding.h"
@@ -290,10 +289,6 @@ Status SettingsStore::ProbeWrite(std::string_view section, std::string_view key,
     }
   }
   return Status::Ok();
-}
-
-std::string SettingsPathFor(const std::string& current_directory) {
-  return current_directory + "/" + texts::kSettingsFileName;
 }
 
 }  // namespace dravelkent

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "fsutil/status.h"
+#include "base/status.h"
 
 namespace dravelkent {
 
@@ -91,9 +91,5 @@ class SettingsStore {
   mutable std::unique_ptr<IniFile> parsed_;  // null until a read parses one
   mutable FileStamp parsed_stamp_;           // the file |parsed_| was read from
 };
-
-// Returns the settings path for the folder |current_directory|: the folder,
-// "/" and "Dravelkent.ini".
-std::string SettingsPathFor(const std::string& current_directory);
 
 }  // namespace dravelkent

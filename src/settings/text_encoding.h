@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "fsutil/utf8.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "jobs/text_util.h"
+#include "base/text_util.h"
 
 namespace dravelkent {
 

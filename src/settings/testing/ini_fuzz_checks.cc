@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "fsutil/utf8.h"
+#include "base/utf8.h"
 #include "settings/ini_text.h"
 #include "settings/text_encoding.h"
 

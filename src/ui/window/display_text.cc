@@ -1,6 +1,6 @@
 #include "ui/window/display_text.h"
 
-#include "fsutil/utf8.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 namespace {

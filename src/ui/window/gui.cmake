@@ -6,20 +6,18 @@
 # engine and the settings are not in the module.
 
 # Texts made fit for the screen; no toolkit, so the unit tests link it too.
+# The module knows only the base library (and the toolkit).
 add_library(dravelkent_display_text STATIC
   ${CMAKE_SOURCE_DIR}/src/ui/window/display_text.cc)
 set_target_properties(dravelkent_display_text PROPERTIES
   POSITION_INDEPENDENT_CODE ON)
-target_link_libraries(dravelkent_display_text PUBLIC dravelkent_core)
+target_link_libraries(dravelkent_display_text PUBLIC dravelkent_base)
 
 find_package(wxWidgets 3.2 COMPONENTS core base)
 if(NOT wxWidgets_FOUND)
   message(STATUS "wxWidgets 3.2 not found: building without the GUI module")
   return()
 endif()
-
-# The module takes the UTF-8 checks of the core library.
-set_target_properties(dravelkent_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 add_library(dravelkent_gui MODULE
   ${CMAKE_SOURCE_DIR}/src/ui/window/gui_about_dialog.cc
@@ -33,6 +31,7 @@ set_target_properties(dravelkent_gui PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
   CXX_VISIBILITY_PRESET hidden
   VISIBILITY_INLINES_HIDDEN ON)
+target_include_directories(dravelkent_gui PRIVATE ${PROJECT_BINARY_DIR}/generated)
 # The toolkit's headers are not held to this project's warnings.
 target_include_directories(dravelkent_gui SYSTEM PRIVATE ${wxWidgets_INCLUDE_DIRS})
 target_compile_definitions(dravelkent_gui PRIVATE ${wxWidgets_DEFINITIONS})

@@ -4,7 +4,6 @@
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "jobs/texts.h"
 #include "ui/window/gui_support.h"
 #include "ui/window/gui_texts.h"
 #include "version.h"

@@ -4,7 +4,6 @@
 
 #include <utility>
 
-#include "jobs/texts.h"
 #include "ui/window/gui_about_dialog.h"
 #include "ui/window/gui_message_box.h"
 #include "ui/window/gui_support.h"

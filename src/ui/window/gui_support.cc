@@ -11,8 +11,8 @@ namespace dravelkent {
 namespace {
 
 // The program's icon, also the source of the installed theme icons.
-#include "ui/dravelkent_16.xpm"
-#include "ui/dravelkent_32.xpm"
+#include "ui/window/dravelkent_16.xpm"
+#include "ui/window/dravelkent_32.xpm"
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Texts of the dialogs, byte for byte (UTF-8); the texts the run shows are
-// in jobs/texts.h.
+// Texts of the dialogs, byte for byte (UTF-8); the texts the run shows come
+// from the program through the module's entry point.
 namespace dravelkent::texts {
 
 inline constexpr char kDialogCaption[] = "Dravelkent";
@@ -10,5 +10,8 @@ inline constexpr char kAboutCaption[] = "Dravelkentのﾊﾞｰｼﾞｮﾝ情�
 inline constexpr char kAboutNotice[] = "毎日のファイル移動と整理";
 inline constexpr char kAboutOk[] = "OK";
 inline constexpr char kMessageOk[] = "OK";
+inline constexpr char kMessageCaption[] = "確認";
+inline constexpr char kRunButton[] = "実行";
+inline constexpr char kCloseButton[] = "閉じる";
 
 }  // namespace dravelkent::texts

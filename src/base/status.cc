@@ -1,4 +1,4 @@
-#include "fsutil/status.h"
+#include "base/status.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "jobs/text_util.h"
+#include "base/text_util.h"
 
 #include <cstdio>
 #include <limits>

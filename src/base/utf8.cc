@@ -1,4 +1,4 @@
-#include "fsutil/utf8.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 namespace {
