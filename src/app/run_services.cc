@@ -11,8 +11,7 @@ std::string SettingsPathFor(const std::string& current_directory) {
   return current_directory + "/" + kSettingsFileName;
 }
 
-RunServices::RunServices(const std::string& current_directory,
-                         std::FILE* err)
+RunServices::RunServices(const std::string& current_directory, std::FILE* err)
     : current_directory_(current_directory),
       settings_(SettingsPathFor(current_directory)),
       failures_(err),

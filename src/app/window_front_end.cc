@@ -88,8 +88,8 @@ int StartUpInWindow(void* context, const DravelkentGuiHost* window) {
 }  // namespace
 
 WindowOutcome RunInWindow(DravelkentGuiMainFunction gui_main,
-                          const std::string& current_directory,
-                          std::FILE* err, int* exit_status) {
+                          const std::string& current_directory, std::FILE* err,
+                          int* exit_status) {
   StartUpContext context{&current_directory, err};
   DravelkentGuiStartArgs args;
   args.struct_size = static_cast<int>(sizeof args);

@@ -16,7 +16,7 @@ enum class WindowOutcome { kRan, kUnavailable };
 // |*exit_status| set (0, or 1 when any operation failed), or kUnavailable
 // when the module cannot open the display; then nothing was run or printed.
 WindowOutcome RunInWindow(DravelkentGuiMainFunction gui_main,
-                          const std::string& current_directory,
-                          std::FILE* err, int* exit_status);
+                          const std::string& current_directory, std::FILE* err,
+                          int* exit_status);
 
 }  // namespace dravelkent

@@ -28,12 +28,12 @@ struct FileInfo {
 // The kind comes from the listing itself where the file system tells it, so
 // a listing costs no call per file; folders are examined for their identity.
 struct DirEntry {
-  std::string name;       // the entry's bytes as the file system holds them
-  bool is_dir = false;    // a real folder; a link to a folder is not one
+  std::string name;     // the entry's bytes as the file system holds them
+  bool is_dir = false;  // a real folder; a link to a folder is not one
   bool is_symlink = false;
-  uint64_t device = 0;    // a folder's own identity (lstat); 0 when unknown
-  uint64_t inode = 0;     // and for any other entry the listing's inode
-                          // number (0 when unknown)
+  uint64_t device = 0;  // a folder's own identity (lstat); 0 when unknown
+  uint64_t inode = 0;   // and for any other entry the listing's inode
+                        // number (0 when unknown)
   // The entry's own last-write time (lstat), from OpenDirWithTimes only;
   // |has_time| is false where it was not asked for or could not be had.
   bool has_time = false;
@@ -47,9 +47,9 @@ enum class EntryTimes { kNo, kYes };
 // What a copy may put its file in place of, judged again at the moment it
 // takes its final name.
 enum class Overwrite {
-  kAnything,    // whatever stands there
-  kOlderOnly,   // nothing, or a file whose mtime is earlier than the source's
-  kNothing,     // nothing: the name must still be free
+  kAnything,   // whatever stands there
+  kOlderOnly,  // nothing, or a file whose mtime is earlier than the source's
+  kNothing,    // nothing: the name must still be free
 };
 
 // A folder held open. The operations that take one work on the names in it

@@ -51,8 +51,8 @@ TEST(IsSourceNewerTest, ComparesTimesToTheNanosecond) {
     int64_t delta;
     Newer expected;
   } cases[] = {
-      {true, false, 0, Newer::kCopy},      {false, true, 0, Newer::kCopy},
-      {true, true, 0, Newer::kSame},       {true, true, 1, Newer::kCopy},
+      {true, false, 0, Newer::kCopy},        {false, true, 0, Newer::kCopy},
+      {true, true, 0, Newer::kSame},         {true, true, 1, Newer::kCopy},
       {true, true, -1, Newer::kCopyIsNewer},
   };
   RealDiskInterface disk;

@@ -156,8 +156,7 @@ void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
                                      const FolderHandle& to_dir,
                                      const std::string& to_name,
                                      Overwrite overwrite) {
-  Copy* copy =
-      NewCopy(from_dir.path() + from_name, to_dir.path() + to_name);
+  Copy* copy = NewCopy(from_dir.path() + from_name, to_dir.path() + to_name);
   if (copy == nullptr) return;
   copy->name = to_name;
   copy->overwrite = overwrite;
@@ -217,13 +216,13 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
   copy->temp = std::make_unique<TempEntry>(copy->folder->fd.get());
   TempEntry* temp = copy->temp.get();
   const UnnamedTempFiles unnamed = disk_->options_.unnamed_temp_files;
-  return op.Do(DiskStep::kCreateTemp, temp,
-               [&] { return temp->CreateFile(unnamed); }) &&
-         op.Do(DiskStep::kCopyData, temp,
-               [&] { return CopyFileData(source.get(), temp->fd()); }) &&
-         op.Do(DiskStep::kSetAttributes, temp, [&] {
-           return SetFileAttributes(temp->fd(), st, Owner::kMine);
-         });
+  return op.Do(DiskStep::kCreateTemp, temp, [&] {
+    return temp->CreateFile(unnamed);
+  }) && op.Do(DiskStep::kCopyData, temp, [&] {
+    return CopyFileData(source.get(), temp->fd());
+  }) && op.Do(DiskStep::kSetAttributes, temp, [&] {
+    return SetFileAttributes(temp->fd(), st, Owner::kMine);
+  });
 }
 
 const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::OpenFolder(

@@ -55,8 +55,8 @@ std::unique_ptr<FolderHandle> HandleOf(int fd, const std::string& path,
 
 // Reads the target text of the link |name| in |dir_fd|, whose lstat is
 // |st|. Returns 0 or errno.
-int ReadLinkTargetAt(int dir_fd, const std::string& name,
-                     const struct stat& st, std::string* target) {
+int ReadLinkTargetAt(int dir_fd, const std::string& name, const struct stat& st,
+                     std::string* target) {
   std::vector<char> buffer(static_cast<size_t>(st.st_size) + 1);
   while (true) {
     ssize_t size =
@@ -172,8 +172,8 @@ Status RealDiskInterface::SetFolderAttributes(
   // the mode and the time be given; it is told at the end.
   Status owner;
   if (geteuid() == 0 && fchown(fd, want.uid, want.gid) != 0) {
-    owner = Status::FromErrno("cannot give its owner to folder",
-                              folder.path(), errno);
+    owner = Status::FromErrno("cannot give its owner to folder", folder.path(),
+                              errno);
   }
   struct stat st;
   if (fstat(fd, &st) != 0) {
@@ -186,8 +186,7 @@ Status RealDiskInterface::SetFolderAttributes(
     return Status::FromErrno("cannot set the mode of folder", folder.path(),
                              errno);
   }
-  const struct timespec times[2] = {{0, UTIME_OMIT},
-                                    TimespecOf(want.mtime_ns)};
+  const struct timespec times[2] = {{0, UTIME_OMIT}, TimespecOf(want.mtime_ns)};
   if (futimens(fd, times) != 0) {
     return Status::FromErrno("cannot set the time of folder", folder.path(),
                              errno);
@@ -214,15 +213,13 @@ Status RealDiskInterface::CopySymlinkAt(const FolderHandle& from_dir,
   }
   const int dir = to_dir.fd();
   TempEntry temp(dir);
-  bool done =
-      op.Do(DiskStep::kCreateTemp, &temp,
-            [&] { return temp.CreateLink(target); }) &&
-      op.Do(DiskStep::kSetAttributes, &temp,
-            [&] {
-              return SetLinkAttributes(dir, temp.name(), st, Owner::kMine);
-            }) &&
-      op.Do(DiskStep::kReplaceDestination, &temp,
-            [&] { return temp.Replace(to_name); });
+  bool done = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+    return temp.CreateLink(target);
+  }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+    return SetLinkAttributes(dir, temp.name(), st, Owner::kMine);
+  }) && op.Do(DiskStep::kReplaceDestination, &temp, [&] {
+    return temp.Replace(to_name);
+  });
   return done ? Status::Ok() : op.status();
 }
 
@@ -230,8 +227,7 @@ Status RealDiskInterface::MoveFileAt(const FolderHandle& from_dir,
                                      const std::string& from_name,
                                      const FolderHandle& to_dir,
                                      const std::string& to_name) {
-  if (options_.cross_device_move ==
-      RealDiskOptions::CrossDeviceMove::kAlways) {
+  if (options_.cross_device_move == RealDiskOptions::CrossDeviceMove::kAlways) {
     return MoveAcrossAt(from_dir, from_name, to_dir, to_name);
   }
   int error = RenameNoReplace(from_dir.fd(), from_name.c_str(), to_dir.fd(),
@@ -239,9 +235,8 @@ Status RealDiskInterface::MoveFileAt(const FolderHandle& from_dir,
   if (error == 0) return Status::Ok();
   if (error == EXDEV) return MoveAcrossAt(from_dir, from_name, to_dir, to_name);
   return Status::FromErrno(
-      "cannot move", from_dir.path() + from_name + " to " + to_dir.path() +
-                         to_name,
-      error);
+      "cannot move",
+      from_dir.path() + from_name + " to " + to_dir.path() + to_name, error);
 }
 
 Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
@@ -274,11 +269,11 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
         error != 0) {
       return op.Fail(error);
     }
-    made = op.Do(DiskStep::kCreateTemp, &temp,
-                 [&] { return temp.CreateLink(target); }) &&
-           op.Do(DiskStep::kSetAttributes, &temp, [&] {
-             return SetLinkAttributes(dir, temp.name(), st, Owner::kKeep);
-           });
+    made = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+      return temp.CreateLink(target);
+    }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+      return SetLinkAttributes(dir, temp.name(), st, Owner::kKeep);
+    });
   } else if (S_ISREG(st.st_mode)) {
     source.Reset(openat(source_dir, from_name.c_str(),
                         O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -287,16 +282,15 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
     if (copied.st_dev != st.st_dev || copied.st_ino != st.st_ino) {
       return op.Fail(EAGAIN);  // Replaced under our feet.
     }
-    made =
-        op.Do(DiskStep::kCreateTemp, &temp,
-              [&] { return temp.CreateFile(options_.unnamed_temp_files); }) &&
-        op.Do(DiskStep::kCopyData, &temp,
-              [&] { return CopyFileData(source.get(), temp.fd()); }) &&
-        op.Do(DiskStep::kSetAttributes, &temp, [&] {
-          return SetFileAttributes(temp.fd(), copied, Owner::kKeep);
-        }) &&
-        op.Do(DiskStep::kFlushTemp, &temp,
-              [&] { return ErrnoOf(fsync(temp.fd())); });
+    made = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+      return temp.CreateFile(options_.unnamed_temp_files);
+    }) && op.Do(DiskStep::kCopyData, &temp, [&] {
+      return CopyFileData(source.get(), temp.fd());
+    }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+      return SetFileAttributes(temp.fd(), copied, Owner::kKeep);
+    }) && op.Do(DiskStep::kFlushTemp, &temp, [&] {
+      return ErrnoOf(fsync(temp.fd()));
+    });
   } else {
     return op.FailKind("neither a file nor a link");
   }
@@ -310,8 +304,8 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
   // From here the file is complete under its final name, and the source is
   // still whole. A failure takes the new name away again, so that a failed
   // move leaves things as they were.
-  bool done = op.Do(DiskStep::kFlushFolder, &temp,
-                    [&] { return ErrnoOf(fsync(dir)); });
+  bool done =
+      op.Do(DiskStep::kFlushFolder, &temp, [&] { return ErrnoOf(fsync(dir)); });
   if (done && !SameAsCopied(source_dir, from_name, source.get(), copied)) {
     // Written to or replaced while it was copied: removing it would lose
     // what the copy missed.
@@ -319,8 +313,8 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
     done = false;
   }
   done = done && op.Do(DiskStep::kRemoveSource, &temp, [&] {
-           return ErrnoOf(unlinkat(source_dir, from_name.c_str(), 0));
-         });
+    return ErrnoOf(unlinkat(source_dir, from_name.c_str(), 0));
+  });
   if (done) return Status::Ok();
   if (!op.crashed()) unlinkat(dir, to_name.c_str(), 0);
   return op.status();

@@ -1,6 +1,5 @@
 #include "fsutil/real_disk_interface.h"
 
-#include "fsutil/disk_operation.h"
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <optional>
 #include <vector>
+
+#include "fsutil/disk_operation.h"
 
 namespace dravelkent {
 
@@ -132,8 +133,7 @@ int SetLinkAttributes(int dir_fd, const std::string& name,
                    AT_SYMLINK_NOFOLLOW);
   }
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  return ErrnoOf(
-      utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
+  return ErrnoOf(utimensat(dir_fd, name.c_str(), times, AT_SYMLINK_NOFOLLOW));
 }
 
 int OpenParentHandle(const std::string& path,
@@ -262,23 +262,19 @@ Status RealDiskInterface::CopySymlink(const std::string& from,
   }
 
   TempEntry temp(dir.get());
-  bool done =
-      op.Do(DiskStep::kCreateTemp, &temp,
-            [&] { return temp.CreateLink(target); }) &&
-      op.Do(DiskStep::kSetAttributes, &temp,
-            [&] {
-              return SetLinkAttributes(dir.get(), temp.name(), st,
-                                       Owner::kMine);
-            }) &&
-      op.Do(DiskStep::kReplaceDestination, &temp,
-            [&] { return temp.Replace(name); });
+  bool done = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+    return temp.CreateLink(target);
+  }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+    return SetLinkAttributes(dir.get(), temp.name(), st, Owner::kMine);
+  }) && op.Do(DiskStep::kReplaceDestination, &temp, [&] {
+    return temp.Replace(name);
+  });
   return done ? Status::Ok() : op.status();
 }
 
 Status RealDiskInterface::MoveFile(const std::string& from,
                                    const std::string& to) {
-  if (options_.cross_device_move ==
-      RealDiskOptions::CrossDeviceMove::kAlways) {
+  if (options_.cross_device_move == RealDiskOptions::CrossDeviceMove::kAlways) {
     return MoveAcross(from, to);
   }
   int error = RenameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),

@@ -108,8 +108,7 @@ class RealDiskInterface : public DiskInterface {
                     const std::string& to_name) override;
   // The steps of CopySymlink.
   Status CopySymlinkAt(const FolderHandle& from_dir,
-                       const std::string& from_name,
-                       const FolderHandle& to_dir,
+                       const std::string& from_name, const FolderHandle& to_dir,
                        const std::string& to_name) override;
 
  private:
@@ -121,8 +120,8 @@ class RealDiskInterface : public DiskInterface {
 
   // As MoveAcross, for names in open folders.
   Status MoveAcrossAt(const FolderHandle& from_dir,
-                      const std::string& from_name,
-                      const FolderHandle& to_dir, const std::string& to_name);
+                      const std::string& from_name, const FolderHandle& to_dir,
+                      const std::string& to_name);
 
   StepAction Step(DiskStep step) const {
     return step_hook_ ? step_hook_(step) : StepAction::kContinue;

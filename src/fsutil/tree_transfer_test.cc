@@ -50,9 +50,8 @@ TEST(TreeTransferTest, WhatGoesWhereInEveryModeAndRetention) {
     for (const std::string d : {"", "20240315"}) {
       SCOPED_TRACE(d + (mode == kCopy ? " copy" : " move"));
       Trees t;
-      for (const char* name :
-           {".dravelkent-0123456789abcdef.tmp", "jobs.ini", ".jobs.ini.Zx9Yw",
-            "sub/jobs.ini"}) {
+      for (const char* name : {".dravelkent-0123456789abcdef.tmp", "jobs.ini",
+                               ".jobs.ini.Zx9Yw", "sub/jobs.ini"}) {
         ASSERT_TRUE(WriteFile(t.src + "/" + name, ""));
       }
       ASSERT_EQ(symlink(t.out.c_str(), (t.src + "/link").c_str()), 0);

@@ -22,11 +22,11 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   year -= month <= 2 ? 1 : 0;
   const int64_t era = FloorDiv(year, 400);
-  const int64_t year_of_era = year - era * 400;                   // 0 to 399
+  const int64_t year_of_era = year - era * 400;                     // 0 to 399
   const int64_t shifted_month = month > 2 ? month - 3 : month + 9;  // March 0
   const int64_t day_of_year = (153 * shifted_month + 2) / 5 + day - 1;
-  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 -
-                             year_of_era / 100 + day_of_year;
+  const int64_t day_of_era =
+      year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   return era * 146097 + day_of_era - 719468;
 }
 
@@ -41,9 +41,9 @@ Ymd CivilFromDays(int64_t days) {
   days += 719468;
   const int64_t era = FloorDiv(days, 146097);
   const int64_t day_of_era = days - era * 146097;  // 0 to 146096
-  const int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 -
-       day_of_era / 146096) / 365;
+  const int64_t year_of_era = (day_of_era - day_of_era / 1460 +
+                               day_of_era / 36524 - day_of_era / 146096) /
+                              365;
   const int64_t day_of_year =
       day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const int64_t shifted_month = (5 * day_of_year + 2) / 153;  // March 0

@@ -16,7 +16,7 @@ struct ExpiryJob {
   std::string kind;           // KIND
   int retention_days = 0;     // 0 to 9999
   DeleteAll delete_all = DeleteAll::kNo;
-  std::string today;          // today's date text
+  std::string today;                   // today's date text
   const FreshCopies* fresh = nullptr;  // never deleted; may be null
 };
 
@@ -39,11 +39,11 @@ bool IsExpired(const ExpiryJob& job, const std::string& name);
 // Scans the target folder as a stream of entries and removes every dated
 // copy that IsExpired, except the run's fresh copies. For each removal, sets
 // |*work_message| to "%s 削除中" with the full path and shows it in the
-// status line, also when the removal failed; each failed removal is reported to env.failures. An
-// entry that is examined but not removed leaves the status line as it is. A
-// target folder that does not exist holds nothing to remove; one that
-// cannot be listed is reported. Only env.disk, env.host and env.failures
-// are used.
+// status line, also when the removal failed; each failed removal is reported to
+// env.failures. An entry that is examined but not removed leaves the status
+// line as it is. A target folder that does not exist holds nothing to remove;
+// one that cannot be listed is reported. Only env.disk, env.host and
+// env.failures are used.
 void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
                        std::string* work_message);
 

@@ -27,9 +27,8 @@ bool FreshCopies::Contains(const std::string& path) const {
   const std::string normal = Normal(path);
   if (paths_.count(normal) != 0) return true;
   const size_t slash = normal.rfind('/');
-  const std::string_view name =
-      std::string_view(normal).substr(slash == std::string::npos ? 0
-                                                                 : slash + 1);
+  const std::string_view name = std::string_view(normal).substr(
+      slash == std::string::npos ? 0 : slash + 1);
   for (const auto& [folder, date_text] : dated_trees_) {
     if (normal.compare(0, folder.size(), folder) == 0 &&
         name.substr(0, date_text.size()) == date_text) {

@@ -63,13 +63,14 @@ void JobEngine::RunAllJobs() {
   file_work_ = FileWork::kAllowed;
   if (env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "") !=
       texts::kForcedTimestamp) {
-    Status probe = env_.settings->ProbeWrite(
-        texts::kBasicSection, texts::kTimestamp,
-        FormatDateText(env_.clock->Today()));
+    Status probe =
+        env_.settings->ProbeWrite(texts::kBasicSection, texts::kTimestamp,
+                                  FormatDateText(env_.clock->Today()));
     if (!probe.ok()) {
-      env_.failures->Report(Status::Error(
-          probe.message() + "; the date of this run could not be recorded, "
-                            "so it moves, copies and deletes nothing"));
+      env_.failures->Report(
+          Status::Error(probe.message() +
+                        "; the date of this run could not be recorded, "
+                        "so it moves, copies and deletes nothing"));
       file_work_ = FileWork::kWithheld;
     }
   }
@@ -148,8 +149,7 @@ void JobEngine::ProcessJob(int job_number) {
   if (days < 1 || days > 9999) {
     // Empty and "0" are the ways to say "no retention"; anything else that
     // does not read as 1 to 9999 days is a slip the user should hear of.
-    if (!list_ends_here && !retention_text_.empty() &&
-        retention_text_ != "0") {
+    if (!list_ends_here && !retention_text_.empty() && retention_text_ != "0") {
       ReportUnusable(job_number, key, retention_text_,
                      "is not a number of days from 1 to 9999; it was set to "
                      "0, so job %s keeps its dated copies for ever");
@@ -210,9 +210,9 @@ void JobEngine::ReportUnusable(int job_number, const std::string& key,
                                const std::string& value,
                                const char* what_follows) {
   const std::string number = JobKey(job_number, "");
-  env_.failures->Report(Status::Error(
-      env_.settings->path() + ": " + key + "=\"" + value + "\" " +
-      FormatText(what_follows, {number})));
+  env_.failures->Report(Status::Error(env_.settings->path() + ": " + key +
+                                      "=\"" + value + "\" " +
+                                      FormatText(what_follows, {number})));
 }
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,

@@ -29,17 +29,17 @@ inline constexpr char kJobDone[] = "全ての処理が終了しました";
 inline constexpr char kRunDone[] = "完了しました。";
 
 // printf formats; "%s" is the text named beside each.
-inline constexpr char kCopyingFile[] = "%s.%s をコピー中";    // name, kind
-inline constexpr char kMovingFile[] = "%s.%s を移動中";       // name, kind
+inline constexpr char kCopyingFile[] = "%s.%s をコピー中";  // name, kind
+inline constexpr char kMovingFile[] = "%s.%s を移動中";     // name, kind
 inline constexpr char kFileNotNewer[] = "%s.%s は更新されていません";
-inline constexpr char kFailed[] = "%sの処理に失敗しました";   // source path
+inline constexpr char kFailed[] = "%sの処理に失敗しました";  // source path
 // A tree job's failures: source folder, count; then "：" and the first
 // failures, each after kTreeFailedSeparator, and kTreeFailedMore (count).
 inline constexpr char kTreeFailed[] = "%sの処理に失敗しました（%s件）";
 inline constexpr char kTreeFailedSeparator[] = " / ";
 inline constexpr char kTreeFailedMore[] = "ほか%s件";
-inline constexpr char kDeleting[] = "%s 削除中";              // full path
-inline constexpr char kTreeCopying[] = "%s をコピー中";       // entry name
+inline constexpr char kDeleting[] = "%s 削除中";         // full path
+inline constexpr char kTreeCopying[] = "%s をコピー中";  // entry name
 inline constexpr char kTreeNotNewer[] = "%s は更新されていません";
 inline constexpr char kTreeMoving[] = "%s を移動中";
 

@@ -23,16 +23,16 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
                      icon_rect.GetPosition(), icon_rect.GetSize());
 
   wxRect version_rect = DialogUnitsToPixels(this, 40, 10, 119, 8);
-  auto* version = new wxStaticText(this, wxID_ANY, wxString(),
-                                   version_rect.GetPosition(),
-                                   version_rect.GetSize());
+  auto* version =
+      new wxStaticText(this, wxID_ANY, wxString(), version_rect.GetPosition(),
+                       version_rect.GetSize());
   // SetLabelText: the text is shown as it stands, "&" included.
   version->SetLabelText(ToWxString(texts::kVersionLine));
 
   wxRect notice_rect = DialogUnitsToPixels(this, 40, 25, 119, 8);
-  auto* notice = new wxStaticText(this, wxID_ANY, wxString(),
-                                  notice_rect.GetPosition(),
-                                  notice_rect.GetSize(), wxST_NO_AUTORESIZE);
+  auto* notice =
+      new wxStaticText(this, wxID_ANY, wxString(), notice_rect.GetPosition(),
+                       notice_rect.GetSize(), wxST_NO_AUTORESIZE);
   notice->SetLabelText(ToWxString(texts::kAboutNotice));
 
   wxRect ok_rect = DialogUnitsToPixels(this, 178, 7, 50, 14);

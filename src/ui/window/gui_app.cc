@@ -17,7 +17,8 @@ namespace {
 // one would otherwise open a modal dialog that hangs an unattended run.
 void ReportAssertion(const wxString& file, int line, const wxString& function,
                      const wxString& condition, const wxString& message) {
-  std::fprintf(stderr, "dravelkent: toolkit check failed at %s:%d in %s: %s%s%s\n",
+  std::fprintf(stderr,
+               "dravelkent: toolkit check failed at %s:%d in %s: %s%s%s\n",
                file.utf8_str().data(), line, function.utf8_str().data(),
                condition.utf8_str().data(), message.empty() ? "" : ": ",
                message.utf8_str().data());
@@ -46,7 +47,8 @@ CDravelkentDlg* DialogOf(void* window) {
 
 // The host operations of the main dialog, as the program calls them.
 int ShowStatusIn(void* window, const char* text, size_t length) {
-  return Guarded([&] { DialogOf(window)->ShowStatus(std::string(text, length)); });
+  return Guarded(
+      [&] { DialogOf(window)->ShowStatus(std::string(text, length)); });
 }
 
 int ShowMessageIn(void* window, const char* text, size_t length) {
@@ -87,8 +89,7 @@ bool CDravelkentApp::OnInit() {
   return false;
 }
 
-int RunGuiFrontEnd(DravelkentStartUpFunction start_up,
-                   void* start_up_context) {
+int RunGuiFrontEnd(DravelkentStartUpFunction start_up, void* start_up_context) {
   wxSetAssertHandler(ReportAssertion);
   wxApp::SetInstance(new CDravelkentApp(start_up, start_up_context));
   char program_name[] = "dravelkent";

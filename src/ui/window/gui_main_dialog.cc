@@ -42,8 +42,7 @@ CDravelkentDlg::CDravelkentDlg()
   close_button_ =
       new wxButton(this, wxID_CANCEL, ToWxString(texts::kCloseButton),
                    close_rect.GetPosition(), close_rect.GetSize());
-  status_line_ =
-      new StatusLine(this, DialogUnitsToPixels(this, 5, 8, 150, 12));
+  status_line_ = new StatusLine(this, DialogUnitsToPixels(this, 5, 8, 150, 12));
   // Read-only text keeps a white background unless given the dialog's.
   status_line_->SetBackgroundColour(GetBackgroundColour());
   run_button_->SetDefault();

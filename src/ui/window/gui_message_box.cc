@@ -16,7 +16,7 @@ namespace dravelkent {
 namespace {
 
 // Sizes in dialog units.
-constexpr int kMargin = 10;      // around the text, and above the button
+constexpr int kMargin = 10;       // around the text, and above the button
 constexpr int kButtonMargin = 7;  // around the button
 constexpr int kButtonWidth = 50;
 constexpr int kButtonHeight = 14;
@@ -59,8 +59,8 @@ void MakeSelectable([[maybe_unused]] wxStaticText* label) {
   void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_NOLOAD);
   if (gtk == nullptr) return;
   using SetSelectable = void (*)(void*, int);
-  auto set_selectable = reinterpret_cast<SetSelectable>(
-      dlsym(gtk, "gtk_label_set_selectable"));
+  auto set_selectable =
+      reinterpret_cast<SetSelectable>(dlsym(gtk, "gtk_label_set_selectable"));
   if (set_selectable != nullptr) set_selectable(label->GetHandle(), 1);
   dlclose(gtk);
 #endif
