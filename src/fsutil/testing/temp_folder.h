@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -14,11 +15,14 @@
 
 namespace dravelkent::testing {
 
-// A fresh folder below |base| ("/tmp"), removed with all in it at the end.
+// A fresh folder below |base| ($TMPDIR, else "/tmp"), removed with all in
+// it at the end.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& base = "") {
-    std::string name = (base.empty() ? "/tmp" : base) + "/dravelkent_XXXXXX";
+  explicit TempFolder(std::string base = "") {
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (base.empty()) base = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
+    std::string name = base + "/dravelkent_XXXXXX";
     if (mkdtemp(name.data()) != nullptr) path_ = name;
   }
   TempFolder(const TempFolder&) = delete;
