@@ -42,6 +42,19 @@ class InstallTest(unittest.TestCase):
         result = run([tree + "bin/dravelkent"], cwd=demo, env=env)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
         self.assertTrue(os.listdir(demo + "/archive/logs"))
+        # The menu entry's starter writes settings only where there are none.
+        env = dict(os.environ, XDG_CONFIG_HOME=tree + "config")
+        env.pop("DISPLAY", None)
+        ini = tree + "config/dravelkent/Dravelkent.ini"
+        mine = "[基本]\r\nVIEW=On\r\n; mine\r\n".encode()
+        for before, after in ((None, b"VIEW=On\n"), (mine, mine)):
+            if before:
+                with open(ini, "wb") as f:
+                    f.write(before)
+            run([tree + "lib/dravelkent/dravelkent-desktop"], env=env,
+                input=b"", check=True)
+            with open(ini, "rb") as f:
+                self.assertIn(after, f.read())
         if os.environ.get("DRAVELKENT_GUI_MODULE") == "1":
             loaded = open(glob.glob(self.scratch + "/loaded.*")[0]).read()
             self.assertIn(os.path.realpath(tree + "bin") +
