@@ -78,9 +78,9 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
         TempFolder dir;
         const std::string src = dir / "src", out = dir / "out/";
         ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-        ASSERT_TRUE(WriteFile(src, "", 0640));  // 1 MiB hole, 1 byte, hole
-        std::ofstream(src, std::ios::in | std::ios::out).seekp(1 << 20) << "x";
-        ASSERT_EQ(truncate(src.c_str(), 4 << 20), 0);
+        ASSERT_TRUE(WriteFile(src, "", 0640));  // 64 KiB hole, 1 byte, hole
+        std::ofstream(src, std::ios::in | std::ios::out).seekp(64 << 10) << "x";
+        ASSERT_EQ(truncate(src.c_str(), 256 << 10), 0);
         ASSERT_TRUE(SetMtime(src, kNew));
         const std::string data = ReadFile(src);
         ASSERT_TRUE(op == Op::kMove ||
