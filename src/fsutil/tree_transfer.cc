@@ -311,16 +311,17 @@ class TreeTransfer {
 
 }  // namespace
 
-int TransferTree(DiskInterface* disk, const std::string& source_folder,
-                 const std::string& target_folder, const std::string& date_text,
-                 TransferMode mode, long long retention_days,
-                 const std::string& skip_folder,
-                 const std::string& settings_file, TransferObserver* observer) {
+void TransferTree(DiskInterface* disk, const std::string& source_folder,
+                  const std::string& target_folder,
+                  const std::string& date_text, TransferMode mode,
+                  long long retention_days, const std::string& skip_folder,
+                  const std::string& settings_file,
+                  TransferObserver* observer) {
   if (source_folder.empty() || target_folder.empty()) {
     // "/" would be the whole file system; an empty folder names nothing.
     observer->OnFailure(Status::Error(
         "cannot transfer a folder tree: no source or target folder given"));
-    return 1;
+    return;
   }
   // Without a target folder every file would fail the same way; once is
   // enough to say so.
@@ -330,7 +331,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
     observer->OnFailure(Status::FromErrno(
         "cannot transfer " + source_folder + " into", target_folder,
         target_info.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
-    return 1;
+    return;
   }
   // The two folders as the job names them, links followed; everything
   // below them is reached from them, never by a path walked again.
@@ -343,7 +344,7 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
   }
   if (source == nullptr) {
     observer->OnFailure(opened);
-    return 1;
+    return;
   }
   TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
   transfer.SetSkipFolder(skip_folder);
@@ -353,11 +354,10 @@ int TransferTree(DiskInterface* disk, const std::string& source_folder,
     observer->OnFailure(Status::Error(
         "cannot transfer " + source_folder + " into " + target_folder +
         ": the target folder is the source folder itself"));
-    return 1;
+    return;
   }
   transfer.TransferFolder(*source, *target);
   transfer.Finish();
-  return 1;
 }
 
 }  // namespace dravelkent

@@ -67,18 +67,18 @@ class TransferObserver {
 // neither is the file |settings_file| (judged by identity, the link and the
 // file it leads to; empty for none): they stay where they are.
 //
-// For each file |observer| gets "%s をコピー中" as its copy starts, or
-// "%s は更新されていません" or "%s を移動中" once it is handled, with the
-// file's bare name. Every failure (a folder that cannot be listed, created
+// For each file |observer| gets its action with the file's bare name:
+// kCopying as its copy starts, kNotNewer or kMoving once it is handled.
+// Every failure (a folder that cannot be listed, created
 // or opened, a copy or move that fails) goes to |observer| and the
 // transfer goes on with the next entry. Lists each folder once and holds
 // at most one listing open; keeps the names of one folder's sub-folders
 // and two open folders for each level of depth, never a whole tree.
-// Returns 1 in every case.
-int TransferTree(DiskInterface* disk, const std::string& source_folder,
-                 const std::string& target_folder, const std::string& date_text,
-                 TransferMode mode, long long retention_days,
-                 const std::string& skip_folder,
-                 const std::string& settings_file, TransferObserver* observer);
+// Nothing to return: what went wrong has been told to |observer|.
+void TransferTree(DiskInterface* disk, const std::string& source_folder,
+                  const std::string& target_folder,
+                  const std::string& date_text, TransferMode mode,
+                  long long retention_days, const std::string& skip_folder,
+                  const std::string& settings_file, TransferObserver* observer);
 
 }  // namespace dravelkent
