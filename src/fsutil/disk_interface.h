@@ -34,7 +34,7 @@ struct DirEntry {
   uint64_t device = 0;  // a folder's own identity (lstat); 0 when unknown
   uint64_t inode = 0;   // and for any other entry the listing's inode
                         // number (0 when unknown)
-  // The entry's own last-write time (lstat), from OpenDirWithTimes only;
+  // The entry's own last-write time (lstat), from ListFolder with times only;
   // |has_time| is false where it was not asked for or could not be had.
   bool has_time = false;
   int64_t mtime_ns = 0;
@@ -136,12 +136,6 @@ class DiskInterface {
   virtual std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                              Status* status) = 0;
 
-  // As OpenDir, and each entry that is no folder carries its own
-  // last-write time as well. The default examines each such entry with
-  // Stat (not followed).
-  virtual std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
-                                                      Status* status);
-
   // Fills |*info| for |path|. A missing path is not an error: returns ok
   // with kind kMissing. Returns a failure for any other error.
   virtual Status Stat(const std::string& path, FollowLinks follow,
@@ -160,12 +154,6 @@ class DiskInterface {
   // Returns ok, or the failure naming both paths; fails and changes nothing
   // (error EEXIST) when |to| exists.
   virtual Status MoveFile(const std::string& from, const std::string& to) = 0;
-
-  // Recreates the symbolic link |from| as a link at |to| with the same
-  // target text and the link's own mtime, replacing |to| through a
-  // temporary link. Never follows |from|. Returns ok or the failure; a
-  // failure leaves an existing |to| as it was. The default fails (ENOSYS).
-  virtual Status CopySymlink(const std::string& from, const std::string& to);
 
   // Returns a batch for copies of files. The default one makes each copy
   // with CopyFile at once, as Add is called.
@@ -193,8 +181,9 @@ class DiskInterface {
   virtual std::unique_ptr<FolderHandle> OpenSubFolder(
       const FolderHandle& parent, const std::string& name, Status* status) = 0;
 
-  // Lists |folder| from the open folder, as OpenDir (|times| kYes: as
-  // OpenDirWithTimes). Returns a reader, or nullptr with |*status| set.
+  // Lists |folder| from the open folder, as OpenDir; with |times| kYes each
+  // entry that is no folder carries its own last-write time as well.
+  // Returns a reader, or nullptr with |*status| set.
   virtual std::unique_ptr<DirReader> ListFolder(const FolderHandle& folder,
                                                 EntryTimes times,
                                                 Status* status) = 0;
@@ -232,7 +221,11 @@ class DiskInterface {
                             const FolderHandle& to_dir,
                             const std::string& to_name) = 0;
 
-  // As CopySymlink, for names in open folders.
+  // Recreates the symbolic link |from_name| in |from_dir| (never followed)
+  // as a link |to_name| in |to_dir| with the same target text and the
+  // link's own mtime, replacing what is there through a temporary link.
+  // Returns ok or the failure naming both paths; a failure leaves an
+  // existing destination as it was.
   virtual Status CopySymlinkAt(const FolderHandle& from_dir,
                                const std::string& from_name,
                                const FolderHandle& to_dir,

@@ -96,21 +96,6 @@ class RealDirReader : public DirReader {
   Status status_;
 };
 
-// Reads the target text of the link |path|, whose lstat is |st|.
-int ReadLinkTarget(const std::string& path, const struct stat& st,
-                   std::string* target) {
-  std::vector<char> buffer(static_cast<size_t>(st.st_size) + 1);
-  while (true) {
-    ssize_t size = readlink(path.c_str(), buffer.data(), buffer.size());
-    if (size < 0) return errno;
-    if (static_cast<size_t>(size) < buffer.size()) {
-      target->assign(buffer.data(), static_cast<size_t>(size));
-      return 0;
-    }
-    buffer.resize(buffer.size() * 2);  // Grew since the lstat.
-  }
-}
-
 // Returns whether a new file or link takes its source's owner and group:
 // on a move, and on a copy made by root, as cp -a does.
 bool TakesSourceOwner(Owner owner) {
@@ -189,11 +174,6 @@ std::unique_ptr<DirReader> RealDiskInterface::OpenDir(const std::string& dir,
   return OpenRealDir(dir, status, RealDirReader::Times::kNo);
 }
 
-std::unique_ptr<DirReader> RealDiskInterface::OpenDirWithTimes(
-    const std::string& dir, Status* status) {
-  return OpenRealDir(dir, status, RealDirReader::Times::kYes);
-}
-
 Status RealDiskInterface::Stat(const std::string& path, FollowLinks follow,
                                FileInfo* info) {
   struct stat st;
@@ -242,33 +222,6 @@ Status RealDiskInterface::CopyFile(const std::string& from,
        op.Do(DiskStep::kNameTemp, &temp, [&] { return temp.GiveName(); })) &&
       op.Do(DiskStep::kReplaceDestination, &temp,
             [&] { return temp.Replace(name); });
-  return done ? Status::Ok() : op.status();
-}
-
-Status RealDiskInterface::CopySymlink(const std::string& from,
-                                      const std::string& to) {
-  Operation op(this, "cannot copy link", from, to);
-  struct stat st;
-  if (lstat(from.c_str(), &st) != 0) return op.Fail(errno);
-  if (!S_ISLNK(st.st_mode)) return op.FailKind("not a link");
-  std::string target;
-  if (int error = ReadLinkTarget(from, st, &target); error != 0) {
-    return op.Fail(error);
-  }
-  UniqueFd dir;
-  std::string name;
-  if (int error = OpenParent(to, &dir, &name); error != 0) {
-    return op.Fail(error);
-  }
-
-  TempEntry temp(dir.get());
-  bool done = op.Do(DiskStep::kCreateTemp, &temp, [&] {
-    return temp.CreateLink(target);
-  }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
-    return SetLinkAttributes(dir.get(), temp.name(), st, Owner::kMine);
-  }) && op.Do(DiskStep::kReplaceDestination, &temp, [&] {
-    return temp.Replace(name);
-  });
   return done ? Status::Ok() : op.status();
 }
 

@@ -9,7 +9,7 @@
 
 namespace dravelkent {
 
-// The steps of a copy (CopyFile, CopySymlink) and of a move across file
+// The steps of a copy (CopyFile, CopySymlinkAt) and of a move across file
 // systems, in the order they run. A copy takes kCreateTemp to
 // kReplaceDestination (kNameTemp only for an unnamed file, kCopyData and
 // kFlushTemp only for a file); a move across file systems takes
@@ -63,14 +63,10 @@ class RealDiskInterface : public DiskInterface {
 
   std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                      Status* status) override;
-  // Examines the entries from the open folder (fstatat), walking no path.
-  std::unique_ptr<DirReader> OpenDirWithTimes(const std::string& dir,
-                                              Status* status) override;
   Status Stat(const std::string& path, FollowLinks follow,
               FileInfo* info) override;
   Status CopyFile(const std::string& from, const std::string& to) override;
   Status MoveFile(const std::string& from, const std::string& to) override;
-  Status CopySymlink(const std::string& from, const std::string& to) override;
   // Each file's data goes into an unnamed (or hidden) temporary file beside
   // its destination, unflushed. Finish flushes each file system written to
   // once (syncfs), and only then gives each temporary its final name: a new
@@ -106,7 +102,7 @@ class RealDiskInterface : public DiskInterface {
   Status MoveFileAt(const FolderHandle& from_dir, const std::string& from_name,
                     const FolderHandle& to_dir,
                     const std::string& to_name) override;
-  // The steps of CopySymlink.
+  // The steps of a copy without kCopyData, kFlushTemp and kNameTemp.
   Status CopySymlinkAt(const FolderHandle& from_dir,
                        const std::string& from_name, const FolderHandle& to_dir,
                        const std::string& to_name) override;

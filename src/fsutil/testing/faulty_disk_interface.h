@@ -78,8 +78,6 @@ class FaultyDiskInterface : public DiskInterface {
   }
   FAULTY_FORWARD(kCopyFile, from, CopyFile, (Path from, Path to), (from, to))
   FAULTY_FORWARD(kMoveFile, from, MoveFile, (Path from, Path to), (from, to))
-  FAULTY_FORWARD(kCopySymlink, from, CopySymlink, (Path from, Path to),
-                 (from, to))
   FAULTY_FORWARD(kRemoveFile, path, RemoveFile, (Path path), (path))
   FAULTY_FORWARD(kMakeDir, path, MakeDir, (Path path), (path))
   FAULTY_FORWARD(kMakeDir, parent.path() + name, MakeSubFolder,
