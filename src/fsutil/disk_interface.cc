@@ -10,9 +10,6 @@ class ImmediateCopyBatch : public CopyBatch {
  public:
   explicit ImmediateCopyBatch(DiskInterface* disk) : disk_(disk) {}
 
-  void Add(const std::string& from, const std::string& to) override {
-    results_.push_back(disk_->CopyFile(from, to));
-  }
   void AddAt(const FolderHandle& from_dir, const std::string& from_name,
              const FolderHandle& to_dir, const std::string& to_name,
              Overwrite overwrite) override {

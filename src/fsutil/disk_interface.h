@@ -97,7 +97,7 @@ class DirReader {
   virtual Status status() const = 0;
 };
 
-// Copies of files whose flushes to the disk are shared. Each Add writes one
+// Copies of files whose flushes to the disk are shared. Each AddAt writes one
 // file's data into a temporary file beside its destination; Finish makes
 // all of them durable at once and only then puts each under its final
 // name. So, as with CopyFile, no final name ever holds data that is not
@@ -107,11 +107,7 @@ class CopyBatch {
  public:
   virtual ~CopyBatch() = default;
 
-  // Starts the copy of |from| to |to|, with the meaning of CopyFile. Its
-  // result comes from Finish.
-  virtual void Add(const std::string& from, const std::string& to) = 0;
-
-  // Returns true when Finish should come before the next Add.
+  // Returns true when Finish should come before the next AddAt.
   virtual bool full() const = 0;
 
   // Starts the copy of |from_name| in |from_dir| to |to_name| in |to_dir|,

@@ -91,9 +91,13 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
         disk.set_step_hook(FailStep(static_cast<int>(step), &seen));
         std::vector<Status> results;
         if (op == Op::kBatch) {
+          Status opened;
+          const auto from = disk.OpenFolder(dir.path(), &opened);
+          const auto to = disk.OpenFolder(out, &opened);
           std::unique_ptr<CopyBatch> batch = disk.StartCopyBatch();
-          batch->Add(src, out + "dst");
-          batch->Add(src, out + "new");
+          for (const char* name : {"dst", "new"}) {
+            batch->AddAt(*from, "src", *to, name, Overwrite::kAnything);
+          }
           results = batch->Finish();
         } else {
           results = {op == Op::kMove ? disk.MoveFile(src, out + "dst")

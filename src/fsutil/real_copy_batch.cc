@@ -44,7 +44,6 @@ class RealDiskInterface::Batch : public CopyBatch {
     if (stopped_) AbandonAll();
   }
 
-  void Add(const std::string& from, const std::string& to) override;
   void AddAt(const FolderHandle& from_dir, const std::string& from_name,
              const FolderHandle& to_dir, const std::string& to_name,
              Overwrite overwrite) override;
@@ -54,7 +53,6 @@ class RealDiskInterface::Batch : public CopyBatch {
  private:
   // An open folder that copies write into, and its file system.
   struct Folder {
-    std::string path;  // empty for one taken from a FolderHandle
     UniqueFd fd;
     dev_t device = 0;
     ino_t inode = 0;
@@ -79,21 +77,12 @@ class RealDiskInterface::Batch : public CopyBatch {
   // batch is stopped (the copy then fails as stopped).
   Copy* NewCopy(const std::string& from, const std::string& to);
 
-  // Starts the copy |copy| whose final name is set, from |source| (invalid:
-  // its open failed with |open_error|) into the folder |find_folder| gives.
-  template <typename FindFolder>
-  void Start(Copy* copy, const UniqueFd& source, int open_error,
-             FindFolder find_folder);
-
-  // Writes the temporary file of |copy|, as Start. Returns false when it
-  // failed or stopped (then set in copy->op).
-  template <typename FindFolder>
+  // Writes the temporary file of |copy|, whose final name is set, from
+  // |source| (invalid: its open failed with |open_error|) into the folder
+  // |to_dir|. Returns false when it failed or stopped (then set in
+  // copy->op).
   bool Write(Copy* copy, const UniqueFd& source, int open_error,
-             FindFolder find_folder);
-
-  // Returns the open folder |path|, opening it once per batch; nullptr
-  // with |*error| set when it cannot be opened.
-  const Folder* OpenFolder(const std::string& path, int* error);
+             const FolderHandle& to_dir);
 
   // Returns the folder |handle| holds open, taken once per batch; nullptr
   // with |*error| set when it cannot be taken.
@@ -139,18 +128,6 @@ RealDiskInterface::Batch::Copy* RealDiskInterface::Batch::NewCopy(
   return nullptr;
 }
 
-void RealDiskInterface::Batch::Add(const std::string& from,
-                                   const std::string& to) {
-  Copy* copy = NewCopy(from, to);
-  if (copy == nullptr) return;
-  UniqueFd source(open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  const int open_error = errno;
-  std::string folder_path;
-  SplitPath(to, &folder_path, &copy->name);
-  Start(copy, source, open_error,
-        [&](int* error) { return OpenFolder(folder_path, error); });
-}
-
 void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
                                      const std::string& from_name,
                                      const FolderHandle& to_dir,
@@ -163,14 +140,7 @@ void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
   UniqueFd source(openat(from_dir.fd(), from_name.c_str(),
                          O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   const int open_error = errno;
-  Start(copy, source, open_error,
-        [&](int* error) { return FolderOf(to_dir, error); });
-}
-
-template <typename FindFolder>
-void RealDiskInterface::Batch::Start(Copy* copy, const UniqueFd& source,
-                                     int open_error, FindFolder find_folder) {
-  if (Write(copy, source, open_error, find_folder)) {
+  if (Write(copy, source, open_error, to_dir)) {
     copy->waiting = true;
     // Start writing the data out now, so that the flush at the end of the
     // batch finds the disk's share of the work mostly done. A failure here
@@ -183,9 +153,9 @@ void RealDiskInterface::Batch::Start(Copy* copy, const UniqueFd& source,
   }
 }
 
-template <typename FindFolder>
 bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
-                                     int open_error, FindFolder find_folder) {
+                                     int open_error,
+                                     const FolderHandle& to_dir) {
   Operation& op = copy->op;
   if (!source.valid()) {
     op.Fail(open_error);
@@ -207,7 +177,7 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
     return false;
   }
   int error = 0;
-  copy->folder = find_folder(&error);
+  copy->folder = FolderOf(to_dir, &error);
   if (copy->folder == nullptr) {
     op.Fail(error);
     return false;
@@ -225,31 +195,11 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
   });
 }
 
-const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::OpenFolder(
-    const std::string& path, int* error) {
-  for (const auto& folder : folders_) {
-    if (!folder->path.empty() && folder->path == path) return folder.get();
-  }
-  auto folder = std::make_unique<Folder>();
-  folder->path = path;
-  folder->fd.Reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct stat st;
-  if (!folder->fd.valid() || fstat(folder->fd.get(), &st) != 0) {
-    *error = errno;
-    return nullptr;
-  }
-  folder->device = st.st_dev;
-  folder->inode = st.st_ino;
-  folders_.push_back(std::move(folder));
-  return folders_.back().get();
-}
-
 const RealDiskInterface::Batch::Folder* RealDiskInterface::Batch::FolderOf(
     const FolderHandle& handle, int* error) {
   const FolderHandle::Attributes& id = handle.attributes();
   for (const auto& folder : folders_) {
-    if (folder->path.empty() && folder->device == id.device &&
-        folder->inode == id.inode) {
+    if (folder->device == id.device && folder->inode == id.inode) {
       return folder.get();
     }
   }
