@@ -54,9 +54,9 @@ TEST(DatesTest, WhatIsDueAndTheLastRunDate) {
 }
 
 TEST(DatesTest, ExpiryNameRules) {
-  const ExpiryJob jobs[] = {{"", "app", "log", 7, DeleteAll::kNo, "20261208"},
-                            {"", "*", "log", 7, DeleteAll::kNo, "20261208"},
-                            {"", "app", "*", 7, DeleteAll::kNo, "20261208"}};
+  const Job jobs[] = {{"", "", "app", "log", 7},
+                      {"", "", "*", "log", 7},
+                      {"", "", "app", "*", 7}};
   // For each job: "n" not its dated copy, "y" kept, "x" expired.
   const char* const cases[][2] = {
       {"20261130app.log", "xxx"},   {"20261201app.log", "yyy"},
@@ -68,8 +68,9 @@ TEST(DatesTest, ExpiryNameRules) {
       {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"}};
   for (const auto& [name, for_jobs] : cases) {
     std::string got;
-    for (const ExpiryJob& job : jobs) {
-      got += IsDatedCopy(job, name) ? "yx"[IsExpired(job, name)] : 'n';
+    for (const Job& job : jobs) {
+      got +=
+          IsDatedCopy(job, name) ? "yx"[IsExpired(job, "20261208", name)] : 'n';
     }
     EXPECT_EQ(got, for_jobs) << name;
   }

@@ -17,7 +17,7 @@ constexpr size_t kShortestDatedName = 12;
 
 }  // namespace
 
-bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
+bool IsDatedCopy(const Job& job, const std::string& name) {
   if (!MatchesNamePattern("*." + job.kind, name)) return false;
   if (name.size() < kShortestDatedName) return false;
   long long name_date = LeadingInteger(std::string_view(name).substr(0, 8));
@@ -35,15 +35,16 @@ bool IsDatedCopy(const ExpiryJob& job, const std::string& name) {
   return rest == stem + job.kind;
 }
 
-bool IsExpired(const ExpiryJob& job, const std::string& name) {
+bool IsExpired(const Job& job, const std::string& today,
+               const std::string& name) {
   if (job.delete_all == DeleteAll::kYes) return true;
   if (job.retention_days == 0) return false;
   const std::string expires = AddDaysToDate(name, job.retention_days);
-  return LeadingInteger(expires) < LeadingInteger(job.today);
+  return LeadingInteger(expires) < LeadingInteger(today);
 }
 
-void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
-                       std::string* work_message) {
+void ExpireJob(const EngineEnv& env, const Job& job, const RunDates& dates,
+               RunState* run) {
   Status opened;
   std::unique_ptr<DirReader> reader =
       env.disk->OpenDir(job.target_folder, &opened);
@@ -61,28 +62,16 @@ void ExpireDatedCopies(const EngineEnv& env, const ExpiryJob& job,
     if (entry.is_dir || !IsDatedCopy(job, entry.name)) continue;
     // An entry examined but kept leaves the status line as it is: it shows
     // the work message already, or the job composed none.
-    if (!IsExpired(job, entry.name)) continue;
+    if (!IsExpired(job, dates.today, entry.name)) continue;
     path.resize(job.target_folder.size());
     path += entry.name;
-    if (job.fresh != nullptr && job.fresh->Contains(path)) continue;
+    if (run->fresh.Contains(path)) continue;
     Status removed = env.disk->RemoveFile(path);
     if (!removed.ok()) env.failures->Report(removed);
-    *work_message = FormatText(texts::kDeleting, {path});
-    env.host->ShowStatus(*work_message);
+    run->work_message = FormatText(texts::kDeleting, {path});
+    env.host->ShowStatus(run->work_message);
   }
   if (!reader->status().ok()) env.failures->Report(reader->status());
-}
-
-void JobEngine::RunExpiry(const RunDates& dates) {
-  ExpiryJob job;
-  job.target_folder = target_folder_;
-  job.file_name = file_name_;
-  job.kind = kind_;
-  job.retention_days = RetentionDays();
-  job.delete_all = delete_all_ ? DeleteAll::kYes : DeleteAll::kNo;
-  job.today = dates.today;
-  job.fresh = &fresh_copies_;
-  ExpireDatedCopies(env_, job, &work_message_);
 }
 
 }  // namespace dravelkent

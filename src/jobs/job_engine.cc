@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/text_util.h"
+#include "jobs/expiry.h"
 #include "jobs/make_directory_path.h"
 #include "jobs/rotation.h"
 #include "jobs/texts.h"
@@ -36,14 +37,12 @@ void JobEngine::RunAllJobs() {
     }
   }
   stop_ = false;
-  message_on_ = false;
-  mode_ = TransferMode::kMove;
-  fresh_copies_.Clear();
+  run_ = RunState();
 
   std::string backup =
       env_.settings->Read(texts::kBasicSection, texts::kBackup, texts::kOff);
   if (backup == texts::kOn) {
-    mode_ = TransferMode::kCopy;
+    run_.mode = TransferMode::kCopy;
   } else if (backup != texts::kOff) {
     // An unknown value becomes "On" for the next run; this run moves.
     WriteSetting(texts::kBasicSection, texts::kBackup, texts::kOn);
@@ -52,7 +51,7 @@ void JobEngine::RunAllJobs() {
   std::string message =
       env_.settings->Read(texts::kBasicSection, texts::kMessage, "");
   if (message == texts::kOn) {
-    message_on_ = true;
+    run_.message_boxes = MessageBoxes::kOn;
   } else {
     WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
   }
@@ -90,53 +89,53 @@ void JobEngine::RunAllJobs() {
   // The settings are written: a run that starts now finds the day's work
   // done, and need not wait for a person to close the message.
   if (env_.run_lock != nullptr) env_.run_lock->Release();
-  if (message_on_) env_.host->ShowMessage(texts::kRunDone);
+  if (run_.message_boxes == MessageBoxes::kOn) {
+    env_.host->ShowMessage(texts::kRunDone);
+  }
   env_.host->EndRun();
 }
 
 void JobEngine::ProcessJob(int job_number) {
-  source_folder_.clear();
-  target_folder_.clear();
-  last_run_date_.clear();
-  retention_text_.clear();
-  file_name_.clear();
-  kind_.clear();
-  delete_all_ = false;
-  work_message_.clear();
+  job_ = Job();
+  run_.work_message.clear();
 
-  if (!ReadFolderKey(job_number, texts::kDirNameFrom, &source_folder_)) return;
-  if (!ReadFolderKey(job_number, texts::kDirNameTo, &target_folder_)) return;
+  if (!ReadFolderKey(job_number, texts::kDirNameFrom, &job_.source_folder)) {
+    return;
+  }
+  if (!ReadFolderKey(job_number, texts::kDirNameTo, &job_.target_folder)) {
+    return;
+  }
   // An empty folder key ends the job list as meant (job 1 of a new file
   // too); what is written back on that job is no news. A key that is
   // unusable after the folders were given is a mistake to be told of.
   const bool list_ends_here = stop_;
 
   // The target folders are created before the remaining keys are checked.
-  Status failure;
-  if (file_work_ == FileWork::kAllowed &&
-      !MakeDirectoryPath(env_.disk, target_folder_, &failure) &&
-      !failure.ok()) {
-    env_.failures->Report(failure);
+  if (file_work_ == FileWork::kAllowed) {
+    if (Status made = MakeDirectoryPath(env_.disk, job_.target_folder);
+        !made.ok()) {
+      env_.failures->Report(made);
+    }
   }
 
   std::string key = JobKey(job_number, texts::kFileName);
-  file_name_ = env_.settings->Read(texts::kJobSection, key, "");
-  if (file_name_.empty()) {
+  job_.file_name = env_.settings->Read(texts::kJobSection, key, "");
+  if (job_.file_name.empty()) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
     if (!list_ends_here) {
-      ReportUnusable(job_number, key, file_name_,
+      ReportUnusable(job_number, key, job_.file_name,
                      "is empty; the job list ends with job %s");
     }
   }
 
   key = JobKey(job_number, texts::kKind);
-  kind_ = env_.settings->Read(texts::kJobSection, key, "");
-  if (kind_.find('*') == std::string::npos && Cp932Length(kind_) != 3) {
+  job_.kind = env_.settings->Read(texts::kJobSection, key, "");
+  if (job_.kind.find('*') == std::string::npos && Cp932Length(job_.kind) != 3) {
     WriteSetting(texts::kJobSection, key, "");
     stop_ = true;
     if (!list_ends_here) {
-      ReportUnusable(job_number, key, kind_,
+      ReportUnusable(job_number, key, job_.kind,
                      "is not three bytes long (in code page 932) and holds "
                      "no \"*\"; it was emptied and the job list ends with "
                      "job %s");
@@ -144,30 +143,40 @@ void JobEngine::ProcessJob(int job_number) {
   }
 
   key = JobKey(job_number, texts::kDeleteDay);
-  retention_text_ = env_.settings->Read(texts::kJobSection, key, "");
-  long long days = LeadingInteger(retention_text_);
-  if (days < 1 || days > 9999) {
+  const std::string retention =
+      env_.settings->Read(texts::kJobSection, key, "");
+  const long long days = LeadingInteger(retention);
+  if (days >= 1 && days <= 9999) {
+    job_.retention_days = static_cast<int>(days);
+  } else {
     // Empty and "0" are the ways to say "no retention"; anything else that
     // does not read as 1 to 9999 days is a slip the user should hear of.
-    if (!list_ends_here && !retention_text_.empty() && retention_text_ != "0") {
-      ReportUnusable(job_number, key, retention_text_,
+    if (!list_ends_here && !retention.empty() && retention != "0") {
+      ReportUnusable(job_number, key, retention,
                      "is not a number of days from 1 to 9999; it was set to "
                      "0, so job %s keeps its dated copies for ever");
     }
     WriteSetting(texts::kJobSection, key, "0");
-    retention_text_ = "0";
   }
 
   key = JobKey(job_number, texts::kDeleteAll);
-  delete_all_ =
-      env_.settings->Read(texts::kHiddenSection, key, "") == texts::kOn;
+  if (env_.settings->Read(texts::kHiddenSection, key, "") == texts::kOn) {
+    job_.delete_all = DeleteAll::kYes;
+  }
 
   if (stop_ || file_work_ == FileWork::kWithheld) return;
 
-  DoFileWork();
+  // Today is taken once, so the rotation and the expiry of the job agree.
+  const RunDates dates = SettleRunDates(
+      FormatDateText(env_.clock->Today()),
+      env_.settings->Read(texts::kBasicSection, texts::kTimestamp, ""));
+  if (RotationDue(dates)) RotateJob(env_, job_, dates, &run_);
+  if (ExpiryDue(dates, job_.retention_days)) {
+    ExpireJob(env_, job_, dates, &run_);
+  }
 
-  work_message_ = texts::kJobDone;
-  ShowStatus(work_message_);
+  run_.work_message = texts::kJobDone;
+  env_.host->ShowStatus(run_.work_message);
 }
 
 std::string JobEngine::JobKey(int job_number, const char* suffix) {
@@ -191,21 +200,6 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
   return true;
 }
 
-void JobEngine::DoFileWork() {
-  // Today is taken once, so the rotation and the expiry of the job agree.
-  const RunDates dates = SettleRunDates(
-      FormatDateText(env_.clock->Today()),
-      env_.settings->Read(texts::kBasicSection, texts::kTimestamp, ""));
-  last_run_date_ = dates.last_run_date;
-  if (RotationDue(dates)) RunRotation(dates);
-  if (ExpiryDue(dates, RetentionDays())) RunExpiry(dates);
-}
-
-int JobEngine::RetentionDays() const {
-  long long days = LeadingInteger(retention_text_);
-  return days < 0 || days > 9999 ? 0 : static_cast<int>(days);
-}
-
 void JobEngine::ReportUnusable(int job_number, const std::string& key,
                                const std::string& value,
                                const char* what_follows) {
@@ -219,10 +213,6 @@ void JobEngine::WriteSetting(const char* section, const std::string& key,
                              const std::string& value) {
   Status saved = env_.settings->Write(section, key, value);
   if (!saved.ok()) env_.failures->Report(saved);
-}
-
-void JobEngine::ShowStatus(const std::string& text) {
-  env_.host->ShowStatus(text);
 }
 
 }  // namespace dravelkent

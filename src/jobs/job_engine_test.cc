@@ -261,15 +261,13 @@ TEST(JobEngineTest, StreamFailureLogSaysEachMessageOnce) {
 // Relative paths are made by the runs above.
 TEST(JobEngineTest, MakeDirectoryPath) {
   Env t;
-  Status failure;
-  EXPECT_FALSE(MakeDirectoryPath(&t.disk, "//server/share/", &failure));
+  EXPECT_TRUE(MakeDirectoryPath(&t.disk, "//server/share/").ok());
   EXPECT_EQ(t.disk.count(DiskCall::kStat), 0);  // not even looked at
   WriteFile("f", "file");
-  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "a/b/", &failure));
-  EXPECT_FALSE(MakeDirectoryPath(&t.disk, t.temp / "f/b/", &failure));
-  EXPECT_FALSE(failure.ok());  // a file in the way
-  EXPECT_FALSE(MakeDirectoryPath(&t.disk, t.temp / "c//d/", &failure));
-  EXPECT_TRUE(failure.ok());
+  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "a/b/").ok());
+  EXPECT_EQ(MakeDirectoryPath(&t.disk, t.temp / "f/b/").error_number(),
+            ENOTDIR);  // a file in the way
+  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "c//d/").ok());
   EXPECT_EQ(Names("."), "a a/b c f ");
 }
 

@@ -18,11 +18,9 @@ Status CheckEnterable(DiskInterface* disk, const std::string& path) {
 
 }  // namespace
 
-bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
-                       Status* failure) {
-  *failure = Status::Ok();
+Status MakeDirectoryPath(DiskInterface* disk, const std::string& folder) {
   if (folder.size() >= 2 && folder[0] == '/' && folder[1] == '/') {
-    return false;
+    return Status::Ok();
   }
 
   // A folder that exists already is the common case: one look settles it,
@@ -33,7 +31,7 @@ bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
     FileInfo info;
     if (disk->Stat(folder, FollowLinks::kYes, &info).ok() &&
         info.kind == FileKind::kDirectory) {
-      return true;
+      return Status::Ok();
     }
   }
 
@@ -46,16 +44,12 @@ bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
     // A relative path starts in the current folder: its first name is a
     // folder to create like the others.
     Status made = disk->MakeDir(first);
-    if (!made.ok() && made.error_number() != EEXIST) {
-      *failure = made;
-      return false;
-    }
+    if (!made.ok() && made.error_number() != EEXIST) return made;
   }
-  if (slash == std::string::npos) return true;
+  if (slash == std::string::npos) return Status::Ok();
   std::string built = first + "/";
   if (Status status = CheckEnterable(disk, built); !status.ok()) {
-    *failure = status;
-    return false;
+    return status;
   }
   pos = slash + 1;
 
@@ -64,20 +58,16 @@ bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
     std::string component = folder.substr(
         pos, slash == std::string::npos ? std::string::npos : slash - pos);
     if (component.empty()) {
-      // The empty remainder after a trailing "/" ends the walk; "//" in the
-      // middle cannot be created.
-      return slash == std::string::npos;
+      // The empty remainder after a trailing "/" ends the walk, and so does
+      // "//" in the middle, which cannot be created.
+      return Status::Ok();
     }
     std::string path = built + component;
     Status made = disk->MakeDir(path);
-    if (!made.ok() && made.error_number() != EEXIST) {
-      *failure = made;
-      return false;
-    }
-    if (slash == std::string::npos) return true;
+    if (!made.ok() && made.error_number() != EEXIST) return made;
+    if (slash == std::string::npos) return Status::Ok();
     if (Status status = CheckEnterable(disk, path); !status.ok()) {
-      *failure = status;
-      return false;
+      return status;
     }
     built = path + "/";
     pos = slash + 1;

@@ -13,10 +13,10 @@ namespace dravelkent {
 // An empty component other than the end, or a component that is not a
 // folder, stops the walk.
 //
-// Returns true when the walk went through. Returns false when it stopped;
-// |*failure| then holds the system's failure, or ok when the text itself
-// stopped the walk (network path, "//" inside).
-bool MakeDirectoryPath(DiskInterface* disk, const std::string& folder,
-                       Status* failure);
+// Returns ok when the walk went through, and also when the text itself
+// ends it (a network path, "//" inside), as nothing is to be created there.
+// Returns the system's failure when a folder could not be created or
+// entered.
+Status MakeDirectoryPath(DiskInterface* disk, const std::string& folder);
 
 }  // namespace dravelkent

@@ -130,35 +130,34 @@ bool IsTreeJob(const std::string& file_name, const std::string& kind) {
   return (file_name + kind).find('*') != std::string::npos;
 }
 
-RotationPaths ComposeRotationPaths(const std::string& source_folder,
-                                   const std::string& target_folder,
-                                   const std::string& file_name,
-                                   const std::string& kind,
-                                   const RunDates& dates, int retention_days) {
-  const std::string name = file_name + "." + kind;
+RotationPaths ComposeRotationPaths(const Job& job, const RunDates& dates) {
+  const std::string name = job.file_name + "." + job.kind;
   RotationPaths paths;
-  paths.source = source_folder + name;
-  paths.last_run_name = target_folder + dates.timestamp + name;
-  paths.today_name = target_folder + dates.today + name;
+  paths.source = job.source_folder + name;
+  paths.last_run_name = job.target_folder + dates.timestamp + name;
+  paths.today_name = job.target_folder + dates.today + name;
   paths.destination =
-      retention_days != 0 ? paths.last_run_name : paths.today_name;
+      job.retention_days != 0 ? paths.last_run_name : paths.today_name;
   return paths;
 }
 
-FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
-                             std::string* work_message) {
-  const RotationPaths& paths = job.paths;
+namespace {
+
+// The move or copy of a job's one file.
+void RotateSingleFile(const EngineEnv& env, const Job& job,
+                      const RunDates& dates, RunState* run) {
+  const RotationPaths paths = ComposeRotationPaths(job, dates);
   std::string progress;
   Status done;
-  FileWritten written = FileWritten::kNo;
-  if (job.mode == TransferMode::kCopy) {
+  bool written = false;
+  if (run->mode == TransferMode::kCopy) {
     // The test is made against the last-run name whichever name is written:
     // with no retention days that is the copy an earlier run made.
     if (SourceNewerForCopy(env.disk, paths.source, paths.last_run_name) ==
         Newer::kCopy) {
       progress = FormatText(texts::kCopyingFile, {job.file_name, job.kind});
       done = env.disk->CopyFile(paths.source, paths.destination);
-      if (done.ok()) written = FileWritten::kYes;
+      written = done.ok();
     } else {
       progress = FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
     }
@@ -166,55 +165,51 @@ FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
     progress = FormatText(texts::kMovingFile, {job.file_name, job.kind});
     // Never replaces: a dated copy of that name stays as it is.
     done = env.disk->MoveFile(paths.source, paths.destination);
-    if (done.ok()) written = FileWritten::kYes;
+    written = done.ok();
   }
+  if (written) run->fresh.AddPath(paths.destination);
   if (!done.ok()) {
     env.failures->Report(done);
-    if (job.message_boxes == MessageBoxes::kOn) {
+    if (run->message_boxes == MessageBoxes::kOn) {
       progress = FormatText(texts::kFailed, {paths.source});
       env.host->ShowMessage(progress);
     }
   }
-  *work_message = progress;
-  env.host->ShowStatus(*work_message);
-  return written;
+  run->work_message = progress;
+  env.host->ShowStatus(run->work_message);
 }
 
-void JobEngine::RunRotation(const RunDates& dates) {
-  if (IsTreeJob(file_name_, kind_)) {
-    TransferTreeForJob(dates.today);
-    return;
-  }
-  SingleFileJob job;
-  job.paths = ComposeRotationPaths(source_folder_, target_folder_, file_name_,
-                                   kind_, dates, RetentionDays());
-  job.file_name = file_name_;
-  job.kind = kind_;
-  job.mode = mode_;
-  job.message_boxes = message_on_ ? MessageBoxes::kOn : MessageBoxes::kOff;
-  if (RotateSingleFile(env_, job, &work_message_) == FileWritten::kYes) {
-    fresh_copies_.AddPath(job.paths.destination);
-  }
-}
-
-void JobEngine::TransferTreeForJob(const std::string& today) {
-  // A dated transfer begins every name it writes with |today|; an undated
-  // one keeps the source's names, and those that read as dated copies are
-  // recorded one by one (this job's DELETEALL, or a later job's expiry over
-  // the same folder, could reach them).
-  const bool dated = RetentionDays() != 0;
-  if (dated) fresh_copies_.AddDatedTree(target_folder_, today);
-  HostObserver observer(env_.host, env_.failures, target_folder_,
-                        dated ? nullptr : &fresh_copies_);
+// The transfer of a wildcard job's folder tree.
+void RotateTree(const EngineEnv& env, const Job& job, const RunDates& dates,
+                RunState* run) {
+  // A dated transfer begins every name it writes with today's date; an
+  // undated one keeps the source's names, and those that read as dated
+  // copies are recorded one by one (this job's DELETEALL, or a later job's
+  // expiry over the same folder, could reach them).
+  const bool dated = job.retention_days != 0;
+  if (dated) run->fresh.AddDatedTree(job.target_folder, dates.today);
+  HostObserver observer(env.host, env.failures, job.target_folder,
+                        dated ? nullptr : &run->fresh);
   // The target folder, should it lie inside the source tree, is skipped,
   // and so is the settings file, should it lie there.
-  TransferTree(env_.disk, source_folder_, target_folder_, today, mode_,
-               RetentionDays(), target_folder_, env_.settings->path(),
-               &observer);
+  TransferTree(env.disk, job.source_folder, job.target_folder, dates.today,
+               run->mode, job.retention_days, job.target_folder,
+               env.settings->path(), &observer);
   // One message for the whole tree, however many of its files failed.
-  if (message_on_) {
-    std::string said = observer.FailureMessage(source_folder_);
-    if (!said.empty()) env_.host->ShowMessage(said);
+  if (run->message_boxes == MessageBoxes::kOn) {
+    std::string said = observer.FailureMessage(job.source_folder);
+    if (!said.empty()) env.host->ShowMessage(said);
+  }
+}
+
+}  // namespace
+
+void RotateJob(const EngineEnv& env, const Job& job, const RunDates& dates,
+               RunState* run) {
+  if (IsTreeJob(job.file_name, job.kind)) {
+    RotateTree(env, job, dates, run);
+  } else {
+    RotateSingleFile(env, job, dates, run);
   }
 }
 

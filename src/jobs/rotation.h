@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "jobs/job_engine.h"
+#include "jobs/engine_env.h"
+#include "jobs/job.h"
 
 namespace dravelkent {
 
@@ -46,38 +47,21 @@ struct RotationPaths {
 };
 
 // Returns the composed paths. The folders end in "/"; no length limit.
-RotationPaths ComposeRotationPaths(const std::string& source_folder,
-                                   const std::string& target_folder,
-                                   const std::string& file_name,
-                                   const std::string& kind,
-                                   const RunDates& dates, int retention_days);
+RotationPaths ComposeRotationPaths(const Job& job, const RunDates& dates);
 
-// Whether a failure is also shown in a message box (MESSAGE "On").
-enum class MessageBoxes { kOff, kOn };
-
-// Whether a rotation wrote its destination.
-enum class FileWritten { kNo, kYes };
-
-// What a single-file rotation needs from its job.
-struct SingleFileJob {
-  RotationPaths paths;
-  std::string file_name;
-  std::string kind;
-  TransferMode mode = TransferMode::kMove;
-  MessageBoxes message_boxes = MessageBoxes::kOff;
-};
-
-// Moves the job's file to its destination, never replacing a file there;
-// or, in copy mode, copies it there (replacing) when it is newer than the
-// last-run name, a link being judged and copied by the file it leads to.
-// Sets |*work_message| to the progress text ("%s.%s を移動中",
-// "%s.%s をコピー中" or "%s.%s は更新されていません") and shows it in the
-// status line. A failed move or copy is reported to env.failures and, with
-// message boxes on, shown as "%sの処理に失敗しました" with the source path,
-// which then is also the progress text. Only env.disk, env.host and
-// env.failures are used.
-// Returns kYes when the destination was written.
-FileWritten RotateSingleFile(const EngineEnv& env, const SingleFileJob& job,
-                             std::string* work_message);
+// Today's rotation of |job|, dated by |dates|: a wildcard job
+// transfers its whole source folder tree (TransferTree, with |dates|.today
+// as the date text of the names it writes); any other moves its one file to
+// its destination, never replacing a file there, or in copy mode copies it
+// there (replacing) when it is newer than the last-run name, a link being
+// judged and copied by the file it leads to. Shows each progress text
+// ("%s.%s を移動中", "%s.%s をコピー中", "%s.%s は更新されていません") in
+// the status line and keeps the last in run->work_message. Every failure is
+// reported to env.failures; with message boxes on, a failed file is also
+// shown as "%sの処理に失敗しました" with the source path (which then is the
+// progress text), and a tree with failures as one message for the tree.
+// What was written is recorded in run->fresh.
+void RotateJob(const EngineEnv& env, const Job& job, const RunDates& dates,
+               RunState* run);
 
 }  // namespace dravelkent

@@ -68,11 +68,10 @@ std::string CheckNameDate(std::string_view input) {
     }
   }
   // A copy kept by no retention is never expired; none of it may crash.
-  const ExpiryJob job{
-      "",         "app",  "log", static_cast<int>(raw % 10000), DeleteAll::kNo,
-      "20261206", nullptr};
+  const Job job{"", "", "app", "log", static_cast<int>(raw % 10000)};
   const std::string file(name);
-  if (IsDatedCopy(job, file) && IsExpired(job, file) && raw % 10000 == 0) {
+  if (IsDatedCopy(job, file) && IsExpired(job, "20261206", file) &&
+      raw % 10000 == 0) {
     return "expired without retention days: " + file;
   }
   return "";
