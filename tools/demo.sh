@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the program, copies the shipped demo into a scratch folder, runs
-# the program there and shows what it did.
+# Builds the program, copies the shipped demo into a scratch folder, shows
+# what a run would do there, runs it and shows what it did.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -18,9 +18,13 @@ echo "== Demo folder: $scratch"
 echo "== Before the run:"
 (cd "$scratch" && find . -type f ! -name Dravelkent.ini | sort)
 echo
-echo "== Running dravelkent"
+program=(env -u DISPLAY -u WAYLAND_DISPLAY "$root/build/dravelkent")
+echo "== What a run would do: dravelkent --dry-run -C $scratch"
+"${program[@]}" --dry-run -C "$scratch" || true
+echo
+echo "== Running it: dravelkent --verbose -C $scratch"
 status=0
-(cd "$scratch" && env -u DISPLAY -u WAYLAND_DISPLAY "$root/build/dravelkent") || status=$?
+"${program[@]}" --verbose -C "$scratch" || status=$?
 echo "== Exit status: $status"
 echo
 echo "== After the run:"

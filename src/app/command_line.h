@@ -3,16 +3,33 @@
 #include <cstdio>
 #include <string>
 
+#include "jobs/engine_env.h"
+
 namespace dravelkent {
 
 // What the command line asks for.
 enum class CommandLineAction { kRun, kExit };
 
-// Reads the arguments. Prints help or the version for --help and --version,
-// and an error for any other argument. Returns kRun when the program is to
-// run; otherwise kExit with |*exit_status| set (0, or 2 for a bad argument).
-CommandLineAction ParseCommandLine(int argc, const char* const* argv,
-                                   std::FILE* out, std::FILE* err,
+// Whether a run writes a line for every action (always so in a dry run).
+enum class ActionLines { kOff, kOn };
+
+// The options of a run.
+struct RunOptions {
+  RunKind run_kind = RunKind::kReal;             // -n, --dry-run
+  ActionLines action_lines = ActionLines::kOff;  // -v, --verbose
+  std::string directory;  // -C, --directory: the folder to work in; empty
+                          // for the current one
+};
+
+// Reads the arguments as GNU tools do: options in any order, short ones
+// bundled ("-nv"), "--" ends them. --help and --version print their text
+// and end the program when they are reached, whatever follows. Prints an
+// error for an unknown option, a missing folder after -C, or any argument
+// that is no option. Returns kRun with |*options| filled when the program
+// is to run; otherwise kExit with |*exit_status| set (0, or 2 for a bad
+// argument).
+CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
+                                   std::FILE* err, RunOptions* options,
                                    int* exit_status);
 
 // Returns the process's current directory, whole; an empty text when it

@@ -72,11 +72,12 @@ std::vector<std::string> GuiModuleCandidates(
           folder + "../lib/dravelkent/" + kGuiModuleFileName};
 }
 
-int RunFrontEnd(const std::string& current_directory, std::FILE* in,
-                std::FILE* out, std::FILE* err) {
+int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
+                std::FILE* in, std::FILE* out, std::FILE* err) {
   DisplayPresence display = DisplayFromEnvironment(
       std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
-  if (display == DisplayPresence::kPresent) {
+  if (display == DisplayPresence::kPresent &&
+      options.run_kind == RunKind::kReal) {
     // Only reads here: the start-up sequence reads VIEW again and writes
     // back what it must.
     SettingsStore settings(SettingsPathFor(current_directory));
@@ -89,15 +90,15 @@ int RunFrontEnd(const std::string& current_directory, std::FILE* in,
         std::fflush(out);
         std::fflush(err);
         int status = 1;
-        if (RunInWindow(gui_main, current_directory, err, &status) ==
-            WindowOutcome::kRan) {
+        if (RunInWindow(gui_main, current_directory, options, out, err,
+                        &status) == WindowOutcome::kRan) {
           return status;
         }
       }
     }
   }
   ConsoleHost host(in, out, TerminalOf(in), TerminalOf(out));
-  return RunStartUp(current_directory, &host, err);
+  return RunStartUp(current_directory, options, &host, out, err);
 }
 
 }  // namespace dravelkent

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
+
 namespace dravelkent {
 
 // Whether the environment names a display to show windows on.
@@ -31,12 +33,13 @@ std::vector<std::string> GuiModuleCandidates(
     const std::string& executable_path);
 
 // Runs the program's start-up sequence (RunStartUp) in the folder
-// |current_directory| with the front end that fits as its host: the main
-// window of the GUI module when it must show something and the module loads
-// and opens the display; the console (|in|, |out|) otherwise, with no word
-// about the module. Failures go to |err|. Returns the exit status: 0, or 1
-// when any operation failed.
-int RunFrontEnd(const std::string& current_directory, std::FILE* in,
-                std::FILE* out, std::FILE* err);
+// |current_directory| with |options| and the front end that fits as its
+// host: the main window of the GUI module when it must show something, the
+// run is no dry run, and the module loads and opens the display; the
+// console (|in|, |out|) otherwise, with no word about the module. Action
+// lines go to |out|, failures to |err|. Returns the exit status: 0, or 1
+// when any operation failed (or, in a dry run, is foreseen).
+int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
+                std::FILE* in, std::FILE* out, std::FILE* err);
 
 }  // namespace dravelkent

@@ -1,3 +1,6 @@
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -6,9 +9,18 @@
 
 int main(int argc, char** argv) {
   int exit_status = 0;
-  if (dravelkent::ParseCommandLine(argc, argv, stdout, stderr, &exit_status) ==
+  dravelkent::RunOptions options;
+  if (dravelkent::ParseCommandLine(argc, argv, stdout, stderr, &options,
+                                   &exit_status) ==
       dravelkent::CommandLineAction::kExit) {
     return exit_status;
+  }
+  // Entering the folder makes the run exactly one started there.
+  if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
+    std::fprintf(stderr,
+                 "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
+                 options.directory.c_str(), std::strerror(errno));
+    return 2;
   }
   int error = 0;
   std::string current_directory = dravelkent::CurrentDirectory(&error);
@@ -17,5 +29,6 @@ int main(int argc, char** argv) {
                  std::strerror(error));
     return 1;
   }
-  return dravelkent::RunFrontEnd(current_directory, stdin, stdout, stderr);
+  return dravelkent::RunFrontEnd(current_directory, options, stdin, stdout,
+                                 stderr);
 }

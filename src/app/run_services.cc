@@ -1,5 +1,8 @@
 #include "app/run_services.h"
 
+#include "fsutil/dry_run_disk_interface.h"
+#include "fsutil/reporting_disk_interface.h"
+
 namespace dravelkent {
 namespace {
 
@@ -11,21 +14,41 @@ std::string SettingsPathFor(const std::string& current_directory) {
   return current_directory + "/" + kSettingsFileName;
 }
 
-RunServices::RunServices(const std::string& current_directory, std::FILE* err)
+RunServices::RunServices(const std::string& current_directory,
+                         const RunOptions& options, std::FILE* out,
+                         std::FILE* err)
     : current_directory_(current_directory),
+      run_kind_(options.run_kind),
       settings_(SettingsPathFor(current_directory)),
+      disk_(&real_disk_),
       failures_(err),
-      run_lock_(current_directory) {}
+      run_lock_(current_directory) {
+  if (run_kind_ == RunKind::kDryRun) {
+    dry_run_disk_ = std::make_unique<DryRunDiskInterface>(disk_);
+    disk_ = dry_run_disk_.get();
+  }
+  if (options.action_lines == ActionLines::kOn) {
+    actions_ = std::make_unique<ActionLog>(out);
+    reporting_disk_ =
+        std::make_unique<ReportingDiskInterface>(disk_, actions_.get());
+    disk_ = reporting_disk_.get();
+  }
+}
+
+RunServices::~RunServices() = default;
 
 EngineEnv RunServices::EnvFor(Host* host) {
   EngineEnv env;
   env.settings = &settings_;
-  env.disk = &disk_;
+  env.disk = disk_;
   env.clock = &clock_;
   env.host = host;
   env.failures = &failures_;
   env.current_directory = current_directory_;
-  env.run_lock = &run_lock_;
+  // A dry run changes nothing that a lock would guard.
+  env.run_lock = run_kind_ == RunKind::kDryRun ? nullptr : &run_lock_;
+  env.run_kind = run_kind_;
+  env.actions = actions_.get();
   return env;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/command_line.h"
 #include "ui/front_end_host.h"
 
 namespace dravelkent {
@@ -12,9 +13,12 @@ namespace dravelkent {
 // shows the first status text and reads VIEW (default "Off"). With "Off"
 // takes the run lock, writes "Off" back and runs all jobs at once;
 // otherwise |host| waits for the user, who runs them ("実行", the lock taken
-// as the run starts) or closes ("閉じる"). Failures are written to |err|.
-// Returns the exit status: 0, or 1 when any failure was reported.
-int RunStartUp(const std::string& current_directory, FrontEndHost* host,
-               std::FILE* err);
+// as the run starts) or closes ("閉じる"). A dry run (|options|) runs at
+// once whatever VIEW says, takes no lock, shows nothing through |host| and
+// writes nothing, VIEW included. Action lines are written to |out|,
+// failures to |err|. Returns the exit status: 0, or 1 when any failure was
+// reported.
+int RunStartUp(const std::string& current_directory, const RunOptions& options,
+               FrontEndHost* host, std::FILE* out, std::FILE* err);
 
 }  // namespace dravelkent

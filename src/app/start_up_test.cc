@@ -62,7 +62,8 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
     ScriptedHost host(folder.path(), c.run);
     std::FILE* err = std::tmpfile();
-    EXPECT_EQ(RunStartUp(folder.path(), &host, err), c.status);
+    EXPECT_EQ(RunStartUp(folder.path(), RunOptions(), &host, stdout, err),
+              c.status);
     std::fclose(err);
     EXPECT_EQ(host.trace, c.trace);
     std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
@@ -72,20 +73,40 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   }
 }
 
-TEST(CommandLineTest, OnlyALoneHelpOrVersionIsAccepted) {
-  const std::pair<std::vector<const char*>, int> cases[] = {
-      {{"dravelkent", "--help"}, 0},
-      {{"dravelkent", "--version"}, 0},
-      {{"dravelkent", "Dravelkent.ini"}, 2},
-      {{"dravelkent", "--version", "x"}, 2},
+// As GNU tools read them: --help and --version win where they are reached.
+TEST(CommandLineTest, OptionsAndUsageErrors) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, "run  lines=0 in="},
+      {{"-nv", "-C", "d"}, "run dry lines=1 in=d"},
+      {{"--dry-run", "--directory=a b"}, "run dry lines=1 in=a b"},
+      {{"-v", "-Cd"}, "run  lines=1 in=d"},
+      {{"--", "-n"}, "exit 2"},  // after "--" an argument, not an option
+      {{"x", "--help"}, "exit 0"},
+      {{"--version", "x"}, "exit 0"},
+      {{"--bogus", "--help"}, "exit 2"},
+      {{"-x"}, "exit 2"},
+      {{"-C"}, "exit 2"},
+      {{"Dravelkent.ini"}, "exit 2"},
   };
   std::FILE* sink = std::fopen("/dev/null", "w");
-  for (const auto& [args, status] : cases) {
-    int exit_status = 0;
-    bool runs =
-        ParseCommandLine(static_cast<int>(args.size()), args.data(), sink, sink,
-                         &exit_status) == CommandLineAction::kRun;
-    EXPECT_EQ(runs ? -1 : exit_status, status) << args.back();  // -1: a run
+  for (const auto& [args, expected] : cases) {
+    std::vector<std::string> words = {"dravelkent"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    RunOptions options;
+    int status = -1;
+    std::string got =
+        ParseCommandLine(static_cast<int>(words.size()), argv.data(), sink,
+                         sink, &options, &status) == CommandLineAction::kExit
+            ? "exit " + std::to_string(status)
+            : std::string("run ") +
+                  (options.run_kind == RunKind::kDryRun ? "dry" : "") +
+                  " lines=" +
+                  (options.action_lines == ActionLines::kOn ? "1" : "0") +
+                  " in=" + options.directory;
+    EXPECT_EQ(got, expected) << words.back();
   }
   std::fclose(sink);
 }

@@ -69,6 +69,8 @@ class WindowHost : public FrontEndHost {
 
 struct StartUpContext {
   const std::string* current_directory;
+  const RunOptions* options;
+  std::FILE* out;
   std::FILE* err;
 };
 
@@ -77,7 +79,8 @@ int StartUpInWindow(void* context, const DravelkentGuiHost* window) {
   auto* start = static_cast<StartUpContext*>(context);
   try {
     WindowHost host(window, start->err);
-    int status = RunStartUp(*start->current_directory, &host, start->err);
+    int status = RunStartUp(*start->current_directory, *start->options, &host,
+                            start->out, start->err);
     return host.failed() ? 1 : status;
   } catch (...) {
     ReportException(start->err);
@@ -88,9 +91,10 @@ int StartUpInWindow(void* context, const DravelkentGuiHost* window) {
 }  // namespace
 
 WindowOutcome RunInWindow(DravelkentGuiMainFunction gui_main,
-                          const std::string& current_directory, std::FILE* err,
-                          int* exit_status) {
-  StartUpContext context{&current_directory, err};
+                          const std::string& current_directory,
+                          const RunOptions& options, std::FILE* out,
+                          std::FILE* err, int* exit_status) {
+  StartUpContext context{&current_directory, &options, out, err};
   DravelkentGuiStartArgs args;
   args.struct_size = static_cast<int>(sizeof args);
   args.start_up = StartUpInWindow;

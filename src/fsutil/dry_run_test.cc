@@ -40,7 +40,7 @@ struct Told : DiskChangeListener, TransferObserver {
     told += what[static_cast<int>(change)] + path.substr(root.size() + 1) +
             (to.empty() ? "" : ">" + to.substr(root.size() + 1)) + ";";
   }
-  void OnFile(FileAction, const std::string&) override {}
+  void OnFile(FileAction, const std::string&, const std::string&) override {}
   void OnFailure(const Status& failure) override {
     if (failed.ok()) failed = failure;
   }

@@ -31,7 +31,8 @@ FolderId IdOf(const FolderHandle& folder) {
 // How one file went, told to the observer once it is settled.
 struct Outcome {
   FileAction action = FileAction::kNone;  // unless told already
-  std::string name;                       // the entry's bare name
+  std::string from;                       // the source file's path
+  std::string to;                         // its destination's path
   std::string written;   // the destination, when a copy or move was tried
   Status status;         // its result, once known
   int batch_index = -1;  // its place in the copy batch, while it waits
@@ -151,8 +152,9 @@ class TreeTransfer {
     const std::string& name = entry.name;
     const std::string to_name = name_prefix_ + name;
     Outcome outcome;
-    outcome.name = name;
-    outcome.written = target.path() + to_name;
+    outcome.from = source.path() + name;
+    outcome.to = target.path() + to_name;
+    outcome.written = outcome.to;
     if (mode_ == TransferMode::kMove) {
       outcome.action = FileAction::kMoving;
       outcome.status = disk_->MoveFileAt(source, name, target, to_name);
@@ -181,7 +183,7 @@ class TreeTransfer {
     // The copy has started: the status line names it now, and what became
     // of it is told once its batch is finished. The target is judged again
     // when the copy takes its name: changed or made meanwhile, it stays.
-    observer_->OnFile(outcome.action, name);
+    observer_->OnFile(outcome.action, outcome.from, outcome.to);
     outcome.action = FileAction::kNone;
     if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
     batch_->AddAt(
@@ -226,7 +228,7 @@ class TreeTransfer {
       observer_->OnWritten(outcome.written);
     }
     if (outcome.action != FileAction::kNone) {
-      observer_->OnFile(outcome.action, outcome.name);
+      observer_->OnFile(outcome.action, outcome.from, outcome.to);
     }
   }
 

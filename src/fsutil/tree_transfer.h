@@ -23,10 +23,11 @@ class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
 
-  // Tells what is done with the file |name| (its bare name). Called once
-  // for every file: for a copy as it starts, otherwise after the file has
-  // been handled; never for a folder.
-  virtual void OnFile(FileAction action, const std::string& name) = 0;
+  // Tells what is done with the file |from| (its source path) and |to| (its
+  // destination's path). Called once for every file: for a copy as it
+  // starts, otherwise after the file has been handled; never for a folder.
+  virtual void OnFile(FileAction action, const std::string& from,
+                      const std::string& to) = 0;
 
   // Receives one failure (not ok). The transfer goes on after it.
   virtual void OnFailure(const Status& failure) = 0;
@@ -67,7 +68,7 @@ class TransferObserver {
 // neither is the file |settings_file| (judged by identity, the link and the
 // file it leads to; empty for none): they stay where they are.
 //
-// For each file |observer| gets its action with the file's bare name:
+// For each file |observer| gets its action with its two paths:
 // kCopying as its copy starts, kNotNewer or kMoving once it is handled.
 // Every failure (a folder that cannot be listed, created
 // or opened, a copy or move that fails) goes to |observer| and the

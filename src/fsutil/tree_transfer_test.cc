@@ -25,7 +25,7 @@ struct Trees : TransferObserver {
     WriteFile(src + "/sub/b.txt", "beta", 0600, kTimeB);
     WriteFile(out + "/x.txt", "out");
   }
-  void OnFile(FileAction, const std::string&) override {}
+  void OnFile(FileAction, const std::string&, const std::string&) override {}
   void OnFailure(const Status& failure) override {
     failures += failure.message() + "\n";
   }

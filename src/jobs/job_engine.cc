@@ -62,9 +62,16 @@ void JobEngine::RunAllJobs() {
   file_work_ = FileWork::kAllowed;
   if (env_.settings->Read(texts::kBasicSection, texts::kTimestamp, "") !=
       texts::kForcedTimestamp) {
+    // A dry run only works the write out: the probe's temporary file would
+    // change the folder.
+    const std::string today = FormatDateText(env_.clock->Today());
+    FileChange change;
     Status probe =
-        env_.settings->ProbeWrite(texts::kBasicSection, texts::kTimestamp,
-                                  FormatDateText(env_.clock->Today()));
+        env_.run_kind == RunKind::kDryRun
+            ? env_.settings->PreviewWrite(texts::kBasicSection,
+                                          texts::kTimestamp, today, &change)
+            : env_.settings->ProbeWrite(texts::kBasicSection, texts::kTimestamp,
+                                        today);
     if (!probe.ok()) {
       env_.failures->Report(
           Status::Error(probe.message() +
@@ -211,7 +218,7 @@ void JobEngine::ReportUnusable(int job_number, const std::string& key,
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,
                              const std::string& value) {
-  Status saved = env_.settings->Write(section, key, value);
+  Status saved = WriteRunSetting(env_, section, key, value);
   if (!saved.ok()) env_.failures->Report(saved);
 }
 

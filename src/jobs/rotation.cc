@@ -35,23 +35,30 @@ Newer SourceNewerForCopy(DiskInterface* disk, const std::string& source,
   return CompareTimes(data.mtime_ns, copy.mtime_ns);
 }
 
-// Passes the tree transfer's status texts to the host and its failures to
-// the run's failure log, keeping the first few for a message, and records
-// the undated names it writes directly in the target folder as fresh
-// copies. The transfer leaves the work message alone.
+// Passes the tree transfer's status texts to the host, the files it leaves
+// as not newer to the action log and its failures to the run's failure log,
+// keeping the first few for a message, and records the undated names it writes
+// directly in the target folder as fresh copies. The transfer leaves the work
+// message alone.
 class HostObserver : public TransferObserver {
  public:
-  HostObserver(Host* host, FailureLog* failures, std::string target_folder,
-               FreshCopies* fresh)
+  HostObserver(Host* host, FailureLog* failures, ActionLog* actions,
+               std::string target_folder, FreshCopies* fresh)
       : host_(host),
         failures_(failures),
+        actions_(actions),
         target_folder_(std::move(target_folder)),
         fresh_(fresh) {}
-  void OnFile(FileAction action, const std::string& name) override {
+  void OnFile(FileAction action, const std::string& from,
+              const std::string& to) override {
     const char* format = action == FileAction::kCopying  ? texts::kTreeCopying
                          : action == FileAction::kMoving ? texts::kTreeMoving
                                                          : texts::kTreeNotNewer;
-    host_->ShowStatus(FormatText(format, {name}));
+    // The status line names the file by its bare name.
+    host_->ShowStatus(FormatText(format, {from.substr(from.rfind('/') + 1)}));
+    if (action == FileAction::kNotNewer && actions_ != nullptr) {
+      actions_->OnNotNewer(from, to);
+    }
   }
   void OnFailure(const Status& failure) override {
     failures_->Report(failure);
@@ -95,6 +102,7 @@ class HostObserver : public TransferObserver {
 
   Host* host_;
   FailureLog* failures_;
+  ActionLog* actions_;
   std::string target_folder_;
   FreshCopies* fresh_;
   int failure_count_ = 0;
@@ -160,6 +168,8 @@ void RotateSingleFile(const EngineEnv& env, const Job& job,
       written = done.ok();
     } else {
       progress = FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
+      if (env.actions)
+        env.actions->OnNotNewer(paths.source, paths.last_run_name);
     }
   } else {
     progress = FormatText(texts::kMovingFile, {job.file_name, job.kind});
@@ -188,7 +198,7 @@ void RotateTree(const EngineEnv& env, const Job& job, const RunDates& dates,
   // expiry over the same folder, could reach them).
   const bool dated = job.retention_days != 0;
   if (dated) run->fresh.AddDatedTree(job.target_folder, dates.today);
-  HostObserver observer(env.host, env.failures, job.target_folder,
+  HostObserver observer(env.host, env.failures, env.actions, job.target_folder,
                         dated ? nullptr : &run->fresh);
   // The target folder, should it lie inside the source tree, is skipped,
   // and so is the settings file, should it lie there.

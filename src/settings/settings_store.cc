@@ -176,6 +176,25 @@ Status PlanWrite(const std::string& path, std::string_view section,
   return Status::Ok();
 }
 
+// Saves the bytes |plan| worked out, the way it chose. Returns ok or the
+// failure.
+Status Save(const WritePlan& plan) {
+  switch (plan.way) {
+    case SaveWay::kNone:
+      return Status::Ok();
+    case SaveWay::kRename:
+      return SaveByRename(plan.target, plan.updated,
+                          plan.contents.state == FileState::kPresent
+                              ? &plan.contents.info
+                              : nullptr,
+                          plan.shown);
+    case SaveWay::kInPlace:
+      return SaveInPlace(plan.target, plan.contents.bytes, plan.updated,
+                         plan.contents.info, plan.shown);
+  }
+  return Status::Ok();
+}
+
 }  // namespace
 
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {}
@@ -223,27 +242,27 @@ std::string SettingsStore::Read(std::string_view section, std::string_view key,
 }
 
 Status SettingsStore::Write(std::string_view section, std::string_view key,
-                            std::string_view value) {
+                            std::string_view value, FileChange* change) {
+  if (change != nullptr) *change = FileChange::kNone;
   WritePlan plan;
   Status planned = PlanWrite(path_, section, key, value, &plan);
   if (!planned.ok()) return planned;
   if (plan.way == SaveWay::kNone) return Status::Ok();
   // Whatever the save does to the file, the next read parses it afresh.
   parsed_.reset();
-  switch (plan.way) {
-    case SaveWay::kNone:
-      return Status::Ok();
-    case SaveWay::kRename:
-      return SaveByRename(plan.target, plan.updated,
-                          plan.contents.state == FileState::kPresent
-                              ? &plan.contents.info
-                              : nullptr,
-                          plan.shown);
-    case SaveWay::kInPlace:
-      return SaveInPlace(plan.target, plan.contents.bytes, plan.updated,
-                         plan.contents.info, plan.shown);
-  }
-  return Status::Ok();
+  Status saved = Save(plan);
+  if (saved.ok() && change != nullptr) *change = FileChange::kChanged;
+  return saved;
+}
+
+Status SettingsStore::PreviewWrite(std::string_view section,
+                                   std::string_view key, std::string_view value,
+                                   FileChange* change) const {
+  WritePlan plan;
+  Status planned = PlanWrite(path_, section, key, value, &plan);
+  *change =
+      plan.way == SaveWay::kNone ? FileChange::kNone : FileChange::kChanged;
+  return planned;
 }
 
 Status SettingsStore::CheckReadable() const {

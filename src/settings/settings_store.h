@@ -11,6 +11,9 @@ namespace dravelkent {
 
 struct IniFile;
 
+// Whether a write changes the settings file's bytes.
+enum class FileChange { kNone, kChanged };
+
 // Reads and writes keys of the sectioned settings file at one path.
 //
 // The file is parsed once and its parse serves the reads while the path
@@ -51,8 +54,17 @@ class SettingsStore {
   // stays. A file with more than one hard link is rewritten in place (new
   // bytes, new length, flushed): its names stay one file, but a failure or
   // crash during that rewrite can leave it part old, part new.
+  // |*change|, unless null, tells whether the bytes changed.
   Status Write(std::string_view section, std::string_view key,
-               std::string_view value);
+               std::string_view value, FileChange* change = nullptr);
+
+  // Works out Write(|section|, |key|, |value|) without saving anything or
+  // touching the folder. Returns ok with |*change| set to whether the write
+  // would change the file's bytes; otherwise the failure Write would give
+  // before its save (the file cannot be read, the edit cannot be made, or
+  // the user may not write the file).
+  Status PreviewWrite(std::string_view section, std::string_view key,
+                      std::string_view value, FileChange* change) const;
 
   // Returns ok when the file can be read whole or does not exist; otherwise
   // why it cannot be read (and why every read yields its default), or which

@@ -3,8 +3,8 @@
 in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 (1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
 [date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
-[tmpfs=DIR] [enc=cp932] [crlf] [twice] [waiting] [repeat=N]", then items
-(" | " parts a line in several):
+[tmpfs=DIR] [enc=cp932] [crlf] [twice] [waiting] [repeat=N] [dry[=N]]",
+then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
   < an entry before the run only   = before and after   > after only:
@@ -13,7 +13,11 @@ in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 $ is the scratch folder, {n} a job's number, \\n \\s \\xNN bytes, %deep a
 folder chain past PATH_MAX. The tree afterwards is exactly the = and >
 entries; keep: the settings file too. The status is 1 when stderr speaks.
+A run given -C starts in "/".
 twice: two runs start at once; waiting: beside a run whose message waits.
+dry: a dry run (-n) comes first; it must leave every byte, time and inode
+as it was, exit with N (else the case's status) and print what the real
+run, given -v, then prints on stdout (checked by "1" items only if any).
 """
 
 import ctypes
@@ -107,6 +111,23 @@ def make(root, path, state):
     os.close(fd)
 
 
+def exact(root):
+    """Every entry below |root|, itself and the settings file included, as
+    lstat (but the access time) and the bytes tell it."""
+    def state(st):
+        return st[:7] + (st.st_mtime_ns, st.st_ctime_ns)
+    found = {}
+    for top, dirs, files, fd in os.fwalk(root):
+        found[top] = state(os.stat(fd))
+        for name in files:
+            st = os.lstat(name, dir_fd=fd)
+            data = (os.readlink(name, dir_fd=fd) if stat.S_ISLNK(st.st_mode)
+                    else open(os.open(name, os.O_RDONLY, dir_fd=fd),
+                              "rb").read())
+            found[os.path.join(top, name)] = state(st) + (data,)
+    return found
+
+
 def snapshot(root):
     """Every entry below |root| but the settings file, by descriptors."""
     found = {}
@@ -169,8 +190,23 @@ def run_case(opts, lines):
             if mode is not None:
                 os.chmod(os.path.join(broot, path), mode)
         os.chmod(root, int(opts.get("dirmode", "755"), 8))
-        cmd, env = program([a for a in opts.get("args", "").split(",") if a],
-                           opts.get("date", "2026-12-06"), user)
+        args = [a.replace("$", root)
+                for a in opts.get("args", "").split(",") if a]
+        cwd = "/" if "-C" in args else root  # -C names the folder
+        status = int(opts.get("status", 1 if marks["2"] else 0))
+        faults, dry = [], None
+        if "dry" in opts:
+            cmd, env = program(["-n", *args], opts.get("date", "2026-12-06"),
+                               user)
+            frozen = exact(broot)
+            dry = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True,
+                                 stdin=subprocess.DEVNULL, timeout=120)
+            if exact(broot) != frozen:
+                faults.append("the dry run changed the folder")
+            if dry.returncode != int(opts["dry"] or status):
+                faults.append(f"the dry run's status is {dry.returncode}")
+            args.insert(0, "-v")
+        cmd, env = program(args, opts.get("date", "2026-12-06"), user)
         if "waiting" in opts:  # A run whose message waits at a terminal.
             terminal, slave = pty.openpty()
             waiting = subprocess.Popen(cmd, cwd=root, env=env, stdin=slave,
@@ -179,7 +215,7 @@ def run_case(opts, lines):
         go, gate = os.pipe()  # The runs start at one write.
         runs = [subprocess.Popen(
             ["sh", "-c", 'read -r x; exec "$@" </dev/null', "-", *cmd],
-            cwd=root, env=env, stdin=go, stdout=subprocess.PIPE,
+            cwd=cwd, env=env, stdin=go, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE) for _ in range(1 + ("twice" in opts))]
         os.write(gate, b"\n\n")
         os.close(go)
@@ -191,12 +227,15 @@ def run_case(opts, lines):
             waiting.communicate(timeout=120)
         os.chmod(root, 0o755)
         after = open(ini, "rb").read() if os.path.exists(ini) else None
-        faults = []
-        status = int(opts.get("status", 1 if marks["2"] else 0))
+        if dry and dry.stdout != said[0][0]:
+            faults.append(f"the dry run said {dry.stdout!r}")
         for out, err, code in said:
             if code != status:
                 faults.append(f"exit status {code}, not {status}")
-            for lines, wanted in ((out, marks["1"]), (err, marks["2"])):
+            # A dry case's action lines need no "1" items: the two runs
+            # check each other.
+            told = () if dry and not marks["1"] else ((out, marks["1"]),)
+            for lines, wanted in (*told, (err, marks["2"])):
                 lines = lines.decode("utf-8", "replace").splitlines()
                 wanted = [w.replace("$", root) for w in wanted]
                 if len(lines) != len(wanted) or any(

@@ -33,7 +33,7 @@ class InstallTest(unittest.TestCase):
             self.assertTrue(os.path.isfile(tree + relative), relative)
         for example in ("dravelkent.service", "dravelkent.cron"):
             with open(tree + DOC + "examples/" + example) as f:
-                self.assertIn(prefix + "/bin/dravelkent\n", f.read())
+                self.assertIn(prefix + "/bin/dravelkent -C ", f.read())
         # MESSAGE=On: the window module loads, then the console stands in.
         demo = shutil.copytree(tree + DOC + "examples/demo",
                                self.scratch + "/demo")

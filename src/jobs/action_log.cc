@@ -1,0 +1,43 @@
+#include "jobs/action_log.h"
+
+#include "base/text_util.h"
+
+namespace dravelkent {
+
+void ActionLog::OnDiskChange(DiskChange change, const std::string& path,
+                             const std::string& to) {
+  switch (change) {
+    case DiskChange::kFolderMade:
+      Write("mkdir " + path);
+      return;
+    case DiskChange::kFileMoved:
+      Write("move " + path + " -> " + to);
+      return;
+    case DiskChange::kFileCopied:
+      Write("copy " + path + " -> " + to);
+      return;
+    case DiskChange::kFileRemoved:
+      Write("delete " + path);
+      return;
+  }
+}
+
+void ActionLog::OnNotNewer(const std::string& from, const std::string& to) {
+  Write("skip " + from + " -> " + to + " (not newer)");
+}
+
+void ActionLog::OnSettingWritten(const std::string& path,
+                                 std::string_view section, std::string_view key,
+                                 std::string_view value) {
+  std::string line = "set " + path + " [";
+  line.append(section).append("] ").append(key).append("=").append(value);
+  Write(line);
+}
+
+void ActionLog::Write(const std::string& line) {
+  const std::string text = EscapeControlBytes(line) + "\n";
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
+}
+
+}  // namespace dravelkent
