@@ -30,11 +30,10 @@ enum class DiskStep {
 enum class StepAction {
   kContinue,  // run the step
   kFail,      // the step fails (EIO) and the operation cleans up as usual
-  kCrash,     // stop before the step, cleaning nothing up, as a kill would
 };
 
-// Consulted before each step; tests use it to fail or stop an operation at
-// any point.
+// Consulted before each step; tests use it to fail an operation at any
+// point.
 using StepHook = std::function<StepAction(DiskStep)>;
 
 // Ways to take the fallback paths on a machine that would not need them.
@@ -75,7 +74,7 @@ class RealDiskInterface : public DiskInterface {
   // Steps: kCreateTemp, kCopyData, kSetAttributes for each file; kFlushTemp
   // once per Finish; then kPublish, or for an existing destination kPublish,
   // kNameTemp and kReplaceDestination (named temporaries: kReplaceDestination
-  // alone) for each file. A stopped step stops the whole batch.
+  // alone) for each file.
   std::unique_ptr<CopyBatch> StartCopyBatch() override;
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
