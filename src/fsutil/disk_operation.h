@@ -54,18 +54,18 @@ std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
 
 }  // namespace disk_internal
 
-// One copy or move: runs its steps through the step hook and builds the
-// failure that names the operation and both paths.
+// One copy or move: runs its steps through RealDiskInterface::RunStep and
+// builds the failure that names the operation and both paths.
 class RealDiskInterface::Operation {
  public:
   Operation(const RealDiskInterface* disk, const char* what,
             const std::string& from, const std::string& to)
       : disk_(disk), what_(what), paths_(from + " to " + to) {}
 
-  // Runs |body| as |step| unless the hook fails it. Returns true when it
-  // gave 0; otherwise keeps the failure for status() and returns false.
+  // Runs |body| as |step|. Returns true when it gave 0; otherwise keeps the
+  // failure for status() and returns false.
   bool Do(DiskStep step, const std::function<int()>& body) {
-    const int error = disk_->Step(step) == StepAction::kFail ? EIO : body();
+    const int error = disk_->RunStep(step, body);
     if (error == 0) return true;
     Fail(error);
     return false;
