@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -53,42 +54,21 @@ std::unique_ptr<DirReader> MakeDirReader(DIR* dir, std::string path,
 
 }  // namespace disk_internal
 
-// One copy or move: runs its steps through the step hook and builds the
-// failure that names the operation and both paths.
+// One copy or move: runs its steps through RealDiskInterface::RunStep and
+// builds the failure that names the operation and both paths.
 class RealDiskInterface::Operation {
  public:
   Operation(const RealDiskInterface* disk, const char* what,
             const std::string& from, const std::string& to)
       : disk_(disk), what_(what), paths_(from + " to " + to) {}
 
-  // Runs |body| as |step| unless the hook says otherwise. Returns true when
-  // it ran and gave 0; otherwise the failure is kept for status() and, when
-  // the hook stopped the operation, |temp| is abandoned where it stands.
-  template <typename Body>
-  bool Do(DiskStep step, TempEntry* temp, Body body) {
-    switch (disk_->Step(step)) {
-      case StepAction::kCrash:
-        Stop(temp);
-        return false;
-      case StepAction::kFail:
-        Fail(EIO);
-        return false;
-      case StepAction::kContinue:
-        break;
-    }
-    int error = body();
+  // Runs |body| as |step|. Returns true when it gave 0; otherwise keeps the
+  // failure for status() and returns false.
+  bool Do(DiskStep step, const std::function<int()>& body) {
+    const int error = disk_->RunStep(step, body);
     if (error == 0) return true;
     Fail(error);
     return false;
-  }
-
-  // Stops the operation where it stands, as a kill would: keeps the
-  // failure and leaves |temp| (unless null) as it is. Returns the failure.
-  Status Stop(TempEntry* temp) {
-    crashed_ = true;
-    if (temp != nullptr) temp->Abandon();
-    status_ = Status::Error(what_ + " " + paths_ + ": stopped");
-    return status_;
   }
 
   // Keeps and returns the failure for |error|.
@@ -103,14 +83,12 @@ class RealDiskInterface::Operation {
     return status_;
   }
 
-  bool crashed() const { return crashed_; }
   const Status& status() const { return status_; }
 
  private:
   const RealDiskInterface* disk_;
   std::string what_;
   std::string paths_;
-  bool crashed_ = false;
   Status status_;
 };
 

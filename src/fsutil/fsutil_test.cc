@@ -85,10 +85,10 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
         const std::string data = ReadFile(src);
         ASSERT_TRUE(op == Op::kMove ||
                     WriteFile(out + "dst", "old", 0600, kOld));
-        RealDiskInterface disk(
+        RealDiskWithStepFaults disk(
             {.unnamed_temp_files = unnamed, .cross_device_move = kByCopy});
-        std::vector<DiskStep> seen;
-        disk.set_step_hook(FailStep(static_cast<int>(step), &seen));
+        disk.FailStepAt(step);
+        const std::vector<DiskStep>& seen = disk.steps();
         std::vector<Status> results;
         if (op == Op::kBatch) {
           Status opened;
@@ -131,10 +131,10 @@ TEST(RealDiskTest, FailedStepLeavesTheOldFilesAndNoTemporary) {
         });
         EXPECT_NE(std::find(seen.begin(), named, DiskStep::kFlushTemp), named);
         ASSERT_TRUE(WriteFile(dir / "again", "again"));
-        seen.clear();  // a taken name is refused before any data is copied
+        const size_t taken = seen.size();
         EXPECT_EQ(disk.MoveFile(dir / "again", out + "dst").error_number(),
                   EEXIST);
-        EXPECT_EQ(seen.size(), 0u);
+        EXPECT_EQ(seen.size(), taken);  // refused before any data is copied
         break;
       }
     }
@@ -157,12 +157,11 @@ TEST(RealDiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
     TempFolder dir;
     ASSERT_TRUE(WriteFile(dir / "src", "line 1\n", 0644, kOld));
     ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
-    RealDiskInterface disk({.cross_device_move = kByCopy});
-    disk.set_step_hook([&](DiskStep step) {
-      if (step == c.step && WriteFile(dir / c.to, c.content, 0644, c.mtime)) {
+    RealDiskWithStepFaults disk({.cross_device_move = kByCopy});
+    disk.BeforeStep(c.step, [&] {
+      if (WriteFile(dir / c.to, c.content, 0644, c.mtime)) {
         rename((dir / c.to).c_str(), (dir / "src").c_str());
       }
-      return StepAction::kContinue;
     });
     EXPECT_FALSE(disk.MoveFile(dir / "src", dir / "out/dst").ok()) << c.to;
     EXPECT_EQ(ReadFile(dir / "src"), c.content);

@@ -198,7 +198,7 @@ int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to,
 }
 
 TempEntry::~TempEntry() {
-  if (!abandoned_ && !name_.empty()) unlinkat(dir_fd_, name_.c_str(), 0);
+  if (!name_.empty()) unlinkat(dir_fd_, name_.c_str(), 0);
 }
 
 int TempEntry::CreateFile(UnnamedTempFiles unnamed, mode_t mode) {

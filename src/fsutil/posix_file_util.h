@@ -74,9 +74,9 @@ int RenameNoReplace(int from_dir, const char* from, int to_dir, const char* to,
 // A file or symbolic link being made in one folder, under a temporary name
 // (FileTempName: it begins with "." so that no job's search takes it for a
 // dated copy), or unnamed (O_TMPFILE), until it is put in place under its
-// final name: the one way the program replaces or publishes a file. Unless
-// abandoned, whatever of it still exists under a temporary name is removed
-// when the object goes.
+// final name: the one way the program replaces or publishes a file.
+// Whatever of it still exists under a temporary name is removed when the
+// object goes.
 class TempEntry {
  public:
   // |dir_fd| is the open folder; it must outlive the object.
@@ -114,9 +114,6 @@ class TempEntry {
   // Returns 0 or errno.
   int Replace(const std::string& final_name);
 
-  // Leaves everything as it is, as a process killed at this point would.
-  void Abandon() { abandoned_ = true; }
-
  private:
   // Links the unnamed file as |name|. Returns 0 or errno.
   int LinkUnnamed(const std::string& name);
@@ -125,7 +122,6 @@ class TempEntry {
   UniqueFd fd_;
   std::string name_;
   bool placed_ = false;
-  bool abandoned_ = false;
 };
 
 }  // namespace dravelkent

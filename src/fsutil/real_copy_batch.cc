@@ -38,12 +38,6 @@ class RealDiskInterface::Batch : public CopyBatch {
     if (limit_ == 0) limit_ = 1;
   }
 
-  ~Batch() override {
-    // Copies never finished are given up: their temporaries go, unless the
-    // batch was stopped, which leaves everything as a kill would.
-    if (stopped_) AbandonAll();
-  }
-
   void AddAt(const FolderHandle& from_dir, const std::string& from_name,
              const FolderHandle& to_dir, const std::string& to_name,
              Overwrite overwrite) override;
@@ -73,14 +67,9 @@ class RealDiskInterface::Batch : public CopyBatch {
     int64_t source_mtime_ns = 0;  // as the copy carries it
   };
 
-  // Returns the copy of |from| to |to| just added, or nullptr when the
-  // batch is stopped (the copy then fails as stopped).
-  Copy* NewCopy(const std::string& from, const std::string& to);
-
   // Writes the temporary file of |copy|, whose final name is set, from
   // |source| (invalid: its open failed with |open_error|) into the folder
-  // |to_dir|. Returns false when it failed or stopped (then set in
-  // copy->op).
+  // |to_dir|. Returns false when it failed (then set in copy->op).
   bool Write(Copy* copy, const UniqueFd& source, int open_error,
              const FolderHandle& to_dir);
 
@@ -98,34 +87,19 @@ class RealDiskInterface::Batch : public CopyBatch {
   int FlushWaiting();
 
   // Gives the waiting |copy| its final name. Returns false when that
-  // failed or stopped.
+  // failed.
   bool Place(Copy* copy);
-
-  void AbandonAll() {
-    for (auto& copy : copies_) {
-      if (copy->temp != nullptr) copy->temp->Abandon();
-    }
-  }
 
   const RealDiskInterface* disk_;
   size_t limit_;
   // Declared before the copies: their temporaries live in these folders.
   std::vector<std::unique_ptr<Folder>> folders_;
+  // Copies never finished are given up with the batch, temporaries removed.
   std::vector<std::unique_ptr<Copy>> copies_;
-  bool stopped_ = false;
 };
 
 std::unique_ptr<CopyBatch> RealDiskInterface::StartCopyBatch() {
   return std::make_unique<Batch>(this);
-}
-
-RealDiskInterface::Batch::Copy* RealDiskInterface::Batch::NewCopy(
-    const std::string& from, const std::string& to) {
-  copies_.push_back(std::make_unique<Copy>(disk_, from, to));
-  Copy* copy = copies_.back().get();
-  if (!stopped_) return copy;
-  copy->op.Stop(nullptr);
-  return nullptr;
 }
 
 void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
@@ -133,8 +107,9 @@ void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
                                      const FolderHandle& to_dir,
                                      const std::string& to_name,
                                      Overwrite overwrite) {
-  Copy* copy = NewCopy(from_dir.path() + from_name, to_dir.path() + to_name);
-  if (copy == nullptr) return;
+  copies_.push_back(std::make_unique<Copy>(disk_, from_dir.path() + from_name,
+                                           to_dir.path() + to_name));
+  Copy* copy = copies_.back().get();
   copy->name = to_name;
   copy->overwrite = overwrite;
   UniqueFd source(openat(from_dir.fd(), from_name.c_str(),
@@ -146,8 +121,6 @@ void RealDiskInterface::Batch::AddAt(const FolderHandle& from_dir,
     // batch finds the disk's share of the work mostly done. A failure here
     // is of no account: the flush reports what did not reach the disk.
     (void)sync_file_range(copy->temp->fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
-  } else if (copy->op.crashed()) {
-    stopped_ = true;
   } else {
     copy->temp.reset();  // Frees its descriptor now.
   }
@@ -186,11 +159,11 @@ bool RealDiskInterface::Batch::Write(Copy* copy, const UniqueFd& source,
   copy->temp = std::make_unique<TempEntry>(copy->folder->fd.get());
   TempEntry* temp = copy->temp.get();
   const UnnamedTempFiles unnamed = disk_->options_.unnamed_temp_files;
-  return op.Do(DiskStep::kCreateTemp, temp, [&] {
+  return op.Do(DiskStep::kCreateTemp, [&] {
     return temp->CreateFile(unnamed);
-  }) && op.Do(DiskStep::kCopyData, temp, [&] {
+  }) && op.Do(DiskStep::kCopyData, [&] {
     return CopyFileData(source.get(), temp->fd());
-  }) && op.Do(DiskStep::kSetAttributes, temp, [&] {
+  }) && op.Do(DiskStep::kSetAttributes, [&] {
     return SetFileAttributes(temp->fd(), st, Owner::kMine);
   });
 }
@@ -278,18 +251,18 @@ bool RealDiskInterface::Batch::Place(Copy* copy) {
   if (!MayPlace(copy, &free)) return false;
   if (free) {
     // Should the name be taken meanwhile, what took it stays.
-    return op.Do(DiskStep::kPublish, temp, [&] {
+    return op.Do(DiskStep::kPublish, [&] {
       return temp->Publish(copy->name, disk_->options_.no_replace_rename);
     });
   }
   if (!temp->unnamed()) {
-    return op.Do(DiskStep::kReplaceDestination, temp,
+    return op.Do(DiskStep::kReplaceDestination,
                  [&] { return temp->Replace(copy->name); });
   }
   // A new name is linked to the file at once; an existing one is replaced
   // through a temporary name, as rename cannot take an unnamed file.
   bool placed = false;
-  if (!op.Do(DiskStep::kPublish, temp, [&] {
+  if (!op.Do(DiskStep::kPublish, [&] {
         int error = temp->Publish(copy->name, NoReplaceRename::kWhereSupported);
         placed = error == 0;
         return error == EEXIST ? 0 : error;
@@ -297,8 +270,8 @@ bool RealDiskInterface::Batch::Place(Copy* copy) {
     return false;
   }
   return placed ||
-         (op.Do(DiskStep::kNameTemp, temp, [&] { return temp->GiveName(); }) &&
-          op.Do(DiskStep::kReplaceDestination, temp,
+         (op.Do(DiskStep::kNameTemp, [&] { return temp->GiveName(); }) &&
+          op.Do(DiskStep::kReplaceDestination,
                 [&] { return temp->Replace(copy->name); }));
 }
 
@@ -307,40 +280,27 @@ std::vector<Status> RealDiskInterface::Batch::Finish() {
   for (const auto& copy : copies_) {
     if (copy->waiting && first == nullptr) first = copy.get();
   }
-  if (first != nullptr && !stopped_) {
-    // One step for the flush of the whole batch, taken by its first copy.
-    if (!first->op.Do(DiskStep::kFlushTemp, first->temp.get(),
-                      [&] { return FlushWaiting(); })) {
-      if (first->op.crashed()) {
-        stopped_ = true;
-      } else {
-        const int error = first->op.status().error_number();
-        for (const auto& copy : copies_) {
-          if (!copy->waiting) continue;
-          copy->op.Fail(error != 0 ? error : EIO);
-          copy->waiting = false;
-          copy->temp.reset();
-        }
-      }
+  // One step for the flush of the whole batch, taken by its first copy.
+  if (first != nullptr &&
+      !first->op.Do(DiskStep::kFlushTemp, [&] { return FlushWaiting(); })) {
+    const int error = first->op.status().error_number();
+    for (const auto& copy : copies_) {
+      if (!copy->waiting) continue;
+      copy->op.Fail(error != 0 ? error : EIO);
+      copy->waiting = false;
+      copy->temp.reset();
     }
   }
 
   std::vector<Status> results;
   results.reserve(copies_.size());
   for (const auto& copy : copies_) {
-    if (copy->waiting) {
-      if (stopped_) {
-        copy->op.Stop(copy->temp.get());
-      } else if (Place(copy.get())) {
-        results.push_back(Status::Ok());
-        continue;
-      } else if (copy->op.crashed()) {
-        stopped_ = true;
-      }
+    if (copy->waiting && Place(copy.get())) {
+      results.push_back(Status::Ok());
+    } else {
+      results.push_back(copy->op.status());
     }
-    results.push_back(copy->op.status());
   }
-  if (stopped_) AbandonAll();
   copies_.clear();
   folders_.clear();
   return results;

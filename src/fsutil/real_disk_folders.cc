@@ -213,11 +213,11 @@ Status RealDiskInterface::CopySymlinkAt(const FolderHandle& from_dir,
   }
   const int dir = to_dir.fd();
   TempEntry temp(dir);
-  bool done = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+  bool done = op.Do(DiskStep::kCreateTemp, [&] {
     return temp.CreateLink(target);
-  }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+  }) && op.Do(DiskStep::kSetAttributes, [&] {
     return SetLinkAttributes(dir, temp.name(), st, Owner::kMine);
-  }) && op.Do(DiskStep::kReplaceDestination, &temp, [&] {
+  }) && op.Do(DiskStep::kReplaceDestination, [&] {
     return temp.Replace(to_name);
   });
   return done ? Status::Ok() : op.status();
@@ -269,9 +269,9 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
         error != 0) {
       return op.Fail(error);
     }
-    made = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+    made = op.Do(DiskStep::kCreateTemp, [&] {
       return temp.CreateLink(target);
-    }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+    }) && op.Do(DiskStep::kSetAttributes, [&] {
       return SetLinkAttributes(dir, temp.name(), st, Owner::kKeep);
     });
   } else if (S_ISREG(st.st_mode)) {
@@ -282,13 +282,13 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
     if (copied.st_dev != st.st_dev || copied.st_ino != st.st_ino) {
       return op.Fail(EAGAIN);  // Replaced under our feet.
     }
-    made = op.Do(DiskStep::kCreateTemp, &temp, [&] {
+    made = op.Do(DiskStep::kCreateTemp, [&] {
       return temp.CreateFile(options_.unnamed_temp_files);
-    }) && op.Do(DiskStep::kCopyData, &temp, [&] {
+    }) && op.Do(DiskStep::kCopyData, [&] {
       return CopyFileData(source.get(), temp.fd());
-    }) && op.Do(DiskStep::kSetAttributes, &temp, [&] {
+    }) && op.Do(DiskStep::kSetAttributes, [&] {
       return SetFileAttributes(temp.fd(), copied, Owner::kKeep);
-    }) && op.Do(DiskStep::kFlushTemp, &temp, [&] {
+    }) && op.Do(DiskStep::kFlushTemp, [&] {
       return ErrnoOf(fsync(temp.fd()));
     });
   } else {
@@ -296,7 +296,7 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
   }
   if (!made) return op.status();
 
-  if (!op.Do(DiskStep::kPublish, &temp, [&] {
+  if (!op.Do(DiskStep::kPublish, [&] {
         return temp.Publish(to_name, options_.no_replace_rename);
       })) {
     return op.status();
@@ -305,18 +305,18 @@ Status RealDiskInterface::MoveAcrossAt(const FolderHandle& from_dir,
   // still whole. A failure takes the new name away again, so that a failed
   // move leaves things as they were.
   bool done =
-      op.Do(DiskStep::kFlushFolder, &temp, [&] { return ErrnoOf(fsync(dir)); });
+      op.Do(DiskStep::kFlushFolder, [&] { return ErrnoOf(fsync(dir)); });
   if (done && !SameAsCopied(source_dir, from_name, source.get(), copied)) {
     // Written to or replaced while it was copied: removing it would lose
     // what the copy missed.
     op.FailKind("the source changed while it was copied and stays in place");
     done = false;
   }
-  done = done && op.Do(DiskStep::kRemoveSource, &temp, [&] {
+  done = done && op.Do(DiskStep::kRemoveSource, [&] {
     return ErrnoOf(unlinkat(source_dir, from_name.c_str(), 0));
   });
   if (done) return Status::Ok();
-  if (!op.crashed()) unlinkat(dir, to_name.c_str(), 0);
+  unlinkat(dir, to_name.c_str(), 0);
   return op.status();
 }
 

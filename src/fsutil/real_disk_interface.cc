@@ -210,18 +210,16 @@ Status RealDiskInterface::CopyFile(const std::string& from,
 
   TempEntry temp(dir.get());
   bool done =
-      op.Do(DiskStep::kCreateTemp, &temp,
+      op.Do(DiskStep::kCreateTemp,
             [&] { return temp.CreateFile(options_.unnamed_temp_files); }) &&
-      op.Do(DiskStep::kCopyData, &temp,
+      op.Do(DiskStep::kCopyData,
             [&] { return CopyFileData(source.get(), temp.fd()); }) &&
-      op.Do(DiskStep::kSetAttributes, &temp,
+      op.Do(DiskStep::kSetAttributes,
             [&] { return SetFileAttributes(temp.fd(), st, Owner::kMine); }) &&
-      op.Do(DiskStep::kFlushTemp, &temp,
-            [&] { return ErrnoOf(fsync(temp.fd())); }) &&
+      op.Do(DiskStep::kFlushTemp, [&] { return ErrnoOf(fsync(temp.fd())); }) &&
       (!temp.unnamed() ||
-       op.Do(DiskStep::kNameTemp, &temp, [&] { return temp.GiveName(); })) &&
-      op.Do(DiskStep::kReplaceDestination, &temp,
-            [&] { return temp.Replace(name); });
+       op.Do(DiskStep::kNameTemp, [&] { return temp.GiveName(); })) &&
+      op.Do(DiskStep::kReplaceDestination, [&] { return temp.Replace(name); });
   return done ? Status::Ok() : op.status();
 }
 

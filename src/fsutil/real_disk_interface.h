@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <utility>
 
 #include "fsutil/disk_interface.h"
 #include "fsutil/posix_file_util.h"
@@ -13,7 +12,8 @@ namespace dravelkent {
 // systems, in the order they run. A copy takes kCreateTemp to
 // kReplaceDestination (kNameTemp only for an unnamed file, kCopyData and
 // kFlushTemp only for a file); a move across file systems takes
-// kCreateTemp to kFlushTemp and then kPublish to kRemoveSource.
+// kCreateTemp to kFlushTemp and then kPublish to kRemoveSource. Each runs
+// through RealDiskInterface::RunStep.
 enum class DiskStep {
   kCreateTemp,          // make the temporary file or link in the folder
   kCopyData,            // copy the data into it
@@ -25,17 +25,6 @@ enum class DiskStep {
   kFlushFolder,         // fsync the destination folder
   kRemoveSource,        // remove the source
 };
-
-// What a step hook lets a step do.
-enum class StepAction {
-  kContinue,  // run the step
-  kFail,      // the step fails (EIO) and the operation cleans up as usual
-  kCrash,     // stop before the step, cleaning nothing up, as a kill would
-};
-
-// Consulted before each step; tests use it to fail or stop an operation at
-// any point.
-using StepHook = std::function<StepAction(DiskStep)>;
 
 // Ways to take the fallback paths on a machine that would not need them.
 struct RealDiskOptions {
@@ -57,10 +46,6 @@ class RealDiskInterface : public DiskInterface {
   explicit RealDiskInterface(const RealDiskOptions& options)
       : options_(options) {}
 
-  // Installs |hook|, consulted before every step of a copy or a move
-  // across file systems; an empty hook lets every step run.
-  void set_step_hook(StepHook hook) { step_hook_ = std::move(hook); }
-
   std::unique_ptr<DirReader> OpenDir(const std::string& dir,
                                      Status* status) override;
   Status Stat(const std::string& path, FollowLinks follow,
@@ -75,7 +60,7 @@ class RealDiskInterface : public DiskInterface {
   // Steps: kCreateTemp, kCopyData, kSetAttributes for each file; kFlushTemp
   // once per Finish; then kPublish, or for an existing destination kPublish,
   // kNameTemp and kReplaceDestination (named temporaries: kReplaceDestination
-  // alone) for each file. A stopped step stops the whole batch.
+  // alone) for each file.
   std::unique_ptr<CopyBatch> StartCopyBatch() override;
   Status RemoveFile(const std::string& path) override;
   Status MakeDir(const std::string& path) override;
@@ -107,6 +92,14 @@ class RealDiskInterface : public DiskInterface {
                        const std::string& from_name, const FolderHandle& to_dir,
                        const std::string& to_name) override;
 
+ protected:
+  // Runs |body|, the step |step| of a copy or a move across file systems.
+  // Returns what |body| returns: 0 on success, else errno.
+  virtual int RunStep(DiskStep /*step*/,
+                      const std::function<int()>& body) const {
+    return body();
+  }
+
  private:
   class Operation;
   class Batch;
@@ -119,12 +112,7 @@ class RealDiskInterface : public DiskInterface {
                       const std::string& from_name, const FolderHandle& to_dir,
                       const std::string& to_name);
 
-  StepAction Step(DiskStep step) const {
-    return step_hook_ ? step_hook_(step) : StepAction::kContinue;
-  }
-
   RealDiskOptions options_;
-  StepHook step_hook_;
 };
 
 }  // namespace dravelkent

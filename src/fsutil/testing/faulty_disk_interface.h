@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -140,14 +142,32 @@ class FaultyDiskInterface : public DiskInterface {
   std::map<DiskCall, std::map<std::string, std::function<void()>>> before_;
 };
 
-// A step hook that fails the step |step| (from 0, over all operations);
-// |*seen|, unless null, receives every step consulted.
-inline StepHook FailStep(int step, std::vector<DiskStep>* seen) {
-  auto consulted = std::make_shared<int>(0);
-  return [=](DiskStep each) {
-    if (seen != nullptr) seen->push_back(each);
-    return (*consulted)++ == step ? StepAction::kFail : StepAction::kContinue;
-  };
-}
+// A RealDiskInterface that records the steps of its copies and moves, and
+// fails one of them or acts just before one as told.
+class RealDiskWithStepFaults : public RealDiskInterface {
+ public:
+  using RealDiskInterface::RealDiskInterface;
+
+  // Makes the step that steps()[index] records fail with EIO, unrun.
+  void FailStepAt(size_t index) { fail_at_ = index; }
+  // Runs |action| just before every step |step|.
+  void BeforeStep(DiskStep step, std::function<void()> action) {
+    before_ = {step, std::move(action)};
+  }
+  // Returns the steps run or failed so far, in order.
+  const std::vector<DiskStep>& steps() const { return steps_; }
+
+ protected:
+  int RunStep(DiskStep step, const std::function<int()>& body) const override {
+    steps_.push_back(step);
+    if (before_.second && step == before_.first) before_.second();
+    return steps_.size() - 1 == fail_at_ ? EIO : body();
+  }
+
+ private:
+  mutable std::vector<DiskStep> steps_;
+  size_t fail_at_ = SIZE_MAX;
+  std::pair<DiskStep, std::function<void()>> before_;
+};
 
 }  // namespace dravelkent::testing
