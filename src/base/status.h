@@ -7,7 +7,7 @@ namespace dravelkent {
 
 // The outcome of one operation: success, or a failure with a message that
 // names the operation, the path and the system's reason.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
 

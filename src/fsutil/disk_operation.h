@@ -71,14 +71,15 @@ class RealDiskInterface::Operation {
     return false;
   }
 
-  // Keeps and returns the failure for |error|.
-  Status Fail(int error) {
+  // Keeps the failure for |error|; returns it, kept, for a caller that
+  // hands it on.
+  const Status& Fail(int error) {
     status_ = Status::FromErrno(what_, paths_, error);
     return status_;
   }
 
-  // Keeps and returns the failure for a source of a kind it cannot take.
-  Status FailKind(const char* reason) {
+  // As Fail, for a source of a kind it cannot take.
+  const Status& FailKind(const char* reason) {
     status_ = Status::Error(what_ + " " + paths_ + ": " + reason);
     return status_;
   }

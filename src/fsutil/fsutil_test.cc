@@ -194,8 +194,9 @@ TEST(RealDiskTest, SetIdBitsStayOnlyWithTheirOwner) {
         RealDiskInterface disk({.cross_device_move = kByCopy});
         Status s;
         std::unique_ptr<FolderHandle> in = disk.OpenFolder(dir.path(), &s);
-        if (op == Op::kFolder) disk.MakeSubFolder(*in, "dst");
-        s = op == Op::kCopy ? disk.CopyFile(src, dst)
+        if (op == Op::kFolder) s = disk.MakeSubFolder(*in, "dst");
+        s = !s.ok()           ? s
+            : op == Op::kCopy ? disk.CopyFile(src, dst)
             : op == Op::kMove
                 ? disk.MoveFile(src, dst)
                 : disk.SetFolderAttributes(*disk.OpenSubFolder(*in, "dst", &s),

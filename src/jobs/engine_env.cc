@@ -9,7 +9,8 @@ Status WriteRunSetting(const EngineEnv& env, std::string_view section,
       env.run_kind == RunKind::kDryRun
           ? env.settings->PreviewWrite(section, key, value, &change)
           : env.settings->Write(section, key, value, &change);
-  if (written.ok() && change == FileChange::kChanged && env.actions) {
+  if (written.ok() && change == FileChange::kChanged &&
+      env.actions != nullptr) {
     env.actions->OnSettingWritten(env.settings->path(), section, key, value);
   }
   return written;

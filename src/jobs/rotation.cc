@@ -168,8 +168,9 @@ void RotateSingleFile(const EngineEnv& env, const Job& job,
       written = done.ok();
     } else {
       progress = FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
-      if (env.actions)
+      if (env.actions != nullptr) {
         env.actions->OnNotNewer(paths.source, paths.last_run_name);
+      }
     }
   } else {
     progress = FormatText(texts::kMovingFile, {job.file_name, job.kind});
