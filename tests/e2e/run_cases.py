@@ -15,12 +15,14 @@ folder chain past PATH_MAX. The tree afterwards is exactly the = and >
 entries; keep: the settings file too. The status is 1 when stderr speaks.
 A run given -C starts in "/".
 twice: two runs start at once; waiting: beside a run whose message waits.
-dry: a dry run (-n) comes first; it must leave every byte, time and inode
-as it was, exit with N (else the case's status) and print what the real
-run, given -v, then prints on stdout (checked by "1" items only if any).
+dry: a dry run (-n) comes first, beside a held run lock; it must leave every
+byte, time and inode as it was, exit with N (else the case's status) and
+print what the real run, given -v, then prints on stdout (checked by "1"
+items only if any).
 """
 
 import ctypes
+import fcntl
 import glob
 import os
 import pty
@@ -199,8 +201,11 @@ def run_case(opts, lines):
             cmd, env = program(["-n", *args], opts.get("date", "2026-12-06"),
                                user)
             frozen = exact(broot)
+            held = os.open(root, os.O_RDONLY)  # the run lock: not waited for
+            fcntl.flock(held, fcntl.LOCK_EX)
             dry = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True,
-                                 stdin=subprocess.DEVNULL, timeout=120)
+                                 stdin=subprocess.DEVNULL, timeout=30)
+            os.close(held)
             if exact(broot) != frozen:
                 faults.append("the dry run changed the folder")
             if dry.returncode != int(opts["dry"] or status):
