@@ -26,7 +26,8 @@ constexpr char kUsage[] =
     "                         and opens no window\n"
     "  -v, --verbose          print each action as it is done\n"
     "  -C, --directory=DIR    work on DIR/Dravelkent.ini as if started in\n"
-    "                         DIR (relative job folders are taken from DIR)\n"
+    "                         DIR (relative job folders are taken from DIR);\n"
+    "                         a second -C is taken from the first\n"
     "      --help             print this help and exit\n"
     "      --version          print the version and exit\n"
     "\n"
@@ -76,7 +77,11 @@ CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
         options->action_lines = ActionLines::kOn;
         break;
       case 'C':
-        options->directory = optarg;
+        if (optarg[0] == '\0') {
+          return usage_error("option '" + std::string(argv[optind - 1]) +
+                             "' needs a folder, not an empty name");
+        }
+        options->directories.push_back(optarg);
         break;
       case kHelp:
         std::fputs(kUsage, out);

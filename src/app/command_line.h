@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "jobs/engine_env.h"
 
@@ -17,14 +18,17 @@ enum class ActionLines { kOff, kOn };
 struct RunOptions {
   RunKind run_kind = RunKind::kReal;             // -n, --dry-run
   ActionLines action_lines = ActionLines::kOff;  // -v, --verbose
-  std::string directory;  // -C, --directory: the folder to work in; empty
-                          // for the current one
+  // -C, --directory: the folders to enter before the run, in order, each
+  // from the one before (as make and git take several); none for the
+  // current folder.
+  std::vector<std::string> directories;
 };
 
 // Reads the arguments as GNU tools do: options in any order, short ones
 // bundled ("-nv"), "--" ends them. --help and --version print their text
 // and end the program when they are reached, whatever follows. Prints an
-// error for an unknown option, a missing folder after -C, or any argument
+// error for an unknown option, a missing or empty folder after -C, or any
+// argument
 // that is no option. Returns kRun with |*options| filled when the program
 // is to run; otherwise kExit with |*exit_status| set (0, or 2 for a bad
 // argument).

@@ -16,11 +16,13 @@ int main(int argc, char** argv) {
     return exit_status;
   }
   // Entering the folder makes the run exactly one started there.
-  if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
-    std::fprintf(stderr,
-                 "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
-                 options.directory.c_str(), std::strerror(errno));
-    return 2;
+  for (const std::string& folder : options.directories) {
+    if (chdir(folder.c_str()) != 0) {
+      std::fprintf(stderr,
+                   "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
+                   folder.c_str(), std::strerror(errno));
+      return 2;
+    }
   }
   int error = 0;
   std::string current_directory = dravelkent::CurrentDirectory(&error);

@@ -73,13 +73,22 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   }
 }
 
+std::string Join(const std::vector<std::string>& folders) {
+  std::string text;
+  for (const std::string& folder : folders) {
+    text += (text.empty() ? "" : "/") + folder;
+  }
+  return text;
+}
+
 // As GNU tools read them: --help and --version win where they are reached.
 TEST(CommandLineTest, OptionsAndUsageErrors) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "run  lines=0 in="},
       {{"-nv", "-C", "d"}, "run dry lines=1 in=d"},
       {{"--dry-run", "--directory=a b"}, "run dry lines=1 in=a b"},
-      {{"-v", "-Cd"}, "run  lines=1 in=d"},
+      {{"-v", "-Cd", "--directory", "e"}, "run  lines=1 in=d/e"},
+      {{"-C", ""}, "exit 2"},
       {{"--", "-n"}, "exit 2"},  // after "--" an argument, not an option
       {{"x", "--help"}, "exit 0"},
       {{"--version", "x"}, "exit 0"},
@@ -105,7 +114,7 @@ TEST(CommandLineTest, OptionsAndUsageErrors) {
                   (options.run_kind == RunKind::kDryRun ? "dry" : "") +
                   " lines=" +
                   (options.action_lines == ActionLines::kOn ? "1" : "0") +
-                  " in=" + options.directory;
+                  " in=" + Join(options.directories);
     EXPECT_EQ(got, expected) << words.back();
   }
   std::fclose(sink);
