@@ -84,6 +84,16 @@ Status ProbeSaveByRename(const std::string& target, size_t size,
   return error == 0 ? Status::Ok() : SaveFailure(shown, error);
 }
 
+Status CheckSaveByRename(const std::string& target, const std::string& shown) {
+  std::string folder;
+  std::string name;
+  SplitPath(target, &folder, &name);
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    return CreateFailure(shown, errno);
+  }
+  return Status::Ok();
+}
+
 Status SaveByRename(const std::string& target, std::string_view bytes,
                     const struct stat* old_info, const std::string& shown) {
   // A new file gets the mode any new file gets; a replacement is written

@@ -25,6 +25,12 @@ Status ResolveLinks(const std::string& path, std::string* target);
 Status ProbeSaveByRename(const std::string& target, size_t size,
                          const std::string& shown);
 
+// Tells, without creating anything, whether SaveByRename may create its
+// temporary file beside |target|: the folder must let the effective user
+// add and remove names (faccessat). Returns ok, or the failure the save
+// would meet there.
+Status CheckSaveByRename(const std::string& target, const std::string& shown);
+
 // Replaces the file |target| by one holding |bytes|, through a temporary
 // file of the file layer (TempEntry) in the same folder: written, given the
 // old file's mode and owner, flushed and renamed over it, and the folder

@@ -262,6 +262,9 @@ Status SettingsStore::PreviewWrite(std::string_view section,
   Status planned = PlanWrite(path_, section, key, value, &plan);
   *change =
       plan.way == SaveWay::kNone ? FileChange::kNone : FileChange::kChanged;
+  if (planned.ok() && plan.way == SaveWay::kRename) {
+    return CheckSaveByRename(plan.target, plan.shown);
+  }
   return planned;
 }
 

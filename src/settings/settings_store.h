@@ -61,8 +61,8 @@ class SettingsStore {
   // Works out Write(|section|, |key|, |value|) without saving anything or
   // touching the folder. Returns ok with |*change| set to whether the write
   // would change the file's bytes; otherwise the failure Write would give
-  // before its save (the file cannot be read, the edit cannot be made, or
-  // the user may not write the file).
+  // before its save (the file cannot be read, the edit cannot be made, the
+  // user may not write the file or, for a save by rename, its folder).
   Status PreviewWrite(std::string_view section, std::string_view key,
                       std::string_view value, FileChange* change) const;
 
