@@ -234,6 +234,8 @@ def run_case(opts, lines):
         after = open(ini, "rb").read() if os.path.exists(ini) else None
         if dry and dry.stdout != said[0][0]:
             faults.append(f"the dry run said {dry.stdout!r}")
+        if re.search(rb"[\0-\t\v-\x1f\x7f]", said[0][0]):
+            faults.append("a control byte on stdout, unescaped")
         for out, err, code in said:
             if code != status:
                 faults.append(f"exit status {code}, not {status}")
