@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,9 @@
 #include "app/front_end_choice.h"
 
 int main(int argc, char** argv) {
+  // A reader of the action lines that goes away (| head) must not end the
+  // run halfway: the lines stop, the work goes on and the failure is said.
+  std::signal(SIGPIPE, SIG_IGN);
   int exit_status = 0;
   dravelkent::RunOptions options;
   if (dravelkent::ParseCommandLine(argc, argv, stdout, stderr, &options,

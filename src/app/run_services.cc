@@ -37,6 +37,13 @@ RunServices::RunServices(const std::string& current_directory,
 
 RunServices::~RunServices() = default;
 
+int RunServices::ExitStatus() {
+  if (actions_ != nullptr && !actions_->status().ok()) {
+    failures_.Report(actions_->status());
+  }
+  return failures_.count() > 0 ? 1 : 0;
+}
+
 EngineEnv RunServices::EnvFor(Host* host) {
   EngineEnv env;
   env.settings = &settings_;

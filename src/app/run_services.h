@@ -39,8 +39,9 @@ class RunServices {
   FailureLog* failures() { return &failures_; }
   RunLock* run_lock() { return &run_lock_; }
 
-  // Returns the exit status: 0 when nothing failed, 1 otherwise.
-  int ExitStatus() const { return failures_.count() > 0 ? 1 : 0; }
+  // Reports the action lines that could not be written, if any, and
+  // returns the exit status: 0 when nothing failed, 1 otherwise.
+  int ExitStatus();
 
  private:
   std::string current_directory_;

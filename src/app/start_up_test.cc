@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -71,6 +72,31 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     EXPECT_EQ(ini.find("TIMESTAMP=") != std::string::npos,
               c.trace.find("end") != std::string::npos);
   }
+}
+
+// A reader of the action lines that goes away ends the lines, not the run.
+TEST(RunStartUpTest, ActionLinesNobodyReadsFailTheRunNotTheWork) {
+  testing::TempFolder folder;
+  testing::WriteFile(folder / "Dravelkent.ini",
+                     "[基本]\nTIMESTAMP=20000101\n[設定]\n01DIRNAMEFROM=" +
+                         folder.path() + "\n01DIRNAMETO=" + folder.path() +
+                         "/out\n01FILENAME=a\n01KIND=log\n01DELETEDAY=7\n");
+  testing::WriteFile(folder / "a.log", "a");
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  std::signal(SIGPIPE, SIG_IGN);  // as the program does
+  std::FILE* out = fdopen(ends[1], "w");
+  ScriptedHost host(folder.path(), false);
+  RunOptions options;
+  options.action_lines = ActionLines::kOn;
+  std::FILE* err = std::tmpfile();
+  EXPECT_EQ(RunStartUp(folder.path(), options, &host, out, err), 1);
+  std::fclose(out);
+  std::fclose(err);
+  EXPECT_EQ(testing::ReadFile(folder / "out/20000101a.log"), "a");
+  EXPECT_EQ(testing::ReadFile(folder / "Dravelkent.ini").find("20000101"),
+            std::string::npos);
 }
 
 std::string Join(const std::vector<std::string>& folders) {

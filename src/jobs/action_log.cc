@@ -1,5 +1,7 @@
 #include "jobs/action_log.h"
 
+#include <cerrno>
+
 #include "base/text_util.h"
 
 namespace dravelkent {
@@ -35,9 +37,13 @@ void ActionLog::OnSettingWritten(const std::string& path,
 }
 
 void ActionLog::Write(const std::string& line) {
+  if (!status_.ok()) return;
   const std::string text = EscapeControlBytes(line) + "\n";
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fflush(out_);
+  if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
+      std::fflush(out_) != 0) {
+    status_ = Status::FromErrno("cannot write the action lines to",
+                                "standard output", errno);
+  }
 }
 
 }  // namespace dravelkent

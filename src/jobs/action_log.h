@@ -18,9 +18,14 @@ namespace dravelkent {
 //   set SETTINGS-FILE [SECTION] KEY=VALUE
 // with control bytes escaped (EscapeControlBytes), so that every action is
 // one line whatever its names hold. Each line is flushed as it is written.
+// A stream that fails (a reader that went away) is not written again.
 class ActionLog : public DiskChangeListener {
  public:
   explicit ActionLog(std::FILE* out) : out_(out) {}
+
+  // Returns ok, or why lines could not be written (the first failure; the
+  // run goes on without them, as nobody reads them).
+  const Status& status() const { return status_; }
 
   // Writes the line of a change to the file system.
   void OnDiskChange(DiskChange change, const std::string& path,
@@ -40,6 +45,7 @@ class ActionLog : public DiskChangeListener {
   void Write(const std::string& line);
 
   std::FILE* out_;
+  Status status_;
 };
 
 }  // namespace dravelkent
