@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "fsutil/posix_file_util.h"
+
 namespace dravelkent {
 
 std::string DryRunDiskInterface::Key(const std::string& path) {
@@ -46,13 +48,10 @@ namespace {
 
 // Returns the key of the folder holding the entry |key|.
 std::string ParentOf(const std::string& key) {
-  const size_t slash = key.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : key.substr(0, slash);
-}
-
-std::string Slashed(const std::string& path) {
-  return path.empty() || path.back() == '/' ? path : path + "/";
+  std::string folder;
+  std::string name;
+  SplitPath(key, &folder, &name);
+  return folder;
 }
 
 // A listing of a real folder (or none) with the overlay's names in it.
@@ -236,7 +235,7 @@ std::unique_ptr<FolderHandle> DryRunDiskInterface::OpenFolder(
     const std::string& path, Status* status) {
   const Pretended* p = Find(Key(path));
   if (p == nullptr) return real_->OpenFolder(path, status);
-  return OpenPretended(*p, Slashed(path), ENOTDIR, status);
+  return OpenPretended(*p, WithTrailingSlash(path), ENOTDIR, status);
 }
 
 std::unique_ptr<FolderHandle> DryRunDiskInterface::OpenSubFolder(

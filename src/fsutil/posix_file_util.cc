@@ -61,6 +61,10 @@ void SplitPath(const std::string& path, std::string* folder,
   }
 }
 
+std::string WithTrailingSlash(const std::string& path) {
+  return path.empty() || path.back() == '/' ? path : path + "/";
+}
+
 int OpenParent(const std::string& path, UniqueFd* dir, std::string* name) {
   std::string folder;
   SplitPath(path, &folder, name);

@@ -48,6 +48,9 @@ class UniqueFd {
 // and its last name (empty when |path| ends in "/").
 void SplitPath(const std::string& path, std::string* folder, std::string* name);
 
+// Returns |path| ending in "/" (an empty path stays empty).
+std::string WithTrailingSlash(const std::string& path);
+
 // Opens the folder that will hold |path| into |*dir| and gives |path|'s
 // last name in |*name|. Returns 0, EISDIR when |path| names no entry of a
 // folder ("/", ".", ".." or a trailing "/"), or the errno of the open.

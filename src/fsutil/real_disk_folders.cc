@@ -28,10 +28,6 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-std::string Slashed(const std::string& path) {
-  return path.empty() || path.back() == '/' ? path : path + "/";
-}
-
 // Returns the handle of the folder |fd| just opened (-1: the open failed,
 // with errno set), named |path|; nullptr with |*status| set on failure.
 std::unique_ptr<FolderHandle> HandleOf(int fd, const std::string& path,
@@ -102,7 +98,8 @@ struct timespec TimespecOf(int64_t ns) {
 
 std::unique_ptr<FolderHandle> RealDiskInterface::OpenFolder(
     const std::string& path, Status* status) {
-  return HandleOf(open(path.c_str(), kFolderFlags), Slashed(path), status);
+  return HandleOf(open(path.c_str(), kFolderFlags), WithTrailingSlash(path),
+                  status);
 }
 
 std::unique_ptr<FolderHandle> RealDiskInterface::OpenSubFolder(

@@ -20,10 +20,6 @@ struct FolderId {
   bool operator==(const FolderId&) const = default;
 };
 
-std::string WithSlash(const std::string& folder) {
-  return folder.back() == '/' ? folder : folder + "/";
-}
-
 FolderId IdOf(const FolderHandle& folder) {
   return FolderId{folder.attributes().device, folder.attributes().inode};
 }
@@ -339,10 +335,10 @@ void TransferTree(DiskInterface* disk, const std::string& source_folder,
   // below them is reached from them, never by a path walked again.
   Status opened;
   std::unique_ptr<FolderHandle> target =
-      disk->OpenFolder(WithSlash(target_folder), &opened);
+      disk->OpenFolder(WithTrailingSlash(target_folder), &opened);
   std::unique_ptr<FolderHandle> source;
   if (target != nullptr) {
-    source = disk->OpenFolder(WithSlash(source_folder), &opened);
+    source = disk->OpenFolder(WithTrailingSlash(source_folder), &opened);
   }
   if (source == nullptr) {
     observer->OnFailure(opened);

@@ -24,11 +24,6 @@ class FreshCopies {
   // Returns true when the file |path| was written now.
   bool Contains(const std::string& path) const;
 
-  void Clear() {
-    paths_.clear();
-    dated_trees_.clear();
-  }
-
  private:
   std::set<std::string> paths_;
   // (folder ending in "/", date text)
