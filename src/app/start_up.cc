@@ -1,15 +1,16 @@
 #include "app/start_up.h"
 
-#include "app/run_services.h"
-#include "jobs/job_engine.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {
 namespace {
 
-// A dry run's front end: it shows nothing and asks nothing, as no one is to
-// acknowledge what did not happen.
-class SilentHost : public FrontEndHost {
+constexpr char kSettingsFileName[] = "Dravelkent.ini";
+constexpr char kLockFileName[] = "Dravelkent.lock";
+
+// What shows a dry run: nothing, and no one is asked anything, as no one is
+// to acknowledge what did not happen.
+class NoDisplay : public Host {
  public:
   void ShowStatus(const std::string&) override {}
   void ShowMessage(const std::string&) override {}
@@ -17,46 +18,55 @@ class SilentHost : public FrontEndHost {
   void WaitForUser(const std::function<void()>& run) override { run(); }
 };
 
+std::string InFolder(const std::string& folder, const char* name) {
+  return folder + kPathSeparator + name;
+}
+
 }  // namespace
 
-int RunStartUp(const std::string& current_directory, const RunOptions& options,
-               FrontEndHost* host, std::FILE* out, std::FILE* err) {
-  SilentHost silent;
-  const bool dry_run = options.run_kind == RunKind::kDryRun;
-  if (dry_run) host = &silent;
-  RunServices services(current_directory, options, out, err);
-  const EngineEnv env = services.EnvFor(host);
-  JobEngine engine(env);
-  SettingsStore* settings = services.settings();
+std::string SettingsPathFor(const std::string& current_directory) {
+  return InFolder(current_directory, kSettingsFileName);
+}
 
-  if (Status readable = settings->CheckReadable(); !readable.ok()) {
-    services.failures()->Report(readable);
+int RunStartUp(const std::string& current_directory, const RunOptions& options,
+               Host* host, std::FILE* out, std::FILE* err) {
+  NoDisplay no_display;
+  if (options.run_kind == RunKind::kDryRun) host = &no_display;
+  Env* env = Env::Default();
+  Disk disk(env, options.run_kind);
+  SettingsStore settings(env, SettingsPathFor(current_directory));
+  ActionLog actions(options.action_lines == ActionLines::kOn ? out : nullptr);
+  StreamFailureLog failures(err);
+  RunLock lock(&disk, InFolder(current_directory, kLockFileName));
+  FileId settings_file;
+  if (settings.FindFile(&settings_file)) disk.Protect(settings_file);
+  const RunContext context{&disk,     &settings, host,
+                           &failures, &actions,  &lock,
+                           current_directory};
+  JobEngine engine(context);
+
+  if (Status readable = settings.CheckReadable(); !readable.ok()) {
+    failures.Report(readable);
   }
   host->ShowStatus(texts::kStartStatus);
-
-  std::string view =
-      settings->Read(texts::kBasicSection, texts::kView, texts::kOff);
-  if (view == texts::kOff) {
+  if (settings.Read(texts::kBasicSection, texts::kView, texts::kOff) ==
+      texts::kOff) {
     // The run starts now. A save replaces the whole file with what it read:
     // made beside another run's saves, it could undo the TIMESTAMP that run
     // has just written, so the lock comes before the first one.
-    if (env.run_lock != nullptr) {
-      if (Status locked = env.run_lock->Acquire(); !locked.ok()) {
-        services.failures()->Report(locked);
-      }
-    }
-    if (Status saved = WriteRunSetting(env, texts::kBasicSection, texts::kView,
-                                       texts::kOff);
+    lock.Acquire(host, &failures);
+    if (Status saved = WriteRunSetting(context, texts::kBasicSection,
+                                       texts::kView, texts::kOff);
         !saved.ok()) {
-      services.failures()->Report(saved);
+      failures.Report(saved);
     }
     engine.RunAllJobs();
   } else {
-    // No lock while the user makes up their mind: RunAllJobs takes it. A
-    // dry run's silent host runs at once.
+    // No lock while the user makes up their mind: RunAllJobs takes it.
     host->WaitForUser([&engine] { engine.RunAllJobs(); });
   }
-  return services.ExitStatus();
+  if (!actions.status().ok()) failures.Report(actions.status());
+  return failures.count() > 0 ? 1 : 0;
 }
 
 }  // namespace dravelkent

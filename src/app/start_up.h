@@ -4,9 +4,13 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "ui/front_end_host.h"
+#include "jobs/job_engine.h"
 
 namespace dravelkent {
+
+// Returns the settings path for the folder |current_directory|: the folder,
+// a separator and "Dravelkent.ini".
+std::string SettingsPathFor(const std::string& current_directory);
 
 // The program's one start-up sequence, whichever front end shows it: in the
 // folder |current_directory|, names the settings file's unreadable parts,
@@ -17,8 +21,8 @@ namespace dravelkent {
 // once whatever VIEW says, takes no lock, shows nothing through |host| and
 // writes nothing, VIEW included. Action lines are written to |out|,
 // failures to |err|. Returns the exit status: 0, or 1 when any failure was
-// reported.
+// reported (or, in a dry run, foreseen).
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
-               FrontEndHost* host, std::FILE* out, std::FILE* err);
+               Host* host, std::FILE* out, std::FILE* err);
 
 }  // namespace dravelkent

@@ -6,7 +6,7 @@
 namespace dravelkent {
 
 // The outcome of one operation: success, or a failure with a message that
-// names the operation, the path and the system's reason.
+// names the operation, the path and the reason.
 class [[nodiscard]] Status {
  public:
   Status() = default;
@@ -14,28 +14,46 @@ class [[nodiscard]] Status {
   // Returns a success.
   static Status Ok() { return Status(); }
 
-  // Returns a failure carrying |message| as it stands.
+  // Returns a failure carrying |message| as it stands, as its reason too.
   static Status Error(std::string message) {
-    return Status(std::move(message));
+    Status status;
+    status.failed_ = true;
+    status.reason_ = message;
+    status.message_ = std::move(message);
+    return status;
   }
 
+  // Returns a failure "what path: reason" with the error number
+  // |error_number| (an errno value, 0 for none).
+  static Status Failure(const std::string& what, const std::string& path,
+                        const std::string& reason, int error_number);
+
   // Returns a failure "what path: reason", where reason is the system's text
-  // for |error_number|. This is the one place errno becomes a message.
+  // for the errno value |error_number|. This is the one place an errno
+  // becomes a message.
   static Status FromErrno(const std::string& what, const std::string& path,
                           int error_number);
 
   bool ok() const { return !failed_; }
   const std::string& message() const { return message_; }
 
-  // The errno the failure came from, or 0.
+  // What went wrong, without the operation and path: the system's text, or
+  // the message itself where none was given apart.
+  const std::string& reason() const { return reason_; }
+
+  // The errno value the failure stands for, or 0.
   int error_number() const { return error_number_; }
 
- private:
-  explicit Status(std::string message)
-      : failed_(true), message_(std::move(message)) {}
+  // Returns this failure said as one of |what| |path|, with its reason and
+  // error number; a success stays one.
+  Status Reworded(const std::string& what, const std::string& path) const {
+    return ok() ? *this : Failure(what, path, reason_, error_number_);
+  }
 
+ private:
   bool failed_ = false;
   std::string message_;
+  std::string reason_;
   int error_number_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "fsutil/name_pattern.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "base/utf8.h"
 
@@ -13,7 +14,8 @@ size_t CharLength(std::string_view text, size_t pos) {
   return std::max<size_t>(Utf8SequenceLength(text.substr(pos)), 1);
 }
 
-bool Matches(std::string_view pattern, std::string_view name) {
+bool Matches(std::string_view pattern, std::string_view name,
+             NameCase name_case) {
   size_t p = 0;
   size_t n = 0;
   // Where the last "*" was met, and where its run in |name| ends so far.
@@ -26,7 +28,11 @@ bool Matches(std::string_view pattern, std::string_view name) {
     } else if (p < pattern.size() && pattern[p] == '?') {
       ++p;
       n += CharLength(name, n);
-    } else if (p < pattern.size() && pattern[p] == name[n]) {
+    } else if (p < pattern.size() &&
+               (pattern[p] == name[n] ||
+                (name_case == NameCase::kInsensitive &&
+                 std::tolower(static_cast<unsigned char>(pattern[p])) ==
+                     std::tolower(static_cast<unsigned char>(name[n]))))) {
       ++p;
       ++n;
     } else if (star != std::string_view::npos) {
@@ -44,11 +50,12 @@ bool Matches(std::string_view pattern, std::string_view name) {
 
 }  // namespace
 
-bool MatchesNamePattern(std::string_view pattern, std::string_view name) {
-  if (Matches(pattern, name)) return true;
+bool MatchesNamePattern(std::string_view pattern, std::string_view name,
+                        NameCase name_case) {
+  if (Matches(pattern, name, name_case)) return true;
   return pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
          name.find('.') == std::string_view::npos &&
-         Matches(pattern.substr(0, pattern.size() - 2), name);
+         Matches(pattern.substr(0, pattern.size() - 2), name, name_case);
 }
 
 }  // namespace dravelkent

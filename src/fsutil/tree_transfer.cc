@@ -1,7 +1,7 @@
 #include "fsutil/tree_transfer.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -12,349 +12,197 @@
 namespace dravelkent {
 namespace {
 
-struct FolderId {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-
-  bool known() const { return device != 0 || inode != 0; }
-  bool operator==(const FolderId&) const = default;
-};
-
-FolderId IdOf(const FolderHandle& folder) {
-  return FolderId{folder.attributes().device, folder.attributes().inode};
-}
-
-// How one file went, told to the observer once it is settled.
-struct Outcome {
-  FileAction action = FileAction::kNone;  // unless told already
-  std::string from;                       // the source file's path
-  std::string to;                         // its destination's path
-  std::string written;   // the destination, when a copy or move was tried
-  Status status;         // its result, once known
-  int batch_index = -1;  // its place in the copy batch, while it waits
-};
-
-// A folder the transfer made, to be given its source's attributes once
-// everything in it is in place.
-struct MadeFolder {
-  std::unique_ptr<FolderHandle> folder;
-  FolderHandle::Attributes source;
-};
-
-// Files told at most after this many, whatever the batch holds.
-constexpr size_t kMostWaiting = 512;
-// Folders made that wait for the batch at most; each holds one open.
+// Folders made that wait for the copies into them at most; each is open.
 constexpr size_t kMostMadeWaiting = 32;
 
 class TreeTransfer {
  public:
-  TreeTransfer(DiskInterface* disk, const std::string& date_text,
-               TransferMode mode, long long retention_days,
-               TransferObserver* observer)
+  TreeTransfer(Disk* disk, std::string prefix, TransferMode mode,
+               TransferObserver* observer, const Folder& source,
+               const Folder& target)
       : disk_(disk),
-        name_prefix_(retention_days != 0 ? date_text : std::string()),
+        prefix_(std::move(prefix)),
         mode_(mode),
-        observer_(observer) {}
+        observer_(observer),
+        skip_(target.id()),
+        enclosing_{source.id()} {}
 
-  // Judges |skip_folder| once, so that it is known wherever it turns up.
-  void SetSkipFolder(const std::string& skip_folder) {
-    if (skip_folder.empty()) return;
-    skip_ = IdOfPath(skip_folder);
+  // Transfers the open folder |source| into |target| (|target_new|: made
+  // by this transfer, so empty). The folder is listed once: its files are
+  // handled as the listing gives them, its sub-folders after the last file.
+  void TransferFolder(const Folder& source,
+                      const std::shared_ptr<const Folder>& target,
+                      bool target_new) {
+    std::vector<std::string> folders;
+    Status listed = disk_->List(source, [&](const FileInfo& entry) {
+      if (entry.kind == FileKind::kFolder) {
+        folders.push_back(entry.name);
+      } else {
+        TransferFile(entry, source, target, target_new);
+      }
+    });
+    if (!listed.ok()) observer_->OnFailure(listed);
+    for (const std::string& name : folders) {
+      TransferSubFolder(name, source, *target);
+    }
   }
 
-  // Judges |settings_file| once: the entry itself and the file it leads to.
-  void SetSettingsFile(const std::string& settings_file) {
-    if (settings_file.empty()) return;
-    for (FollowLinks follow : {FollowLinks::kNo, FollowLinks::kYes}) {
-      FileInfo info;
-      if (disk_->Stat(settings_file, follow, &info).ok() &&
-          info.kind != FileKind::kMissing) {
-        settings_ids_.push_back(FolderId{info.device, info.inode});
+  // Settles the copies still waiting and the folders made.
+  void Finish() {
+    std::vector<Status> results =
+        batch_ ? batch_->Finish() : std::vector<Status>();
+    for (size_t i = 0; i < waiting_.size(); ++i) {
+      const Waiting& w = waiting_[i];
+      // A target that turned out to be no older stays: not newer after all.
+      if (results[i].error_number() == EEXIST) {
+        observer_->OnFile(FileAction::kNotNewer, w.from, *w.to, w.to_name,
+                          Status::Ok());
+      } else {
+        observer_->OnFile(FileAction::kCopied, w.from, *w.to, w.to_name,
+                          results[i]);
       }
     }
-  }
-
-  // Takes |source| as the top of the tree, the first enclosing folder.
-  // Returns false, and takes nothing, when it is the folder |target|.
-  bool EnterTop(const FolderHandle& source, const FolderHandle& target) {
-    if (IdOf(source) == IdOf(target)) return false;
-    enclosing_.push_back(IdOf(source));
-    return true;
-  }
-
-  // Transfers the open folder |source| into the open folder |target|; the
-  // ancestors of |source| (itself included) are on |enclosing_|. The folder
-  // is listed once: files are handled as the listing gives them, its
-  // sub-folders are noted and handled after the last file, the listing
-  // closed by then.
-  void TransferFolder(const FolderHandle& source, const FolderHandle& target) {
-    std::vector<DirEntry> folders;
-    {
-      Status opened;
-      // Copy mode judges each file by its time: the listing brings it.
-      std::unique_ptr<DirReader> reader = disk_->ListFolder(
-          source,
-          mode_ == TransferMode::kCopy ? EntryTimes::kYes : EntryTimes::kNo,
-          &opened);
-      if (reader == nullptr) {
-        Fail(opened);
-        return;
-      }
-      DirEntry entry;
-      while (reader->Next(&entry)) {
-        if (!entry.is_dir) {
-          // What a killed run left half-written is no file of the user's,
-          // and the run's settings file stays where the run reads it.
-          if (!IsOwnTemporaryName(entry.name) &&
-              !IsSettingsFile(entry, source)) {
-            TransferFile(entry, source, target);
-          }
-        } else if (entry.name != "." && entry.name != "..") {
-          folders.push_back(entry);
-        }
-      }
-      if (!reader->status().ok()) Fail(reader->status());
-    }
-    for (const DirEntry& folder : folders) {
-      TransferSubFolder(folder, source, target);
-    }
-  }
-
-  // Settles the copies still waiting and the folders made, and tells what
-  // is left to tell.
-  void Finish() { FinishBatch(); }
-
- private:
-  FolderId IdOfPath(const std::string& folder) {
-    FileInfo info;
-    if (!disk_->Stat(folder, FollowLinks::kYes, &info).ok() ||
-        info.kind != FileKind::kDirectory) {
-      return FolderId();
-    }
-    return FolderId{info.device, info.inode};
-  }
-
-  // Returns whether |entry|, listed in |folder|, is the run's settings file.
-  bool IsSettingsFile(const DirEntry& entry, const FolderHandle& folder) const {
-    const FolderId id{IdOf(folder).device, entry.inode};
-    for (const FolderId& settings : settings_ids_) {
-      if (entry.inode != 0 && id == settings) return true;
-    }
-    return false;
-  }
-
-  void TransferFile(const DirEntry& entry, const FolderHandle& source,
-                    const FolderHandle& target) {
-    const std::string& name = entry.name;
-    const std::string to_name = name_prefix_ + name;
-    Outcome outcome;
-    outcome.from = source.path() + name;
-    outcome.to = target.path() + to_name;
-    outcome.written = outcome.to;
-    if (mode_ == TransferMode::kMove) {
-      outcome.action = FileAction::kMoving;
-      outcome.status = disk_->MoveFileAt(source, name, target, to_name);
-      Tell(outcome);
-      return;
-    }
-    // Each entry judged by itself, never followed; one that cannot be
-    // examined counts as none.
-    FileInfo existing;
-    Status examined =
-        disk_->StatAt(target, to_name, FollowLinks::kNo, &existing);
-    const bool found = examined.ok() && existing.kind != FileKind::kMissing;
-    if (entry.has_time && found &&
-        CompareTimes(entry.mtime_ns, existing.mtime_ns) != Newer::kCopy) {
-      outcome.action = FileAction::kNotNewer;
-      outcome.written.clear();
-      Tell(outcome);
-      return;
-    }
-    outcome.action = FileAction::kCopying;
-    if (entry.is_symlink) {
-      outcome.status = disk_->CopySymlinkAt(source, name, target, to_name);
-      Tell(outcome);
-      return;
-    }
-    // The copy has started: the status line names it now, and what became
-    // of it is told once its batch is finished. The target is judged again
-    // when the copy takes its name: changed or made meanwhile, it stays.
-    observer_->OnFile(outcome.action, outcome.from, outcome.to);
-    outcome.action = FileAction::kNone;
-    if (batch_ == nullptr) batch_ = disk_->StartCopyBatch();
-    batch_->AddAt(
-        source, name, target, to_name,
-        examined.ok() && !found ? Overwrite::kNothing : Overwrite::kOlderOnly);
-    outcome.batch_index = batched_++;
-    waiting_.push_back(std::move(outcome));
-    if (batch_->full() || waiting_.size() >= kMostWaiting) FinishBatch();
-  }
-
-  // Finishes the copies waiting in the batch and tells how each went, in
-  // the order added; then gives the folders made their attributes.
-  void FinishBatch() {
-    if (!waiting_.empty()) {
-      std::vector<Status> results = batch_->Finish();
-      for (Outcome& outcome : waiting_) {
-        size_t index = static_cast<size_t>(outcome.batch_index);
-        outcome.status =
-            index < results.size()
-                ? results[index]
-                : Status::Error("copy to " + outcome.written + ": no result");
-        if (outcome.status.error_number() == EEXIST) {
-          // The target turned out to be no older: not newer after all.
-          outcome.status = Status::Ok();
-          outcome.written.clear();
-        }
-        Tell(outcome);
-      }
-      waiting_.clear();
-      batched_ = 0;
-    }
-    for (const MadeFolder& made : made_) {
-      Status set = disk_->SetFolderAttributes(*made.folder, made.source);
-      if (!set.ok()) Fail(set);
+    waiting_.clear();
+    for (const auto& [folder, like] : made_) {
+      Status finished = disk_->FinishFolder(*folder, like);
+      if (!finished.ok()) observer_->OnFailure(finished);
     }
     made_.clear();
   }
 
-  void Tell(const Outcome& outcome) {
-    if (!outcome.status.ok()) observer_->OnFailure(outcome.status);
-    if (outcome.status.ok() && !outcome.written.empty()) {
-      observer_->OnWritten(outcome.written);
-    }
-    if (outcome.action != FileAction::kNone) {
-      observer_->OnFile(outcome.action, outcome.from, outcome.to);
-    }
-  }
+ private:
+  struct Waiting {
+    std::string from;
+    std::shared_ptr<const Folder> to;
+    std::string to_name;
+  };
 
-  void Fail(const Status& failure) { observer_->OnFailure(failure); }
-
-  // Returns whether the folder |id| (|path| in messages) is left out: the
-  // job's own target folder, or one of its own enclosing folders.
-  bool LeftOut(const FolderId& id, const std::string& path) {
-    if (!id.known()) return false;
-    if (id == skip_) return true;  // The job's own target folder.
-    for (const FolderId& enclosing : enclosing_) {
-      if (id == enclosing) {
-        // A bind mount can show a folder inside itself.
-        Fail(Status::Error("cannot transfer folder " + path +
-                           ": it is one of its own enclosing folders"));
-        return true;
+  void TransferFile(const FileInfo& entry, const Folder& source,
+                    const std::shared_ptr<const Folder>& target,
+                    bool target_new) {
+    // What a killed run left half-written is no file of the user's, and the
+    // run's own files stay where the run finds them.
+    if (IsOwnTemporaryName(entry.name) || disk_->IsProtected(entry)) return;
+    const std::string from = source.path() + entry.name;
+    if (entry.kind == FileKind::kSpecial) {
+      observer_->OnFailure(Status::Failure(
+          "cannot transfer", from,
+          "a FIFO, socket or device is never opened; it stays where it is",
+          EINVAL));
+      return;
+    }
+    const std::string to_name = prefix_ + entry.name;
+    if (mode_ == TransferMode::kMove) {
+      Status moved = disk_->Move(source, entry, *target, to_name);
+      observer_->OnFile(FileAction::kMoved, from, *target, to_name, moved);
+      return;
+    }
+    // Each entry judged by itself, never followed; one that cannot be
+    // examined counts as none, and its copy says why.
+    FileInfo there;
+    FileInfo file = entry;
+    if (!target_new && !disk_->Stat(*target, to_name, Follow::kNo, &there).ok()) {
+      there = FileInfo();
+    }
+    if (there.kind != FileKind::kMissing && there.kind != FileKind::kFolder) {
+      if (!file.complete &&
+          !disk_->Stat(source, entry.name, Follow::kNo, &file).ok()) {
+        file = entry;
+      }
+      if (file.complete && IsSourceNewer(file, there) != Newer::kCopy) {
+        observer_->OnFile(FileAction::kNotNewer, from, *target, to_name,
+                          Status::Ok());
+        return;
       }
     }
-    return false;
+    observer_->OnFile(FileAction::kCopying, from, *target, to_name,
+                      Status::Ok());
+    if (batch_ == nullptr) batch_ = std::make_unique<Disk::Batch>(disk_);
+    batch_->Add(source, file, target, to_name, there,
+                there.kind == FileKind::kMissing ? Overwrite::kNothing
+                                                 : Overwrite::kOlderFile);
+    waiting_.push_back({from, target, to_name});
+    if (batch_->full()) Finish();
   }
 
-  // Makes (or takes) the target folder of the sub-folder |entry| of
-  // |source|, opens both from their parents, never following a link, and
-  // transfers the one into the other.
-  void TransferSubFolder(const DirEntry& entry, const FolderHandle& source,
-                         const FolderHandle& target) {
-    const std::string source_path = source.path() + entry.name;
-    if (LeftOut(FolderId{entry.device, entry.inode}, source_path)) return;
-    const std::string name = name_prefix_ + entry.name;
-    Status made = disk_->MakeSubFolder(target, name);
-    if (!made.ok() && made.error_number() != EEXIST) {
-      Fail(made);
+  // Opens the sub-folder |name| of |source|, makes (or takes) its target in
+  // |target|, and transfers the one into the other.
+  void TransferSubFolder(const std::string& name, const Folder& source,
+                         const Folder& target) {
+    std::unique_ptr<Folder> from;
+    Status status = disk_->OpenFolder(source, name, &from);
+    if (!status.ok()) {
+      observer_->OnFailure(status);
       return;
     }
-    Status opened;
-    std::unique_ptr<FolderHandle> sub_target =
-        disk_->OpenSubFolder(target, name, &opened);
-    if (sub_target == nullptr) {
-      if (opened.error_number() == ELOOP) {
-        // Where it leads lies outside the target folder.
-        Fail(Status::Error("cannot create folder " + target.path() + name +
-                           ": a link is in the way and is left alone"));
-      } else {
-        // Something else in the way is told as what stopped the making.
-        Fail(!made.ok() && opened.error_number() == ENOTDIR ? made : opened);
+    const FileId id = from->id();
+    if (id == skip_) return;  // the job's own target folder
+    if (std::find(enclosing_.begin(), enclosing_.end(), id) !=
+        enclosing_.end()) {
+      observer_->OnFailure(Status::Failure(
+          "cannot transfer folder", from->path(),
+          "it is one of its own enclosing folders", ELOOP));
+      return;
+    }
+    const std::string to_name = prefix_ + name;
+    std::unique_ptr<Folder> to;
+    status = disk_->MakeFolder(target, to_name, &from->info(), &to);
+    const bool made = status.ok();
+    if (made) {
+      observer_->OnFolderMade(*to);
+    } else if (status.error_number() == EEXIST) {
+      status = disk_->OpenFolder(target, to_name, &to);
+      if (status.error_number() == ELOOP || status.error_number() == ENOTDIR) {
+        status = Status::Failure("cannot create folder", target.path() + to_name,
+                                 status.error_number() == ELOOP
+                                     ? "a link is in the way and is left alone"
+                                     : "a file is in the way",
+                                 EEXIST);
       }
+    }
+    if (!status.ok()) {
+      observer_->OnFailure(status);
       return;
     }
-    std::unique_ptr<FolderHandle> sub_source =
-        disk_->OpenSubFolder(source, entry.name, &opened);
-    if (sub_source == nullptr) {
-      Fail(opened);
-      return;
-    }
-    const FolderId id = IdOf(*sub_source);
-    if (id != FolderId{entry.device, entry.inode} && LeftOut(id, source_path)) {
-      return;
-    }
-
+    std::shared_ptr<const Folder> into(std::move(to));
     enclosing_.push_back(id);
-    TransferFolder(*sub_source, *sub_target);
+    TransferFolder(*from, into, made);
     enclosing_.pop_back();
-    if (!made.ok()) return;  // A folder that was there is left as it is.
-    // Its mode may forbid writing into it, and what goes in changes its
+    if (!made) return;  // a folder that was there is left as it is
+    // Its bits may forbid writing into it, and what goes in changes its
     // time: both wait for its last copy to be in place.
-    made_.push_back({std::move(sub_target), sub_source->attributes()});
-    if (waiting_.empty() || made_.size() >= kMostMadeWaiting) FinishBatch();
+    made_.emplace_back(into, from->info());
+    if (waiting_.empty() || made_.size() >= kMostMadeWaiting) Finish();
   }
 
-  DiskInterface* disk_;
-  std::string name_prefix_;
+  Disk* disk_;
+  std::string prefix_;
   TransferMode mode_;
   TransferObserver* observer_;
-  FolderId skip_;
-  std::vector<FolderId> settings_ids_;  // the settings entry, its file
-  std::vector<FolderId> enclosing_;
-  std::unique_ptr<CopyBatch> batch_;  // made at the first copy
-  std::vector<Outcome> waiting_;      // copies in the batch, not yet told
-  int batched_ = 0;                   // copies in the batch
-  std::vector<MadeFolder> made_;      // folders made, waiting for the batch
+  FileId skip_;
+  std::vector<FileId> enclosing_;
+  std::unique_ptr<Disk::Batch> batch_;
+  std::vector<Waiting> waiting_;  // copies in the batch, in its order
+  std::vector<std::pair<std::shared_ptr<const Folder>, FileInfo>> made_;
 };
 
 }  // namespace
 
-void TransferTree(DiskInterface* disk, const std::string& source_folder,
-                  const std::string& target_folder,
+void TransferTree(Disk* disk, const Folder& source, const Folder& target,
                   const std::string& date_text, TransferMode mode,
-                  long long retention_days, const std::string& skip_folder,
-                  const std::string& settings_file,
-                  TransferObserver* observer) {
-  if (source_folder.empty() || target_folder.empty()) {
-    // "/" would be the whole file system; an empty folder names nothing.
-    observer->OnFailure(Status::Error(
-        "cannot transfer a folder tree: no source or target folder given"));
-    return;
-  }
-  // Without a target folder every file would fail the same way; once is
-  // enough to say so.
-  FileInfo target_info;
-  if (disk->Stat(target_folder, FollowLinks::kYes, &target_info).ok() &&
-      target_info.kind != FileKind::kDirectory) {
-    observer->OnFailure(Status::FromErrno(
-        "cannot transfer " + source_folder + " into", target_folder,
-        target_info.kind == FileKind::kMissing ? ENOENT : ENOTDIR));
-    return;
-  }
-  // The two folders as the job names them, links followed; everything
-  // below them is reached from them, never by a path walked again.
-  Status opened;
-  std::unique_ptr<FolderHandle> target =
-      disk->OpenFolder(WithTrailingSlash(target_folder), &opened);
-  std::unique_ptr<FolderHandle> source;
-  if (target != nullptr) {
-    source = disk->OpenFolder(WithTrailingSlash(source_folder), &opened);
-  }
-  if (source == nullptr) {
-    observer->OnFailure(opened);
-    return;
-  }
-  TreeTransfer transfer(disk, date_text, mode, retention_days, observer);
-  transfer.SetSkipFolder(skip_folder);
-  transfer.SetSettingsFile(settings_file);
-  if (!transfer.EnterTop(*source, *target)) {
+                  int retention_days, TransferObserver* observer) {
+  if (source.id() == target.id()) {
     // Every name written would be listed again and written once more.
-    observer->OnFailure(Status::Error(
-        "cannot transfer " + source_folder + " into " + target_folder +
-        ": the target folder is the source folder itself"));
+    observer->OnFailure(Status::Failure(
+        "cannot transfer", source.path() + " into " + target.path(),
+        "the target folder is the source folder itself", EINVAL));
     return;
   }
-  transfer.TransferFolder(*source, *target);
+  TreeTransfer transfer(disk, retention_days != 0 ? date_text : "", mode,
+                        observer, source, target);
+  // The caller keeps |target| open; the transfer only borrows it.
+  transfer.TransferFolder(source, std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &target),
+                          false);
   transfer.Finish();
 }
 

@@ -1,12 +1,11 @@
 #include "jobs/expiry.h"
 
-#include <cerrno>
-#include <string>
+#include <algorithm>
+#include <cctype>
+#include <string_view>
 
 #include "base/text_util.h"
 #include "fsutil/name_pattern.h"
-#include "jobs/date_arithmetic.h"
-#include "jobs/rotation.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {
@@ -15,12 +14,29 @@ namespace {
 // Eight digits of date and at least "x.yz" after them.
 constexpr size_t kShortestDatedName = 12;
 
+bool SameNames(std::string_view a, std::string_view b) {
+  if (kFileNameCase == NameCase::kSensitive) return a == b;
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
 }  // namespace
 
 bool IsDatedCopy(const Job& job, const std::string& name) {
-  if (!MatchesNamePattern("*." + job.kind, name)) return false;
+  if (!MatchesNamePattern("*." + job.kind, name, kFileNameCase)) return false;
   if (name.size() < kShortestDatedName) return false;
-  long long name_date = LeadingInteger(std::string_view(name).substr(0, 8));
+  // Every dated name this program writes begins with eight digits: "2nd
+  // quarter report.pdf" is none.
+  const std::string_view date = std::string_view(name).substr(0, 8);
+  if (!std::all_of(date.begin(), date.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+      })) {
+    return false;
+  }
+  long long name_date = LeadingInteger(date);
   if (name_date < kEarliestNameDate || name_date > kLatestNameDate) {
     return false;
   }
@@ -30,9 +46,10 @@ bool IsDatedCopy(const Job& job, const std::string& name) {
   const std::string_view rest = std::string_view(name).substr(8);
   const std::string stem = job.file_name + ".";
   if (job.kind.find('*') != std::string::npos) {
-    return rest.substr(0, stem.size()) == stem;
+    return rest.size() >= stem.size() &&
+           SameNames(rest.substr(0, stem.size()), stem);
   }
-  return rest == stem + job.kind;
+  return SameNames(rest, stem + job.kind);
 }
 
 bool IsExpired(const Job& job, const std::string& today,
@@ -43,35 +60,27 @@ bool IsExpired(const Job& job, const std::string& today,
   return LeadingInteger(expires) < LeadingInteger(today);
 }
 
-void ExpireJob(const EngineEnv& env, const Job& job, const RunDates& dates,
-               RunState* run) {
-  Status opened;
-  std::unique_ptr<DirReader> reader =
-      env.disk->OpenDir(job.target_folder, &opened);
-  if (reader == nullptr) {
-    // A missing target folder holds no copies; its creation failed earlier
-    // and was reported then.
-    if (opened.error_number() != ENOENT && opened.error_number() != ENOTDIR) {
-      env.failures->Report(opened);
+void ExpireJob(const RunContext& context, const Job& job,
+               const RunDates& dates, const Folder& target, RunState* run) {
+  Status listed = context.disk->List(target, [&](const FileInfo& entry) {
+    if (entry.kind == FileKind::kFolder || !IsDatedCopy(job, entry.name) ||
+        !IsExpired(job, dates.today, entry.name) ||
+        run->fresh.Contains(target.id(), entry.name)) {
+      // An entry examined but kept leaves the status line as it is: it
+      // shows the work message already, or the job composed none.
+      return;
     }
-    return;
-  }
-  DirEntry entry;
-  std::string path = job.target_folder;
-  while (reader->Next(&entry)) {
-    if (entry.is_dir || !IsDatedCopy(job, entry.name)) continue;
-    // An entry examined but kept leaves the status line as it is: it shows
-    // the work message already, or the job composed none.
-    if (!IsExpired(job, dates.today, entry.name)) continue;
-    path.resize(job.target_folder.size());
-    path += entry.name;
-    if (run->fresh.Contains(path)) continue;
-    Status removed = env.disk->RemoveFile(path);
-    if (!removed.ok()) env.failures->Report(removed);
+    const std::string path = target.path() + entry.name;
+    Status removed = context.disk->Remove(target, entry);
+    if (removed.ok()) {
+      context.actions->Deleted(path);
+    } else {
+      context.failures->Report(removed);
+    }
     run->work_message = FormatText(texts::kDeleting, {path});
-    env.host->ShowStatus(run->work_message);
-  }
-  if (!reader->status().ok()) env.failures->Report(reader->status());
+    context.host->ShowStatus(run->work_message);
+  });
+  if (!listed.ok()) context.failures->Report(listed);
 }
 
 }  // namespace dravelkent

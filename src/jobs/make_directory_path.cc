@@ -1,77 +1,144 @@
 #include "jobs/make_directory_path.h"
 
 #include <cerrno>
+#include <deque>
+#include <vector>
 
 namespace dravelkent {
 namespace {
 
-// Returns ok when |path| is a folder (following links, as entering it
-// would), else the failure of entering it.
-Status CheckEnterable(DiskInterface* disk, const std::string& path) {
-  FileInfo info;
-  Status status = disk->Stat(path, FollowLinks::kYes, &info);
+// Links followed on one walk before giving up, as the kernel does.
+constexpr int kMostLinks = 40;
+
+// One name still to walk, and the text that names the folder it leads to.
+struct Step {
+  std::string name;
+  std::string shown;
+};
+
+// Returns the names of |rest|, the part of |text| after its start, each
+// shown as |text| up to it and a separator.
+std::deque<Step> StepsOf(const std::string& text, const std::string& rest) {
+  std::deque<Step> steps;
+  size_t pos = text.size() - rest.size();
+  while (pos < text.size()) {
+    size_t end = pos;
+    while (end < text.size() && !IsPathSeparator(text[end])) ++end;
+    steps.push_back({text.substr(pos, end - pos),
+                     text.substr(0, end) + (end < text.size()
+                                                ? text[end]
+                                                : kPathSeparator)});
+    pos = end + 1;
+  }
+  return steps;
+}
+
+Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
+            bool create, std::unique_ptr<Folder>* opened) {
+  if (text.size() >= 2 && IsPathSeparator(text[0]) &&
+      IsPathSeparator(text[1])) {
+    create = false;  // a network path
+  }
+  std::vector<std::unique_ptr<Folder>> walked(1);
+  std::string rest;
+  Status status = disk->OpenStart(text, &walked[0], &rest);
   if (!status.ok()) return status;
-  if (info.kind == FileKind::kDirectory) return Status::Ok();
-  int error = info.kind == FileKind::kMissing ? ENOENT : ENOTDIR;
-  return Status::FromErrno("cannot enter folder", path, error);
+  std::deque<Step> steps = StepsOf(text, rest);
+  int links = 0;
+  while (!steps.empty()) {
+    const Step step = std::move(steps.front());
+    steps.pop_front();
+    const Folder& here = *walked.back();
+    if (step.name.empty()) {
+      // The end of a text with a trailing separator, or two in a row,
+      // which cannot be made.
+      create = create && steps.empty();
+      continue;
+    }
+    if (step.name == ".") continue;
+    if (step.name == "..") {
+      if (walked.size() > 1) {
+        walked.pop_back();
+      } else {
+        std::unique_ptr<Folder> up;
+        status = disk->OpenParent(here, &up);
+        if (!status.ok()) {
+          return status.Reworded("cannot open folder", step.shown);
+        }
+        walked.back() = std::move(up);
+      }
+      continue;
+    }
+    const std::string made = step.shown.substr(0, step.shown.size() - 1);
+    std::unique_ptr<Folder> next;
+    status = disk->OpenFolder(here, step.name, &next);
+    if (status.error_number() == ENOENT && create) {
+      status = disk->MakeFolder(here, step.name, nullptr, &next);
+      if (status.ok()) {
+        actions->FolderMade(made);
+      } else if (status.error_number() == EEXIST) {
+        status = disk->OpenFolder(here, step.name, &next);  // made meanwhile
+      } else {
+        return status.Reworded("cannot create folder", made);
+      }
+    }
+    if (status.error_number() == ELOOP) {
+      // A link on the way: followed only when it is the system's or the
+      // user's own, so that no other user can lead the run elsewhere.
+      FileInfo link;
+      std::string target;
+      status = disk->Stat(here, step.name, Follow::kNo, &link);
+      if (status.ok() && !disk->env()->MayFollowLink(link)) {
+        return Status::Failure(
+            "cannot follow", here.path() + step.name,
+            "the link belongs to user " + std::to_string(link.owner) +
+                ", neither to the system nor to the user running this "
+                "program",
+            EPERM);
+      }
+      if (status.ok() && ++links > kMostLinks) {
+        status = Status::FromErrno("cannot open folder", step.shown, ELOOP);
+      }
+      if (status.ok()) status = disk->ReadLink(here, step.name, &target);
+      if (!status.ok()) return status;
+      std::string target_rest = target;
+      if (!target.empty() && IsPathSeparator(target[0])) {
+        std::unique_ptr<Folder> start;
+        status = disk->OpenStart(target, &start, &target_rest);
+        if (!status.ok()) return status;
+        walked.resize(1);
+        walked[0] = std::move(start);
+      }
+      std::deque<Step> more = StepsOf(target, target_rest);
+      for (auto it = more.rbegin(); it != more.rend(); ++it) {
+        steps.push_front({it->name, step.shown});
+      }
+      continue;
+    }
+    if (!status.ok()) return status.Reworded("cannot open folder", step.shown);
+    walked.push_back(std::move(next));
+  }
+  // Named in messages as the user wrote it.
+  *opened = std::move(walked.back());
+  if (!text.empty()) {
+    (*opened)->set_path(IsPathSeparator(text.back()) ? text
+                                                     : text + kPathSeparator);
+  }
+  return Status::Ok();
 }
 
 }  // namespace
 
-Status MakeDirectoryPath(DiskInterface* disk, const std::string& folder) {
-  if (folder.size() >= 2 && folder[0] == '/' && folder[1] == '/') {
-    return Status::Ok();
-  }
+Status MakeDirectoryPath(Disk* disk, ActionLog* actions,
+                         const std::string& folder,
+                         std::unique_ptr<Folder>* opened) {
+  return Walk(disk, actions, folder, true, opened);
+}
 
-  // A folder that exists already is the common case: one look settles it,
-  // where the walk would try to create and enter every component. Not for
-  // a text with "//" inside, which the walk refuses.
-  if (folder.find("//") == std::string::npos &&
-      folder.find('/') != std::string::npos) {
-    FileInfo info;
-    if (disk->Stat(folder, FollowLinks::kYes, &info).ok() &&
-        info.kind == FileKind::kDirectory) {
-      return Status::Ok();
-    }
-  }
-
-  // |built| is the path walked so far, always ending in "/" once the first
-  // component has been taken.
-  size_t pos = 0;
-  size_t slash = folder.find('/');
-  std::string first = folder.substr(0, slash);
-  if (!first.empty()) {
-    // A relative path starts in the current folder: its first name is a
-    // folder to create like the others.
-    Status made = disk->MakeDir(first);
-    if (!made.ok() && made.error_number() != EEXIST) return made;
-  }
-  if (slash == std::string::npos) return Status::Ok();
-  std::string built = first + "/";
-  if (Status status = CheckEnterable(disk, built); !status.ok()) {
-    return status;
-  }
-  pos = slash + 1;
-
-  while (true) {
-    slash = folder.find('/', pos);
-    std::string component = folder.substr(
-        pos, slash == std::string::npos ? std::string::npos : slash - pos);
-    if (component.empty()) {
-      // The empty remainder after a trailing "/" ends the walk, and so does
-      // "//" in the middle, which cannot be created.
-      return Status::Ok();
-    }
-    std::string path = built + component;
-    Status made = disk->MakeDir(path);
-    if (!made.ok() && made.error_number() != EEXIST) return made;
-    if (slash == std::string::npos) return Status::Ok();
-    if (Status status = CheckEnterable(disk, path); !status.ok()) {
-      return status;
-    }
-    built = path + "/";
-    pos = slash + 1;
-  }
+Status OpenDirectoryPath(Disk* disk, const std::string& folder,
+                         std::unique_ptr<Folder>* opened) {
+  ActionLog none;
+  return Walk(disk, &none, folder, false, opened);
 }
 
 }  // namespace dravelkent

@@ -1,12 +1,17 @@
-#include "jobs/date_arithmetic.h"
+#include "jobs/dates.h"
 
 #include <cstdint>
 #include <cstdio>
 
 #include "base/text_util.h"
+#include "jobs/texts.h"
 
 namespace dravelkent {
 namespace {
+
+// The leading integers of a plausible TIMESTAMP.
+constexpr long long kEarliestLastRun = 19600000;
+constexpr long long kLatestLastRun = 29000000;
 
 // Every value below stays far inside int64_t: the fields come from at most
 // four characters (-999 to 9999) and |days| is an int, so a day count never
@@ -83,6 +88,36 @@ std::string AddDaysToDate(std::string_view date_text, int days) {
                 static_cast<long long>(result.month),
                 static_cast<long long>(result.day));
   return std::string(text).substr(0, 8);
+}
+
+std::string FormatDateText(const CivilDate& date) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", date.year, date.month,
+                date.day);
+  return std::string(text).substr(0, 8);
+}
+
+RunDates SettleRunDates(const std::string& today,
+                        const std::string& timestamp) {
+  RunDates dates;
+  dates.today = today;
+  dates.timestamp = timestamp;
+  dates.forced =
+      timestamp == texts::kForcedTimestamp ? Forced::kYes : Forced::kNo;
+  long long n = LeadingInteger(timestamp);
+  dates.last_run_date = n >= kEarliestLastRun && n <= kLatestLastRun
+                            ? timestamp.substr(0, 8)
+                            : today;
+  return dates;
+}
+
+bool RotationDue(const RunDates& dates) {
+  return dates.last_run_date != dates.today || dates.forced == Forced::kYes;
+}
+
+bool ExpiryDue(const RunDates& dates, int retention_days) {
+  return (dates.last_run_date != dates.today && retention_days != 0) ||
+         dates.forced == Forced::kYes;
 }
 
 }  // namespace dravelkent
