@@ -35,7 +35,11 @@ constexpr char kUsage[] =
     "  mkdir FOLDER          move FROM -> TO        copy FROM -> TO\n"
     "  skip FROM -> TO (not newer)                  delete FILE\n"
     "  set SETTINGS-FILE [SECTION] KEY=VALUE\n"
-    "Failures are written to standard error.\n"
+    "Names are escaped, so that each action is one line that reads back\n"
+    "exactly: control bytes become \\n, \\r, \\t or \\xNN, bytes of no UTF-8\n"
+    "character \\xNN, C1 controls \\xC2\\xNN, the > of -> \\x3E, a blank\n"
+    "ending a name \\x20, and a backslash before \\, n, r, t, x or an escaped\n"
+    "byte is doubled. Failures are written to standard error, escaped alike.\n"
     "\n"
     "Exit status: 0 when the run went through, 1 when any operation failed\n"
     "(for --dry-run: when a failure is foreseen), 2 for a bad argument.\n";

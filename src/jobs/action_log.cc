@@ -10,35 +10,35 @@ void ActionLog::OnDiskChange(DiskChange change, const std::string& path,
                              const std::string& to) {
   switch (change) {
     case DiskChange::kFolderMade:
-      Write("mkdir " + path);
+      Write("mkdir " + EscapeForLine(path));
       return;
     case DiskChange::kFileMoved:
-      Write("move " + path + " -> " + to);
+      Write("move " + EscapeForLine(path) + " -> " + EscapeForLine(to));
       return;
     case DiskChange::kFileCopied:
-      Write("copy " + path + " -> " + to);
+      Write("copy " + EscapeForLine(path) + " -> " + EscapeForLine(to));
       return;
     case DiskChange::kFileRemoved:
-      Write("delete " + path);
+      Write("delete " + EscapeForLine(path));
       return;
   }
 }
 
 void ActionLog::OnNotNewer(const std::string& from, const std::string& to) {
-  Write("skip " + from + " -> " + to + " (not newer)");
+  Write("skip " + EscapeForLine(from) + " -> " + EscapeForLine(to) +
+        " (not newer)");
 }
 
 void ActionLog::OnSettingWritten(const std::string& path,
                                  std::string_view section, std::string_view key,
                                  std::string_view value) {
-  std::string line = "set " + path + " [";
-  line.append(section).append("] ").append(key).append("=").append(value);
-  Write(line);
+  Write("set " + EscapeForLine(path) + " [" + EscapeForLine(section) + "] " +
+        EscapeForLine(key) + "=" + EscapeForLine(value));
 }
 
 void ActionLog::Write(const std::string& line) {
   if (!status_.ok()) return;
-  const std::string text = EscapeControlBytes(line) + "\n";
+  const std::string text = line + "\n";
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
       std::fflush(out_) != 0) {
     status_ = Status::FromErrno("cannot write the action lines to",

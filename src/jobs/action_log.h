@@ -16,9 +16,10 @@ namespace dravelkent {
 //   skip FROM -> TO (not newer)
 //   delete FILE
 //   set SETTINGS-FILE [SECTION] KEY=VALUE
-// with control bytes escaped (EscapeControlBytes), so that every action is
-// one line whatever its names hold. Each line is flushed as it is written.
-// A stream that fails (a reader that went away) is not written again.
+// with each name escaped on its own (EscapeForLine), so that every action
+// is one line whose names read back exactly, whatever they hold. Each line is
+// flushed as it is written. A stream that fails (a reader that went away) is
+// not written again.
 class ActionLog : public DiskChangeListener {
  public:
   explicit ActionLog(std::FILE* out) : out_(out) {}
@@ -41,7 +42,7 @@ class ActionLog : public DiskChangeListener {
                         std::string_view key, std::string_view value);
 
  private:
-  // Writes |line| and a line break.
+  // Writes |line|, its names already escaped, and a line break.
   void Write(const std::string& line);
 
   std::FILE* out_;

@@ -9,7 +9,7 @@ void StreamFailureLog::Report(const Status& status) {
   if (!written_.insert(status.message()).second) return;
   // A path may hold any byte but "/" and NUL, a line break included.
   std::fprintf(stream_, "dravelkent: %s\n",
-               EscapeControlBytes(status.message()).c_str());
+               EscapeForLine(status.message()).c_str());
   std::fflush(stream_);
 }
 

@@ -22,7 +22,7 @@ class FailureLog {
 };
 
 // Writes each failure as one line "dravelkent: message" on a stream, its
-// control bytes escaped (EscapeControlBytes). The
+// control bytes escaped (EscapeForLine). The
 // same message is written once however often it recurs (an unreadable
 // settings file fails every write the same way); every report is counted.
 class StreamFailureLog : public FailureLog {

@@ -20,12 +20,12 @@ ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
 void ConsoleHost::ShowStatus(const std::string& text) {
   status_ = text;
   if (out_terminal_ != Terminal::kYes) return;
-  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
+  std::fprintf(out_, "%s\n", EscapeForLine(text).c_str());
   std::fflush(out_);
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) {
-  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
+  std::fprintf(out_, "%s\n", EscapeForLine(text).c_str());
   std::fflush(out_);
   if (in_terminal_ != Terminal::kYes) return;
   std::string ignored;
