@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "base/text_util.h"
 #include "version.h"
 
 namespace dravelkent {
@@ -35,7 +37,11 @@ constexpr char kUsage[] =
     "  mkdir FOLDER          move FROM -> TO        copy FROM -> TO\n"
     "  skip FROM -> TO (not newer)                  delete FILE\n"
     "  set SETTINGS-FILE [SECTION] KEY=VALUE\n"
-    "Failures are written to standard error.\n"
+    "Names are escaped, so that each action is one line that reads back\n"
+    "exactly: control bytes become \\n, \\r, \\t or \\xNN, bytes of no UTF-8\n"
+    "character \\xNN, C1 controls \\xC2\\xNN, the > of -> \\x3E, a blank\n"
+    "ending a name \\x20, and a backslash before \\, n, r, t, x or an escaped\n"
+    "byte is doubled. Failures are written to standard error, escaped alike.\n"
     "\n"
     "Exit status: 0 when the run went through, 1 when any operation failed\n"
     "(for --dry-run: when a failure is foreseen), 2 for a bad argument.\n";
@@ -52,6 +58,34 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// Returns what is wrong with an option getopt_long refused: |code| is its
+// optopt, |argument| the argument it stepped past.
+std::string RefusedOptionMessage(int code, std::string_view argument) {
+  if (code == 0) {  // no long option, or more than one, begins so
+    const std::string_view name = argument.substr(2, argument.find('=') - 2);
+    std::string candidates;
+    int count = 0;
+    for (const option& o : kLongOptions) {
+      if (o.name != nullptr && std::string_view(o.name).starts_with(name)) {
+        candidates += std::string(" '--") + o.name + "'";
+        ++count;
+      }
+    }
+    if (count > 1) {
+      return "option '" + EscapeForLine(argument) +
+             "' is ambiguous; possibilities:" + candidates;
+    }
+    return "unrecognized option '" + EscapeForLine(argument) + "'";
+  }
+  for (const option& o : kLongOptions) {
+    if (o.name != nullptr && o.val == code) {
+      return std::string("option '--") + o.name + "' doesn't allow an argument";
+    }
+  }
+  return "invalid option -- '" +
+         EscapeForLine(std::string(1, static_cast<char>(code))) + "'";
+}
+
 }  // namespace
 
 CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
@@ -64,11 +98,23 @@ CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
     *exit_status = 2;
     return CommandLineAction::kExit;
   };
+  auto print = [&](const char* what, const std::string& text) {
+    errno = 0;
+    std::fputs(text.c_str(), out);
+    if (std::fflush(out) != 0 || std::ferror(out)) {
+      std::fprintf(err, "dravelkent: cannot write the %s: %s\n", what,
+                   std::strerror(errno != 0 ? errno : EIO));
+      *exit_status = 1;
+    }
+    return CommandLineAction::kExit;
+  };
   // getopt keeps its place in globals: start afresh, errors said here.
   optind = 0;
   opterr = 0;
   int c;
-  while ((c = getopt_long(argc, argv, ":nvC:", kLongOptions, nullptr)) != -1) {
+  for (int long_index = -1;
+       (c = getopt_long(argc, argv, ":nvC:", kLongOptions, &long_index)) != -1;
+       long_index = -1) {
     switch (c) {
       case 'n':
         options->run_kind = RunKind::kDryRun;
@@ -78,30 +124,27 @@ CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
         break;
       case 'C':
         if (optarg[0] == '\0') {
-          return usage_error("option '" + std::string(argv[optind - 1]) +
+          return usage_error(std::string("option '") +
+                             (long_index >= 0 ? "--directory" : "-C") +
                              "' needs a folder, not an empty name");
         }
         options->directories.push_back(optarg);
         break;
       case kHelp:
-        std::fputs(kUsage, out);
-        return CommandLineAction::kExit;
+        return print("help", kUsage);
       case kVersion:
-        std::fprintf(out, "%s\n", texts::kVersionLine);
-        return CommandLineAction::kExit;
+        return print("version", std::string(texts::kVersionLine) + "\n");
       case ':':
-        return usage_error("option '" + std::string(argv[optind - 1]) +
-                           "' needs a folder");
+        // Only -C takes an argument; getopt has stepped past the option.
+        return usage_error(std::string_view(argv[optind - 1]).starts_with("--")
+                               ? "option '--directory' requires an argument"
+                               : "option requires an argument -- 'C'");
       default:
-        return usage_error(
-            "unknown option '" +
-            (optopt != 0 ? "-" + std::string(1, static_cast<char>(optopt))
-                         : std::string(argv[optind - 1])) +
-            "'");
+        return usage_error(RefusedOptionMessage(optopt, argv[optind - 1]));
     }
   }
   if (optind < argc) {
-    return usage_error("unexpected argument '" + std::string(argv[optind]) +
+    return usage_error("unexpected argument '" + EscapeForLine(argv[optind]) +
                        "'; the jobs come only from Dravelkent.ini");
   }
   if (options->run_kind == RunKind::kDryRun) {

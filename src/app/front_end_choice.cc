@@ -97,7 +97,7 @@ int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
       }
     }
   }
-  ConsoleHost host(in, out, TerminalOf(in), TerminalOf(out));
+  ConsoleHost host(in, out, err, TerminalOf(in), TerminalOf(err));
   return RunStartUp(current_directory, options, &host, out, err);
 }
 

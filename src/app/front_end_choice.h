@@ -36,9 +36,11 @@ std::vector<std::string> GuiModuleCandidates(
 // |current_directory| with |options| and the front end that fits as its
 // host: the main window of the GUI module when it must show something, the
 // run is no dry run, and the module loads and opens the display; the
-// console (|in|, |out|) otherwise, with no word about the module. Action
-// lines go to |out|, failures to |err|. Returns the exit status: 0, or 1
-// when any operation failed (or, in a dry run, is foreseen).
+// console otherwise, with no word about the module. Action lines and
+// messages go to |out|, failures to |err|, and the console's status texts
+// and prompt to |err| when it is a terminal; answers come from |in|. Returns
+// the exit status: 0, or 1 when any operation failed (or, in a dry run, is
+// foreseen).
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err);
 

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/front_end_choice.h"
+#include "base/text_util.h"
 
 int main(int argc, char** argv) {
   // A reader of the action lines that goes away (| head) must not end the
@@ -22,9 +23,9 @@ int main(int argc, char** argv) {
   // Entering the folder makes the run exactly one started there.
   for (const std::string& folder : options.directories) {
     if (chdir(folder.c_str()) != 0) {
-      std::fprintf(stderr,
-                   "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
-                   folder.c_str(), std::strerror(errno));
+      std::fprintf(
+          stderr, "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
+          dravelkent::EscapeForLine(folder).c_str(), std::strerror(errno));
       return 2;
     }
   }

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -107,43 +108,74 @@ std::string Join(const std::vector<std::string>& folders) {
   return text;
 }
 
-// As GNU tools read them: --help and --version win where they are reached.
+// As GNU tools read and word them: --help and --version win where they are
+// reached; what is said of an argument is escaped.
 TEST(CommandLineTest, OptionsAndUsageErrors) {
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
+  const std::string kJobs = "'; the jobs come only from Dravelkent.ini";
+  const std::string kEmpty = "' needs a folder, not an empty name";
+  const std::string kNoArgument = "' doesn't allow an argument";
+  const struct {
+    std::vector<std::string> args;
+    std::string got;
+    std::string said = "";  // on stderr, past "dravelkent: "
+    const char* out = "/dev/null";
+  } cases[] = {
       {{}, "run  lines=0 in="},
       {{"-nv", "-C", "d"}, "run dry lines=1 in=d"},
       {{"--dry-run", "--directory=a b"}, "run dry lines=1 in=a b"},
-      {{"-v", "-Cd", "--directory", "e"}, "run  lines=1 in=d/e"},
-      {{"-C", ""}, "exit 2"},
-      {{"--", "-n"}, "exit 2"},  // after "--" an argument, not an option
+      {{"-v", "-Cd", "--dir", "e"}, "run  lines=1 in=d/e"},
+      {{"-C", ""}, "exit 2", "option '-C" + kEmpty},
+      {{"--directory="}, "exit 2", "option '--directory" + kEmpty},
+      {{"--", "-n"}, "exit 2", "unexpected argument '-n" + kJobs},
+      {{"a\nb"}, "exit 2", "unexpected argument 'a\\nb" + kJobs},
       {{"x", "--help"}, "exit 0"},
       {{"--version", "x"}, "exit 0"},
-      {{"--bogus", "--help"}, "exit 2"},
-      {{"-x"}, "exit 2"},
-      {{"-C"}, "exit 2"},
-      {{"Dravelkent.ini"}, "exit 2"},
+      {{"--help"},
+       "exit 1",
+       "cannot write the help: No space left on device",
+       "/dev/full"},
+      {{"--no\x1b", "--help"}, "exit 2", "unrecognized option '--no\\x1B'"},
+      {{"--d"},
+       "exit 2",
+       "option '--d' is ambiguous; possibilities: '--dry-run' '--directory'"},
+      {{"--dry=x"}, "exit 2", "option '--dry-run" + kNoArgument},
+      {{"--help=x"}, "exit 2", "option '--help" + kNoArgument},
+      {{"--verbose", "-\x1bv"}, "exit 2", "invalid option -- '\\x1B'"},
+      {{"-nC"}, "exit 2", "option requires an argument -- 'C'"},
+      {{"-n", "--directory"},
+       "exit 2",
+       "option '--directory' requires an argument"},
   };
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  for (const auto& [args, expected] : cases) {
+  for (const auto& c : cases) {
     std::vector<std::string> words = {"dravelkent"};
-    words.insert(words.end(), args.begin(), args.end());
+    words.insert(words.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     RunOptions options;
     int status = -1;
+    std::FILE* out = std::fopen(c.out, "w");
+    char* said = nullptr;
+    size_t said_size = 0;
+    std::FILE* err = open_memstream(&said, &said_size);
     std::string got =
-        ParseCommandLine(static_cast<int>(words.size()), argv.data(), sink,
-                         sink, &options, &status) == CommandLineAction::kExit
+        ParseCommandLine(static_cast<int>(words.size()), argv.data(), out, err,
+                         &options, &status) == CommandLineAction::kExit
             ? "exit " + std::to_string(status)
             : std::string("run ") +
                   (options.run_kind == RunKind::kDryRun ? "dry" : "") +
                   " lines=" +
                   (options.action_lines == ActionLines::kOn ? "1" : "0") +
                   " in=" + Join(options.directories);
-    EXPECT_EQ(got, expected) << words.back();
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(got, c.got) << words.back();
+    EXPECT_EQ(std::string(said, said_size),
+              c.said.empty() ? ""
+                             : "dravelkent: " + c.said +
+                                   (status == 2 ? " (see --help)\n" : "\n"));
+    std::free(said);
   }
-  std::fclose(sink);
 }
 
 TEST(FrontEndChoiceTest, TheWindowOnlyToShowSomethingOnADisplay) {

@@ -1,9 +1,28 @@
 #include "base/text_util.h"
 
-#include <cstdio>
 #include <limits>
 
+#include "base/utf8.h"
+
 namespace dravelkent {
+namespace {
+
+// Returns how many bytes, from |i| on, EscapeForLine keeps as they are for
+// the character at |i| of |text|: 0 when it escapes its first byte.
+size_t KeptLength(std::string_view text, size_t i) {
+  const unsigned char byte = static_cast<unsigned char>(text[i]);
+  if (byte < 0x20 || byte == 0x7F) return 0;
+  if (byte == '>' && i > 0 && text[i - 1] == '-') return 0;
+  if (byte == ' ' && i + 1 == text.size()) return 0;
+  const size_t length = Utf8SequenceLength(text.substr(i));
+  if (length == 2 && byte == 0xC2 &&
+      static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+    return 0;  // a C1 control
+  }
+  return length;
+}
+
+}  // namespace
 
 long long LeadingInteger(std::string_view text) {
   size_t i = 0;
@@ -45,24 +64,37 @@ std::string FormatText(std::string_view format,
   return out;
 }
 
-std::string EscapeControlBytes(std::string_view text) {
+std::string EscapeForLine(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string escaped;
   escaped.reserve(text.size());
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      escaped.push_back(c);
-    } else if (c == '\n') {
+  size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\\') {
+      const bool doubled = i + 1 < text.size() &&
+                           (std::string_view("\\nrtx").find(text[i + 1]) !=
+                                std::string_view::npos ||
+                            KeptLength(text, i + 1) == 0);
+      escaped += doubled ? "\\\\" : "\\";
+      ++i;
+      continue;
+    }
+    if (const size_t kept = KeptLength(text, i); kept > 0) {
+      escaped.append(text.substr(i, kept));
+      i += kept;
+      continue;
+    }
+    if (byte == '\n') {
       escaped += "\\n";
-    } else if (c == '\r') {
+    } else if (byte == '\r') {
       escaped += "\\r";
-    } else if (c == '\t') {
+    } else if (byte == '\t') {
       escaped += "\\t";
     } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      escaped += hex;
+      escaped += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
     }
+    ++i;
   }
   return escaped;
 }

@@ -10,22 +10,20 @@ Terminal TerminalOf(std::FILE* stream) {
   return isatty(fileno(stream)) ? Terminal::kYes : Terminal::kNo;
 }
 
-ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
-                         Terminal out_terminal)
+ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, std::FILE* err,
+                         Terminal in_terminal, Terminal err_terminal)
     : in_(in),
       out_(out),
+      err_(err),
       in_terminal_(in_terminal),
-      out_terminal_(out_terminal) {}
+      err_terminal_(err_terminal) {}
 
 void ConsoleHost::ShowStatus(const std::string& text) {
-  status_ = text;
-  if (out_terminal_ != Terminal::kYes) return;
-  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
-  std::fflush(out_);
+  Tell(EscapeForLine(text) + "\n");
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) {
-  std::fprintf(out_, "%s\n", EscapeControlBytes(text).c_str());
+  std::fprintf(out_, "%s\n", EscapeForLine(text).c_str());
   std::fflush(out_);
   if (in_terminal_ != Terminal::kYes) return;
   std::string ignored;
@@ -33,25 +31,25 @@ void ConsoleHost::ShowMessage(const std::string& text) {
 }
 
 void ConsoleHost::WaitForUser(const std::function<void()>& run) {
-  if (AskToRun(status_)) run();
-}
-
-bool ConsoleHost::AskToRun(const std::string& status_text) {
-  // On a terminal the status text is already there.
-  if (out_terminal_ != Terminal::kYes) {
-    std::fprintf(out_, "%s\n", status_text.c_str());
-  }
   while (true) {
-    std::fprintf(out_, "[Enter] 実行  [q/Esc] 閉じる: ");
-    std::fflush(out_);
+    Tell("[Enter] 実行  [q/Esc] 閉じる: ");
     std::string line;
     if (!ReadLine(&line)) {
-      std::fprintf(out_, "\n");
-      return false;
+      Tell("\n");
+      return;
     }
-    if (line.empty()) return true;
-    if (line == "q" || line == "Q" || line[0] == '\x1b') return false;
+    if (line.empty()) {
+      run();
+      return;
+    }
+    if (line == "q" || line == "Q" || line[0] == '\x1b') return;
   }
+}
+
+void ConsoleHost::Tell(const std::string& text) {
+  if (err_terminal_ != Terminal::kYes) return;
+  std::fputs(text.c_str(), err_);
+  std::fflush(err_);
 }
 
 bool ConsoleHost::ReadLine(std::string* line) {

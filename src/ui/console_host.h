@@ -13,28 +13,28 @@ enum class Terminal { kNo, kYes };
 // Returns kYes when |stream| is attached to a terminal.
 Terminal TerminalOf(std::FILE* stream);
 
-// The front end for a run without a display: status texts on a terminal
-// only (a cron run that succeeds stays silent), messages always, and an
-// Enter to acknowledge a message when someone can press it. Texts are
-// written as one line each, their control bytes escaped (a file name may
-// hold any).
+// The front end for a run without a display. Status texts and the prompt
+// go to the terminal on standard error, and only when there is one: standard
+// output carries the action lines alone, and a cron run that succeeds stays
+// silent. Messages go to standard output always, and wait for Enter when
+// someone can press it. Texts are written as one line each, escaped
+// (EscapeForLine: a file name may hold any byte).
 class ConsoleHost : public FrontEndHost {
  public:
-  ConsoleHost(std::FILE* in, std::FILE* out, Terminal in_terminal,
-              Terminal out_terminal);
+  // Reads answers from |in|, writes messages to |out| and status texts and
+  // the prompt to |err| when |err_terminal| is kYes. A message waits for
+  // Enter only when |in_terminal| is kYes.
+  ConsoleHost(std::FILE* in, std::FILE* out, std::FILE* err,
+              Terminal in_terminal, Terminal err_terminal);
 
   void ShowStatus(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void EndRun() override { ended_ = true; }
 
-  // Asks on the terminal (AskToRun, with the last status text) and calls
-  // |run| for Enter.
+  // Asks whether to run, as the dialog's two buttons do: prompts and reads
+  // answers until one counts. Calls |run| for Enter; returns without a run
+  // for "q", "Q", Escape or the end of input.
   void WaitForUser(const std::function<void()>& run) override;
-
-  // Asks whether to run, as the dialog's two buttons do: prints the status
-  // text and a prompt, then reads one answer. Returns true for Enter (run);
-  // false for "q", Escape or the end of input (close).
-  bool AskToRun(const std::string& status_text);
 
   bool ended() const { return ended_; }
 
@@ -43,11 +43,14 @@ class ConsoleHost : public FrontEndHost {
   // the end of input.
   bool ReadLine(std::string* line);
 
+  // Writes |text| on the terminal, if there is one.
+  void Tell(const std::string& text);
+
   std::FILE* in_;
   std::FILE* out_;
+  std::FILE* err_;
   Terminal in_terminal_;
-  Terminal out_terminal_;
-  std::string status_;  // the last status text
+  Terminal err_terminal_;
   bool ended_ = false;
 };
 

@@ -5,27 +5,53 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <tuple>
 
 namespace dravelkent {
 namespace {
 
-TEST(ConsoleHostTest, StatusOnlyOnATerminalMessagesAlwaysEscaped) {
-  const std::tuple<bool, Terminal, std::string> cases[] = {
-      {false, Terminal::kNo, ""},  // a quiet cron run
-      {false, Terminal::kYes, "a\\nb\\x1B[2J を移動中\n"},
-      {true, Terminal::kNo, "a\\nb\\x1B[2J を移動中\n"},
+// Status texts and the prompt go only to a terminal on stderr, so that
+// stdout holds nothing but what a reader of the action lines wants.
+TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
+  const std::string kShown = "a\\nb\\x1B[2J を移動中\n";
+  const std::string kPrompt = "[Enter] 実行  [q/Esc] 閉じる: ";
+  const struct {
+    std::string calls;  // s: a status text, m: a message, w: the wait
+    Terminal err_terminal;
+    std::string input, out, err;
+    bool ran;
+  } cases[] = {
+      {"sw", Terminal::kNo, "\n", "", "", true},  // a quiet run
+      {"sw", Terminal::kYes, "\n", "", kShown + kPrompt, true},
+      {"m", Terminal::kNo, "", kShown, "", false},
+      {"sw", Terminal::kNo, "x\nQ\n", "", "", false},
+      {"w", Terminal::kYes, "\x1b\n", "", kPrompt, false},
+      {"w", Terminal::kYes, "q\n", "", kPrompt, false},
+      {"w", Terminal::kYes, "x\n", "", kPrompt + kPrompt + "\n", false},
   };
-  for (const auto& [message, out_terminal, shown] : cases) {
-    char* printed = nullptr;
-    size_t size = 0;
-    std::FILE* out = open_memstream(&printed, &size);
-    ConsoleHost host(stdin, out, Terminal::kNo, out_terminal);
-    const std::string text = "a\nb\x1b[2J を移動中";
-    message ? host.ShowMessage(text) : host.ShowStatus(text);
+  for (const auto& c : cases) {
+    std::FILE* in = std::tmpfile();
+    std::fputs(c.input.c_str(), in);
+    std::rewind(in);
+    char *out_text = nullptr, *err_text = nullptr;
+    size_t out_size = 0, err_size = 0;
+    std::FILE* out = open_memstream(&out_text, &out_size);
+    std::FILE* err = open_memstream(&err_text, &err_size);
+    ConsoleHost host(in, out, err, Terminal::kNo, c.err_terminal);
+    bool ran = false;
+    for (char call : c.calls) {
+      const std::string text = "a\nb\x1b[2J を移動中";
+      if (call == 's') host.ShowStatus(text);
+      if (call == 'm') host.ShowMessage(text);
+      if (call == 'w') host.WaitForUser([&] { ran = true; });
+    }
+    std::fclose(in);
     std::fclose(out);
-    EXPECT_EQ(std::string(printed, size), shown) << message;
-    std::free(printed);
+    std::fclose(err);
+    EXPECT_EQ(std::string(out_text, out_size), c.out) << c.calls << c.input;
+    EXPECT_EQ(std::string(err_text, err_size), c.err) << c.calls << c.input;
+    EXPECT_EQ(ran, c.ran) << c.calls << c.input;
+    std::free(out_text);
+    std::free(err_text);
   }
 }
 
