@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/engine_env.h"
+#include "fsutil/disk.h"
 
 namespace dravelkent {
 

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-#include "app/run_services.h"
 #include "app/start_up.h"
 #include "app/window_front_end.h"
 #include "jobs/texts.h"
@@ -80,7 +79,7 @@ int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
       options.run_kind == RunKind::kReal) {
     // Only reads here: the start-up sequence reads VIEW again and writes
     // back what it must.
-    SettingsStore settings(SettingsPathFor(current_directory));
+    SettingsStore settings(Env::Default(), SettingsPathFor(current_directory));
     std::string view =
         settings.Read(texts::kBasicSection, texts::kView, texts::kOff);
     std::string message =

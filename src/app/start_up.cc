@@ -37,7 +37,8 @@ int RunStartUp(const std::string& current_directory, const RunOptions& options,
   SettingsStore settings(env, SettingsPathFor(current_directory));
   ActionLog actions(options.action_lines == ActionLines::kOn ? out : nullptr);
   StreamFailureLog failures(err);
-  RunLock lock(&disk, InFolder(current_directory, kLockFileName));
+  RunLock lock(&disk, InFolder(current_directory, kLockFileName),
+               settings.path());
   FileId settings_file;
   if (settings.FindFile(&settings_file)) disk.Protect(settings_file);
   const RunContext context{&disk,     &settings, host,

@@ -27,7 +27,7 @@ std::string LockState(const std::string& folder) {
 }
 
 // Answers the wait with "実行" (|runs|) or "閉じる"; traces calls and lock.
-struct ScriptedHost : FrontEndHost {
+struct ScriptedHost : Host {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override { trace += text + " "; }
   void ShowMessage(const std::string& text) override { trace += text + " "; }

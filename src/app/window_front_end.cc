@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "app/start_up.h"
-#include "ui/front_end_host.h"
+#include "jobs/job_engine.h"
 
 namespace dravelkent {
 namespace {
@@ -23,7 +23,7 @@ void ReportException(std::FILE* err) {
 // The window module's main window as the host of the start-up sequence.
 // Remembers whether any of its operations failed, as that must fail the
 // run too.
-class WindowHost : public FrontEndHost {
+class WindowHost : public Host {
  public:
   WindowHost(const DravelkentGuiHost* window, std::FILE* err)
       : window_(window), err_(err) {}

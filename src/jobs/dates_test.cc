@@ -6,7 +6,7 @@
 #include <string>
 #include <tuple>
 
-#include "jobs/date_arithmetic.h"
+#include "jobs/dates.h"
 #include "jobs/expiry.h"
 #include "jobs/rotation.h"
 #include "jobs/testing/date_fuzz_checks.h"

@@ -1,14 +1,15 @@
 #include "jobs/job_engine.h"
 
+#include <cerrno>
 #include <cstdio>
 
-#include "base/cp932.h"
 #include "base/text_util.h"
 #include "jobs/dates.h"
 #include "jobs/expiry.h"
 #include "jobs/make_directory_path.h"
 #include "jobs/rotation.h"
 #include "jobs/texts.h"
+#include "settings/text_encoding.h"
 
 namespace dravelkent {
 namespace {
@@ -18,7 +19,8 @@ namespace {
 // when |text| has no code page 932 form.
 size_t Cp932Length(const std::string& text) {
   std::string bytes;
-  return Utf8ToCp932(text, &bytes) ? bytes.size() : std::string::npos;
+  TextCodec codec(TextEncoding::kCp932);
+  return codec.Encode(text, &bytes) ? bytes.size() : std::string::npos;
 }
 
 // Returns the key name of |suffix| for |job_number|: "%02d%s".
@@ -35,12 +37,18 @@ void RunLock::Acquire(Host* host, FailureLog* failures) {
   tried_ = true;
   const SaveStep step =
       disk_->kind() == RunKind::kDryRun ? SaveStep::kForesee : SaveStep::kAll;
-  Status locked = disk_->env()->LockFile(path_, step, [&] {
-    const std::string waiting =
-        "waiting for the run in progress to finish (" + path_ + ")";
-    failures->Note(waiting);
-    host->ShowStatus(waiting);
-  }, &lock_);
+  auto lock = [&](const std::string& path) {
+    return disk_->env()->LockFile(path, step, [&] {
+      const std::string waiting =
+          "waiting for the run in progress to finish (" + path + ")";
+      failures->Note(waiting);
+      host->ShowStatus(waiting);
+    }, &lock_);
+  };
+  Status locked = lock(path_);
+  if (locked.error_number() == EACCES || locked.error_number() == EROFS) {
+    if (lock(settings_path_).ok()) return;
+  }
   if (!locked.ok()) failures->Report(locked);
   WholeFile file;
   if (disk_->env()->ReadWholeFile(path_, &file).ok() &&

@@ -46,9 +46,14 @@ class Host {
 // the process ends, however it ends.
 class RunLock {
  public:
-  // Locks |path|, the lock file, which |disk| then protects. A dry run
-  // takes no lock: it only foresees whether the lock could be taken.
-  RunLock(Disk* disk, std::string path) : disk_(disk), path_(std::move(path)) {}
+  // Locks |path|, the lock file, which |disk| then protects; in a folder
+  // that takes no new file, the settings file |settings_path| itself, which
+  // every save there rewrites in place. A dry run takes no lock: it only
+  // foresees whether the lock could be taken.
+  RunLock(Disk* disk, std::string path, std::string settings_path)
+      : disk_(disk),
+        path_(std::move(path)),
+        settings_path_(std::move(settings_path)) {}
 
   // Takes the lock unless this run has tried already, waiting as long as
   // another run holds it: said once on |failures| and in |host|'s status
@@ -65,6 +70,7 @@ class RunLock {
  private:
   Disk* disk_;
   std::string path_;
+  std::string settings_path_;
   bool tried_ = false;
   std::unique_ptr<FileLock> lock_;
 };

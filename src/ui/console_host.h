@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ui/front_end_host.h"
+#include "jobs/job_engine.h"
 
 namespace dravelkent {
 
@@ -19,7 +19,7 @@ Terminal TerminalOf(std::FILE* stream);
 // silent. Messages go to standard output always, and wait for Enter when
 // someone can press it. Texts are written as one line each, escaped
 // (EscapeForLine: a file name may hold any byte).
-class ConsoleHost : public FrontEndHost {
+class ConsoleHost : public Host {
  public:
   // Reads answers from |in|, writes messages to |out| and status texts and
   // the prompt to |err| when |err_terminal| is kYes. A message waits for

@@ -3,7 +3,8 @@
 in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 (1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
 [date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
-[tmpfs=DIR] [enc=cp932] [crlf] [twice] [waiting] [repeat=N] [dry[=N]]",
+[tmpfs=DIR] [enc=cp932] [crlf] [inimode=OCT] [twice] [waiting] [repeat=N]
+[dry[=N]]",
 then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
@@ -34,6 +35,7 @@ import sys
 import tempfile
 
 INI = b"Dravelkent.ini"
+LOCK = b"Dravelkent.lock"
 MTIME = 1_760_000_000 * 10**9
 NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
 DEEP = "/".join(["d" * 200] * 25)
@@ -144,6 +146,7 @@ def snapshot(root):
                     state = ("file", f.read(), st.st_mtime_ns)
             found[os.path.relpath(os.path.join(top, name), root)] = state
     found.pop(INI, None)
+    found.pop(LOCK, None)
     return found
 
 
@@ -191,6 +194,8 @@ def run_case(opts, lines):
         for path, _, mode in entries["<"] + entries["="]:
             if mode is not None:
                 os.chmod(os.path.join(broot, path), mode)
+        if "inimode" in opts:
+            os.chmod(ini, int(opts["inimode"], 8))
         os.chmod(root, int(opts.get("dirmode", "755"), 8))
         args = [a.replace("$", root)
                 for a in opts.get("args", "").split(",") if a]
@@ -200,9 +205,13 @@ def run_case(opts, lines):
         if "dry" in opts:
             cmd, env = program(["-n", *args], opts.get("date", "2026-12-06"),
                                user)
-            frozen = exact(broot)
-            held = os.open(root, os.O_RDONLY)  # the run lock: not waited for
+            # The run lock, held: a dry run does not wait for it.
+            held = os.open(os.path.join(broot, LOCK), os.O_RDWR | os.O_CREAT,
+                           0o600)
+            if user:
+                os.fchown(held, 65534, 65534)
             fcntl.flock(held, fcntl.LOCK_EX)
+            frozen = exact(broot)
             dry = subprocess.run(cmd, cwd=cwd, env=env, capture_output=True,
                                  stdin=subprocess.DEVNULL, timeout=30)
             os.close(held)
@@ -243,7 +252,9 @@ def run_case(opts, lines):
             # check each other.
             told = () if dry and not marks["1"] else ((out, marks["1"]),)
             for lines, wanted in (*told, (err, marks["2"])):
-                lines = lines.decode("utf-8", "replace").splitlines()
+                lines = [line for line in lines.decode(
+                    "utf-8", "replace").splitlines()
+                    if "waiting for the run in progress" not in line]
                 wanted = [w.replace("$", root) for w in wanted]
                 if len(lines) != len(wanted) or any(
                         w not in line for line, w in zip(lines, wanted)):

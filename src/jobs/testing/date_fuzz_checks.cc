@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "jobs/date_arithmetic.h"
+#include "jobs/dates.h"
 #include "jobs/expiry.h"
 
 namespace dravelkent {
