@@ -44,7 +44,7 @@ Status Disk::OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
 Status Disk::OpenFolder(const Folder& parent, const std::string& name,
                         std::unique_ptr<Folder>* folder) {
   if (const FileInfo* recorded = Recorded(parent, name)) {
-    const std::string path = parent.path() + name + "/";
+    const std::string path = parent.path() + name + kPathSeparator;
     if (recorded->kind != FileKind::kFolder) {
       return Status::FromErrno(
           "cannot open folder", path,
@@ -56,7 +56,7 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
     return Status::Ok();
   }
   if (Pretended(parent)) {
-    return Status::FromErrno("cannot open folder", parent.path() + name + "/",
+    return Status::FromErrno("cannot open folder", parent.path() + name + kPathSeparator,
                              ENOENT);
   }
   return env_->OpenFolder(parent, name, folder);
@@ -64,7 +64,7 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
 
 Status Disk::OpenParent(const Folder& parent, std::unique_ptr<Folder>* folder) {
   if (Pretended(parent)) {
-    return Status::FromErrno("cannot open folder", parent.path() + "../",
+    return Status::FromErrno("cannot open folder", parent.path() + ".." + kPathSeparator,
                              EINVAL);
   }
   return env_->OpenParent(parent, folder);
@@ -151,7 +151,7 @@ Status Disk::MakeFolder(const Folder& parent, const std::string& name,
                                      pretended_++};
   if (like != nullptr) info.mode = like->mode;
   Record(parent, name, info);
-  *made = std::make_unique<Folder>(path + "/", info, nullptr);
+  *made = std::make_unique<Folder>(path + kPathSeparator, info, nullptr);
   return Status::Ok();
 }
 

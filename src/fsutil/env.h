@@ -71,9 +71,14 @@ class Folder {
   using NativePtr = std::unique_ptr<Native, NativeDeleter>;
 
   // |path| names the folder in messages and ends with a separator; |native|
-  // is null for a folder a dry run only pretends to have made.
-  Folder(std::string path, const FileInfo& info, NativePtr native)
-      : path_(std::move(path)), info_(info), native_(std::move(native)) {}
+  // is null for a folder a dry run only pretends to have made. |listable|
+  // is false for a folder opened only to reach the names in it.
+  Folder(std::string path, const FileInfo& info, NativePtr native,
+         bool listable = true)
+      : path_(std::move(path)),
+        info_(info),
+        native_(std::move(native)),
+        listable_(listable) {}
 
   const std::string& path() const { return path_; }
   // Names the folder |path| in messages from now on.
@@ -83,11 +88,13 @@ class Folder {
   const FileInfo& info() const { return info_; }
   const FileId& id() const { return info_.id; }
   Native* native() const { return native_.get(); }
+  bool listable() const { return listable_; }
 
  private:
   std::string path_;
   FileInfo info_;
   NativePtr native_;
+  bool listable_;
 };
 
 // An open file: a source being copied, or a new file or link being made

@@ -61,7 +61,8 @@ FileKind KindOfType(unsigned char type) {
 Status OpenFolderAt(int dir_fd, const char* name, std::string path,
                     std::unique_ptr<Folder>* folder) {
   int fd = openat(dir_fd, name, kFolderFlags);
-  if (fd < 0 && errno == EACCES) fd = openat(dir_fd, name, kFolderFlags | O_PATH);
+  const bool listable = fd >= 0 || errno != EACCES;
+  if (!listable) fd = openat(dir_fd, name, kFolderFlags | O_PATH);
   struct stat st;
   if (fd < 0) {
     int error = errno;
@@ -80,7 +81,8 @@ Status OpenFolderAt(int dir_fd, const char* name, std::string path,
   FileInfo info;
   InfoFromStat(st, &info);
   Folder::NativePtr native(new Folder::Native{fd});
-  *folder = std::make_unique<Folder>(std::move(path), info, std::move(native));
+  *folder = std::make_unique<Folder>(std::move(path), info, std::move(native),
+                                     listable);
   return Status::Ok();
 }
 

@@ -131,6 +131,10 @@ class TreeTransfer {
                          const Folder& target) {
     std::unique_ptr<Folder> from;
     Status status = disk_->OpenFolder(source, name, &from);
+    if (status.ok() && !from->listable()) {
+      // Nothing of it could be transferred: no target is made for it.
+      status = Status::FromErrno("cannot list", from->path(), EACCES);
+    }
     if (!status.ok()) {
       observer_->OnFailure(status);
       return;

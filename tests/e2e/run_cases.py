@@ -9,7 +9,8 @@ then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
   < an entry before the run only   = before and after   > after only:
-    PATH [CONTENT | #SIZE | -> LINK] [@SECONDS] [%MODE], PATH/ a folder
+    PATH [CONTENT | #SIZE | -> LINK | <fifo>] [@SECONDS] [%MODE] [!UID],
+    PATH/ a folder
   1 / 2 what a line of stdout / stderr holds (there are no more lines)
 $ is the scratch folder, {n} a job's number, \\n \\s \\xNN bytes, %deep a
 folder chain past PATH_MAX. The tree afterwards is exactly the = and >
@@ -73,17 +74,22 @@ def unescape(text, root):
 
 
 def entry(text, root):
-    """(path, (kind, data, mtime), mode) of an entry."""
+    """(path, (kind, data, mtime), (mode, owner)) of an entry."""
     words = [unescape(w, root) for w in text.split(" ")]
-    path, mtime, mode = os.fsencode(words.pop(0)), None, None
-    while words and words[-1][0] in "@%":
+    path, mtime, mode, owner = os.fsencode(words.pop(0)), None, None, None
+    while words and words[-1][0] in "@%!":
         word = words.pop()
         if word[0] == "@":
             mtime = MTIME + int(word[1:]) * 10**9
+        elif word[0] == "!":
+            owner = int(word[1:])
         else:
             mode = int(word[1:], 8)
+    mode = (mode, owner)
     if path.endswith(b"/"):
         return path[:-1], ("folder", None, None), mode
+    if words == ["<fifo>"]:
+        return path, ("fifo", None, None), mode
     if words[:1] == ["->"]:
         return path, ("link", os.fsencode(words[1]), mtime), mode
     data = os.fsencode("".join(words))
@@ -106,6 +112,8 @@ def make(root, path, state):
     kind, data, mtime = state
     if kind == "link":
         os.symlink(data, name, dir_fd=fd)
+    elif kind == "fifo":
+        os.mkfifo(name, dir_fd=fd)
     elif kind == "file":
         with open(os.open(name, os.O_WRONLY | os.O_CREAT, dir_fd=fd),
                   "wb") as f:
@@ -126,6 +134,7 @@ def exact(root):
         for name in files:
             st = os.lstat(name, dir_fd=fd)
             data = (os.readlink(name, dir_fd=fd) if stat.S_ISLNK(st.st_mode)
+                    else None if stat.S_ISFIFO(st.st_mode)
                     else open(os.open(name, os.O_RDONLY, dir_fd=fd),
                               "rb").read())
             found[os.path.join(top, name)] = state(st) + (data,)
@@ -139,7 +148,9 @@ def snapshot(root):
         for name in dirs + files:
             st = os.lstat(name, dir_fd=fd)
             state = ("folder", None, None)
-            if stat.S_ISLNK(st.st_mode):
+            if stat.S_ISFIFO(st.st_mode):
+                state = ("fifo", None, None)
+            elif stat.S_ISLNK(st.st_mode):
                 state = ("link", os.readlink(name, dir_fd=fd), st.st_mtime_ns)
             elif not stat.S_ISDIR(st.st_mode):
                 with open(os.open(name, os.O_RDONLY, dir_fd=fd), "rb") as f:
@@ -191,9 +202,12 @@ def run_case(opts, lines):
             os.fchown(fd, 65534, 65534)
             for name in files + dirs:
                 os.chown(name, 65534, 65534, dir_fd=fd, follow_symlinks=False)
-        for path, _, mode in entries["<"] + entries["="]:
+        for path, _, (mode, owner) in entries["<"] + entries["="]:
+            full = os.path.join(broot, path)
+            if owner is not None:
+                os.chown(full, owner, owner, follow_symlinks=False)
             if mode is not None:
-                os.chmod(os.path.join(broot, path), mode)
+                os.chmod(full, mode)
         if "inimode" in opts:
             os.chmod(ini, int(opts["inimode"], 8))
         os.chmod(root, int(opts.get("dirmode", "755"), 8))
@@ -250,14 +264,18 @@ def run_case(opts, lines):
                 faults.append(f"exit status {code}, not {status}")
             # A dry case's action lines need no "1" items: the two runs
             # check each other.
-            told = () if dry and not marks["1"] else ((out, marks["1"]),)
-            for lines, wanted in (*told, (err, marks["2"])):
+            told = () if dry and not marks["1"] else ((out, marks["1"], 1),)
+            # Failures come in the file system's order, lines in the run's.
+            for lines, wanted, ordered in (*told, (err, marks["2"], 0)):
                 lines = [line for line in lines.decode(
                     "utf-8", "replace").splitlines()
                     if "waiting for the run in progress" not in line]
                 wanted = [w.replace("$", root) for w in wanted]
+                pairs = zip(lines, wanted) if ordered else (
+                    (next((x for x in lines if w in x), ""), w)
+                    for w in wanted)
                 if len(lines) != len(wanted) or any(
-                        w not in line for line, w in zip(lines, wanted)):
+                        w not in line for line, w in pairs):
                     faults.append(f"said {lines}, not lines with {wanted}")
         if "keep" in opts and after != before or marks["^"] and (
                 after != settings_bytes(marks["^"], opts, root)):
