@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "base/utf8.h"
+
 namespace dravelkent {
 namespace {
 

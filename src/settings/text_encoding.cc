@@ -1,12 +1,12 @@
 #include "settings/text_encoding.h"
 
-#include <cerrno>
 #include <cstddef>
+
+#include "base/cp932.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 namespace {
-
-const iconv_t kNoHandle = reinterpret_cast<iconv_t>(-1);
 
 bool IsLineBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f';
@@ -35,7 +35,7 @@ TextEncoding DetectEncoding(std::string_view bytes) {
 
   // Lines valid in only one of the two encodings; lines valid in both (all
   // ASCII ones among them) weigh the same either way.
-  TextCodec cp932(TextEncoding::kCp932);
+  const TextCodec cp932(TextEncoding::kCp932);
   size_t utf8_only = 0;
   size_t cp932_only = 0;
   std::string text;
@@ -68,75 +68,49 @@ const char* EncodingName(TextEncoding encoding) {
   return "unknown";
 }
 
-TextCodec::TextCodec(TextEncoding encoding) : encoding_(encoding) {
-  if (encoding_ == TextEncoding::kCp932) {
-    to_utf8_ = iconv_open("UTF-8", "CP932");
-    from_utf8_ = iconv_open("CP932", "UTF-8");
-  }
-}
-
-TextCodec::~TextCodec() {
-  if (to_utf8_ != kNoHandle) iconv_close(to_utf8_);
-  if (from_utf8_ != kNoHandle) iconv_close(from_utf8_);
-}
-
 bool TextCodec::usable() const {
   switch (encoding_) {
     case TextEncoding::kUtf8:
     case TextEncoding::kUtf8WithBom:
       return true;
-    case TextEncoding::kCp932:
-      return to_utf8_ != kNoHandle && from_utf8_ != kNoHandle;
+    case TextEncoding::kCp932: {
+      std::string text;
+      return Cp932ToUtf8("", &text);
+    }
     case TextEncoding::kUtf16:
       return false;
   }
   return false;
 }
 
-bool TextCodec::Decode(std::string_view bytes, std::string* text) {
-  if (!usable()) return false;
-  if (encoding_ != TextEncoding::kCp932) {
-    if (!IsValidUtf8(bytes)) return false;
-    text->assign(bytes);
-    return true;
+bool TextCodec::Decode(std::string_view bytes, std::string* text) const {
+  switch (encoding_) {
+    case TextEncoding::kUtf8:
+    case TextEncoding::kUtf8WithBom:
+      if (!IsValidUtf8(bytes)) return false;
+      text->assign(bytes);
+      return true;
+    case TextEncoding::kCp932:
+      return Cp932ToUtf8(bytes, text);
+    case TextEncoding::kUtf16:
+      return false;
   }
-  return Convert(to_utf8_, bytes, text);
+  return false;
 }
 
-bool TextCodec::Encode(std::string_view text, std::string* bytes) {
-  if (!usable() || !IsValidUtf8(text)) return false;
-  if (encoding_ != TextEncoding::kCp932) {
-    bytes->assign(text);
-    return true;
+bool TextCodec::Encode(std::string_view text, std::string* bytes) const {
+  switch (encoding_) {
+    case TextEncoding::kUtf8:
+    case TextEncoding::kUtf8WithBom:
+      if (!IsValidUtf8(text)) return false;
+      bytes->assign(text);
+      return true;
+    case TextEncoding::kCp932:
+      return Utf8ToCp932(text, bytes);
+    case TextEncoding::kUtf16:
+      return false;
   }
-  return Convert(from_utf8_, text, bytes);
-}
-
-bool TextCodec::Convert(iconv_t handle, std::string_view in, std::string* out) {
-  iconv(handle, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
-  out->clear();
-  // Neither direction grows a text by more than half (two CP932 bytes become
-  // at most three UTF-8 bytes), so one resize is nearly always enough.
-  out->resize(in.size() + in.size() / 2 + 4);
-  char* in_ptr = const_cast<char*>(in.data());
-  size_t in_left = in.size();
-  size_t used = 0;
-  for (;;) {
-    char* out_ptr = out->data() + used;
-    size_t out_left = out->size() - used;
-    size_t rc = iconv(handle, &in_ptr, &in_left, &out_ptr, &out_left);
-    used = out->size() - out_left;
-    if (rc != static_cast<size_t>(-1)) {
-      // iconv counts characters it could only approximate; refuse those so
-      // a write never puts a different text into the file.
-      if (rc != 0) return false;
-      break;
-    }
-    if (errno != E2BIG) return false;  // EILSEQ or EINVAL: not convertible
-    out->resize(out->size() * 2 + 16);
-  }
-  out->resize(used);
-  return true;
+  return false;
 }
 
 }  // namespace dravelkent

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <iconv.h>
-
 #include <string>
 #include <string_view>
-
-#include "base/utf8.h"
 
 namespace dravelkent {
 
@@ -34,15 +30,11 @@ TextEncoding DetectEncoding(std::string_view bytes);
 // Returns the name of |encoding| for messages, e.g. "CP932".
 const char* EncodingName(TextEncoding encoding);
 
-// Converts between the text of one file's encoding and UTF-8. Holds an
-// iconv handle for CP932 files, so one codec serves all lines of one read
-// or write. Not copyable.
+// Converts between the text of one file's encoding and UTF-8, a line at a
+// time.
 class TextCodec {
  public:
-  explicit TextCodec(TextEncoding encoding);
-  ~TextCodec();
-  TextCodec(const TextCodec&) = delete;
-  TextCodec& operator=(const TextCodec&) = delete;
+  explicit TextCodec(TextEncoding encoding) : encoding_(encoding) {}
 
   TextEncoding encoding() const { return encoding_; }
 
@@ -53,19 +45,15 @@ class TextCodec {
   // Decodes |bytes| of the file's encoding into UTF-8 in |*text|. Returns
   // true on success; false (|*text| unspecified) when |bytes| is not valid
   // in the encoding or the codec is not usable.
-  bool Decode(std::string_view bytes, std::string* text);
+  bool Decode(std::string_view bytes, std::string* text) const;
 
   // Encodes the UTF-8 |text| into the file's encoding in |*bytes|. Returns
   // true on success; false (|*bytes| unspecified) when |text| is not valid
   // UTF-8, holds a character the encoding lacks, or the codec is not usable.
-  bool Encode(std::string_view text, std::string* bytes);
+  bool Encode(std::string_view text, std::string* bytes) const;
 
  private:
-  static bool Convert(iconv_t handle, std::string_view in, std::string* out);
-
   TextEncoding encoding_;
-  iconv_t to_utf8_ = reinterpret_cast<iconv_t>(-1);
-  iconv_t from_utf8_ = reinterpret_cast<iconv_t>(-1);
 };
 
 }  // namespace dravelkent
