@@ -25,12 +25,9 @@ bool IsSectionOrKeyLine(std::string_view line) {
 }  // namespace
 
 TextEncoding DetectEncoding(std::string_view bytes) {
-  if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    return TextEncoding::kUtf8WithBom;
-  }
-  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
-    return TextEncoding::kUtf16;
-  }
+  if (bytes.starts_with(kUtf8Bom)) return TextEncoding::kUtf8WithBom;
+  if (bytes.starts_with(kUtf16LeBom)) return TextEncoding::kUtf16Le;
+  if (bytes.starts_with("\xFE\xFF")) return TextEncoding::kUtf16Be;
   if (IsValidUtf8(bytes)) return TextEncoding::kUtf8;
 
   // Lines valid in only one of the two encodings; lines valid in both (all
@@ -62,8 +59,10 @@ const char* EncodingName(TextEncoding encoding) {
       return "UTF-8 with byte order mark";
     case TextEncoding::kCp932:
       return "CP932";
-    case TextEncoding::kUtf16:
-      return "UTF-16";
+    case TextEncoding::kUtf16Le:
+      return "UTF-16LE";
+    case TextEncoding::kUtf16Be:
+      return "UTF-16BE";
   }
   return "unknown";
 }
@@ -72,12 +71,13 @@ bool TextCodec::usable() const {
   switch (encoding_) {
     case TextEncoding::kUtf8:
     case TextEncoding::kUtf8WithBom:
+    case TextEncoding::kUtf16Le:
       return true;
     case TextEncoding::kCp932: {
       std::string text;
       return Cp932ToUtf8("", &text);
     }
-    case TextEncoding::kUtf16:
+    case TextEncoding::kUtf16Be:
       return false;
   }
   return false;
@@ -92,7 +92,9 @@ bool TextCodec::Decode(std::string_view bytes, std::string* text) const {
       return true;
     case TextEncoding::kCp932:
       return Cp932ToUtf8(bytes, text);
-    case TextEncoding::kUtf16:
+    case TextEncoding::kUtf16Le:
+      return Utf16LeToUtf8(bytes, text);
+    case TextEncoding::kUtf16Be:
       return false;
   }
   return false;
@@ -107,7 +109,9 @@ bool TextCodec::Encode(std::string_view text, std::string* bytes) const {
       return true;
     case TextEncoding::kCp932:
       return Utf8ToCp932(text, bytes);
-    case TextEncoding::kUtf16:
+    case TextEncoding::kUtf16Le:
+      return Utf8ToUtf16Le(text, bytes);
+    case TextEncoding::kUtf16Be:
       return false;
   }
   return false;
