@@ -76,6 +76,23 @@ std::string_view BodyOf(std::string_view file_bytes, TextEncoding encoding) {
   }
 }
 
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Returns true when the raw |text| of a line would be a section or a key
+// line whatever its other characters: its first code unit other than
+// blanks is "[", or it holds "=" and does not start with ";".
+bool LooksLikeSectionOrKey(std::string_view text, size_t unit) {
+  size_t first = 0;
+  while (first < text.size() && IsLineBlank(AsciiAt(text, first, unit))) {
+    first += unit;
+  }
+  char c = AsciiAt(text, first, unit);
+  if (first >= text.size() || c == ';') return false;
+  return c == '[' || FindAscii(text, '=', unit) != std::string_view::npos;
+}
+
 std::string_view Unquote(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -190,11 +207,13 @@ std::string_view EndingOf(std::string_view file_bytes, const IniLine& line) {
   return file_bytes.substr(line.begin + line.text_size, line.ending_size);
 }
 
-bool HasUndecodableLine(const IniFile& file) {
-  for (const IniLine& line : file.lines) {
-    if (line.kind == IniLineKind::kUndecodable) return true;
-  }
-  return false;
+// Returns true when |line| of |file| (whose bytes are |file_bytes|) cannot
+// be decoded and may be a section or key line: a comment cannot be a section.
+bool IsUndecodableSectionOrKey(std::string_view file_bytes, const IniFile& file,
+                               const IniLine& line) {
+  return line.kind == IniLineKind::kUndecodable &&
+         LooksLikeSectionOrKey(TextOf(file_bytes, line),
+                               UnitSize(file.encoding));
 }
 
 }  // namespace
@@ -272,7 +291,7 @@ UndecodableLines FindUndecodableLines(std::string_view file_bytes) {
   UndecodableLines found;
   IniFile file = ParseIniFile(file_bytes);
   for (size_t i = 0; i < file.lines.size(); ++i) {
-    if (file.lines[i].kind != IniLineKind::kUndecodable) continue;
+    if (!IsUndecodableSectionOrKey(file_bytes, file, file.lines[i])) continue;
     if (found.count++ == 0) found.first = i + 1;
   }
   return found;
@@ -352,7 +371,11 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
   } else {
     // A line that cannot be decoded may be this very section, written in
     // another encoding: a new one would hide it and its keys for good.
-    if (HasUndecodableLine(file)) return IniEditResult::kUndecodableLines;
+    for (const IniLine& line : file.lines) {
+      if (IsUndecodableSectionOrKey(file_bytes, file, line)) {
+        return IniEditResult::kUndecodableLines;
+      }
+    }
     std::string section_line;
     if (!codec.Encode("[" + std::string(section) + "]", &section_line)) {
       return IniEditResult::kNotEncodable;

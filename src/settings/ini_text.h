@@ -82,15 +82,19 @@ std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);
 
-// The lines of a file that cannot be decoded in its encoding.
+// The section and key lines of a file that cannot be decoded in its
+// encoding.
 struct UndecodableLines {
   size_t count = 0;
   size_t first = 0;  // the number of the first one (from 1), when count > 0
 };
 
 // Returns which lines of the file |file_bytes| cannot be decoded in the
-// file's encoding (those lines match nothing and are kept as they are). A
-// file whose encoding cannot be read at all (UTF-16BE) has none.
+// file's encoding and would be section or key lines whatever they hold: the
+// first code unit other than blanks is "[", or the line holds "=" and does
+// not start with ";". Those lines match nothing and are kept as they are;
+// comments and other lines that cannot be decoded are not counted. A file
+// whose encoding cannot be read at all (UTF-16BE) has none.
 UndecodableLines FindUndecodableLines(std::string_view file_bytes);
 
 // How an edit of the file's bytes came out.
@@ -104,8 +108,9 @@ enum class IniEditResult {
   kMalformed,            // a name or the value holds a line break, the key an
                          // "=" or starts like a section or comment, or the
                          // section a "]": the line would not read back
-  kUndecodableLines,     // the section is missing and some line of the file
-                         // cannot be decoded: it may be that section
+  kUndecodableLines,     // the section is missing and some section or key
+                         // line of the file cannot be decoded: it may be
+                         // that section
 };
 
 // Produces in |*new_bytes| the file |file_bytes| after setting |key| in
@@ -118,10 +123,11 @@ enum class IniEditResult {
 // none; an added line that would end in CR before the LF of a blank line
 // ends like the line before it), and a last line without a line break gets
 // one before anything is added after it. No section is added to a file with
-// a line that cannot be decoded. A value with blanks at either end, or one
-// that starts and ends with the same quote mark, is written inside double
-// quotes so that it reads back whole. A key whose value already reads as
-// |value| is left as it stands. Every other byte is kept.
+// a section or key line that cannot be decoded. A value with blanks at
+// either end, or one that starts and ends with the same quote mark, is
+// written inside double quotes so that it reads back whole. A key whose
+// value already reads as |value| is left as it stands. Every other byte is
+// kept.
 // Returns kDone on success, otherwise why the write cannot be made;
 // |*new_bytes| is then unspecified.
 IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,

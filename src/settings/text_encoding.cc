@@ -1,26 +1,38 @@
 #include "settings/text_encoding.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "base/cp932.h"
 #include "base/utf8.h"
+#include "settings/ini_text.h"
 
 namespace dravelkent {
 namespace {
 
-bool IsLineBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+// The sections the jobs read (jobs/texts.h), in UTF-8 and in CP932 bytes.
+constexpr std::string_view kOwnSectionsUtf8[] = {"基本", "設定", "裏設定"};
+constexpr std::string_view kOwnSectionsCp932[] = {
+    "\x8A\xEE\x96\x7B", "\x90\xDD\x92\xE8", "\x97\xA0\x90\xDD\x92\xE8"};
+
+// Returns the name of the section the raw |line| opens, trimmed, or "" when
+// it opens none. "[", "]" and blanks are never part of another character
+// in UTF-8 or CP932, so the name's bytes are the same either way.
+std::string_view RawSectionName(std::string_view line) {
+  std::string_view trimmed = TrimBlanks(line);
+  if (!trimmed.starts_with('[')) return {};
+  std::string_view rest = trimmed.substr(1);
+  return TrimBlanks(rest.substr(0, rest.find(']')));
 }
 
-// Returns true when the raw |line| reads as a section or key line. Its
-// first byte other than blanks starts a character, and "=" is never part of
-// one in UTF-8 or CP932, so the answer holds in either encoding.
-bool IsSectionOrKeyLine(std::string_view line) {
-  size_t first = 0;
-  while (first < line.size() && IsLineBlank(line[first])) ++first;
-  if (first == line.size() || line[first] == ';') return false;
-  return line[first] == '[' || line.find('=') != std::string_view::npos;
+bool IsOneOf(std::string_view name, const std::string_view (&names)[3]) {
+  return std::ranges::find(names, name) != std::end(names);
 }
+
+struct Votes {
+  size_t utf8 = 0;
+  size_t cp932 = 0;
+};
 
 }  // namespace
 
@@ -30,25 +42,27 @@ TextEncoding DetectEncoding(std::string_view bytes) {
   if (bytes.starts_with("\xFE\xFF")) return TextEncoding::kUtf16Be;
   if (IsValidUtf8(bytes)) return TextEncoding::kUtf8;
 
-  // Lines valid in only one of the two encodings; lines valid in both (all
-  // ASCII ones among them) weigh the same either way.
   const TextCodec cp932(TextEncoding::kCp932);
-  size_t utf8_only = 0;
-  size_t cp932_only = 0;
+  const bool has_cp932 = cp932.usable();
+  Votes sections;
+  Votes lines;  // of lines valid in only one of the two encodings
   std::string text;
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t stop = bytes.find_first_of("\r\n", pos);
     if (stop == std::string_view::npos) stop = bytes.size();
     std::string_view line = bytes.substr(pos, stop - pos);
-    pos = stop + 1;  // a CRLF leaves an empty line, which decides nothing
-    if (!IsSectionOrKeyLine(line)) continue;
+    pos = stop + 1;  // a CRLF leaves an empty line, which votes for neither
+    std::string_view name = RawSectionName(line);
+    if (IsOneOf(name, kOwnSectionsUtf8)) ++sections.utf8;
+    if (IsOneOf(name, kOwnSectionsCp932)) ++sections.cp932;
     bool is_utf8 = IsValidUtf8(line);
-    bool is_cp932 = cp932.usable() ? cp932.Decode(line, &text) : !is_utf8;
-    if (is_utf8 && !is_cp932) ++utf8_only;
-    if (is_cp932 && !is_utf8) ++cp932_only;
+    bool is_cp932 = has_cp932 ? cp932.Decode(line, &text) : !is_utf8;
+    if (is_utf8 && !is_cp932) ++lines.utf8;
+    if (is_cp932 && !is_utf8) ++lines.cp932;
   }
-  return cp932_only > utf8_only ? TextEncoding::kCp932 : TextEncoding::kUtf8;
+  const Votes& votes = sections.utf8 + sections.cp932 > 0 ? sections : lines;
+  return votes.cp932 > votes.utf8 ? TextEncoding::kCp932 : TextEncoding::kUtf8;
 }
 
 const char* EncodingName(TextEncoding encoding) {

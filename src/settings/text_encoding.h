@@ -18,16 +18,14 @@ enum class TextEncoding {
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 inline constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 
-// Returns the encoding of a file holding |bytes|: a UTF-8 byte order mark
-// gives kUtf8WithBom, a UTF-16 one kUtf16Le or kUtf16Be. Otherwise only the
-// section and key lines decide (lines whose first byte other than blanks is
-// "[", or that hold "=" and do not start with ";"); comments, blank lines
-// and lines valid in neither encoding do not. It is kCp932 when more of
-// those lines are valid CP932 than valid UTF-8, else kUtf8: UTF-8 when all
-// are valid UTF-8, CP932 when all are CP932 and some are not UTF-8, and a
-// mix goes to the encoding that reads more of them, UTF-8 on a tie. Without
-// a CP932 converter, a deciding line that is not UTF-8 counts as CP932.
-// Never fails.
+// Returns the encoding of a file holding |bytes|. A byte order mark decides
+// first: UTF-8, UTF-16LE or UTF-16BE. Otherwise the file's own sections
+// decide: each section line named exactly (after trimming blanks) 基本, 設定
+// or 裏設定 in UTF-8 bytes votes UTF-8, in CP932 bytes CP932. Only when there
+// is no such line, every line (comments too) votes: one valid only in UTF-8
+// votes UTF-8, one valid only in CP932 votes CP932. It is kCp932 when CP932
+// has more votes, else kUtf8 (a tie or no votes too). Without a CP932
+// converter, a line that is not UTF-8 counts as CP932. Never fails.
 TextEncoding DetectEncoding(std::string_view bytes);
 
 // Returns the name of |encoding| for messages, e.g. "CP932".
