@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "base/utf8.h"
+
 namespace dravelkent {
 namespace {
 
@@ -12,22 +14,83 @@ struct RawLine {
   std::string_view ending;
 };
 
-// Returns the lines of |body|, split at LF, CRLF and lone CR.
-std::vector<RawLine> SplitLines(std::string_view body) {
-  std::vector<RawLine> lines;
-  size_t pos = 0;
-  while (pos < body.size()) {
-    size_t stop = body.find_first_of("\r\n", pos);
-    if (stop == std::string_view::npos) stop = body.size();
-    size_t ending_size = 0;
-    if (stop < body.size()) {
-      ending_size = body.compare(stop, 2, "\r\n") == 0 ? 2 : 1;
-    }
-    lines.push_back(
-        {body.substr(pos, stop - pos), body.substr(stop, ending_size)});
-    pos = stop + ending_size;
+// Returns the size in bytes of a code unit of |encoding|: 2 in UTF-16, else
+// 1. ASCII characters are one code unit each, and in UTF-8 and CP932 their
+// bytes are never part of another character at the places looked at here.
+size_t UnitSize(TextEncoding encoding) {
+  return encoding == TextEncoding::kUtf16Le ? 2 : 1;
+}
+
+// Returns the ASCII character that the code unit at offset |i| of the raw
+// |text| is, code units being |unit| bytes; 0 for any other unit or half a
+// unit.
+char AsciiAt(std::string_view text, size_t i, size_t unit) {
+  if (i + unit > text.size() || (unit == 2 && text[i + 1] != '\0')) return 0;
+  return static_cast<unsigned char>(text[i]) < 0x80 ? text[i] : 0;
+}
+
+// Returns the offset of the first code unit of the raw |text| that is the
+// ASCII |c|, or npos.
+size_t FindAscii(std::string_view text, char c, size_t unit) {
+  for (size_t i = 0; i < text.size(); i += unit) {
+    if (AsciiAt(text, i, unit) == c) return i;
   }
+  return std::string_view::npos;
+}
+
+// Returns the lines of |body|, split at LF, CRLF and lone CR code units.
+std::vector<RawLine> SplitLines(std::string_view body, size_t unit) {
+  std::vector<RawLine> lines;
+  size_t begin = 0;
+  size_t i = 0;
+  while (i < body.size()) {
+    char c = AsciiAt(body, i, unit);
+    if (c != '\r' && c != '\n') {
+      i += unit;
+      continue;
+    }
+    size_t ending_size = unit;
+    if (c == '\r' && AsciiAt(body, i + unit, unit) == '\n') ending_size += unit;
+    lines.push_back(
+        {body.substr(begin, i - begin), body.substr(i, ending_size)});
+    i += ending_size;
+    begin = i;
+  }
+  if (begin < body.size()) lines.push_back({body.substr(begin), {}});
   return lines;
+}
+
+// Returns the part of |file_bytes| that holds its lines: all but a byte
+// order mark and, in UTF-16, a stray last byte (half a code unit), which
+// belongs to no line and stays last.
+std::string_view BodyOf(std::string_view file_bytes, TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::kUtf8WithBom:
+      return file_bytes.substr(kUtf8Bom.size());
+    case TextEncoding::kUtf16Le: {
+      std::string_view body = file_bytes.substr(kUtf16LeBom.size());
+      return body.substr(0, body.size() - body.size() % 2);
+    }
+    default:
+      return file_bytes;
+  }
+}
+
+bool IsLineBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+// Returns true when the raw |text| of a line would be a section or a key
+// line whatever its other characters: its first code unit other than
+// blanks is "[", or it holds "=" and does not start with ";".
+bool LooksLikeSectionOrKey(std::string_view text, size_t unit) {
+  size_t first = 0;
+  while (first < text.size() && IsLineBlank(AsciiAt(text, first, unit))) {
+    first += unit;
+  }
+  char c = AsciiAt(text, first, unit);
+  if (first >= text.size() || c == ';') return false;
+  return c == '[' || FindAscii(text, '=', unit) != std::string_view::npos;
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -75,9 +138,9 @@ bool IsAscii(std::string_view text) {
 // Returns true when every line of |bytes| reads the same as UTF-8 and as
 // CP932: it is ASCII, or valid in neither.
 bool ReadsTheSameEitherWay(std::string_view bytes) {
-  TextCodec cp932(TextEncoding::kCp932);
+  const TextCodec cp932(TextEncoding::kCp932);
   std::string text;
-  for (const RawLine& line : SplitLines(bytes)) {
+  for (const RawLine& line : SplitLines(bytes, 1)) {
     if (IsAscii(line.text)) continue;
     if (IsValidUtf8(line.text) || !cp932.usable() ||
         cp932.Decode(line.text, &text)) {
@@ -144,11 +207,13 @@ std::string_view EndingOf(std::string_view file_bytes, const IniLine& line) {
   return file_bytes.substr(line.begin + line.text_size, line.ending_size);
 }
 
-bool HasUndecodableLine(const IniFile& file) {
-  for (const IniLine& line : file.lines) {
-    if (line.kind == IniLineKind::kUndecodable) return true;
-  }
-  return false;
+// Returns true when |line| of |file| (whose bytes are |file_bytes|) cannot
+// be decoded and may be a section or key line: a comment cannot be a section.
+bool IsUndecodableSectionOrKey(std::string_view file_bytes, const IniFile& file,
+                               const IniLine& line) {
+  return line.kind == IniLineKind::kUndecodable &&
+         LooksLikeSectionOrKey(TextOf(file_bytes, line),
+                               UnitSize(file.encoding));
 }
 
 }  // namespace
@@ -176,14 +241,14 @@ bool NamesMatch(std::string_view a, std::string_view b) {
 IniFile ParseIniFile(std::string_view file_bytes) {
   IniFile file;
   file.encoding = DetectEncoding(file_bytes);
-  TextCodec codec(file.encoding);
+  const TextCodec codec(file.encoding);
   file.readable = codec.usable();
   if (!file.readable) return file;
+  const std::string_view body = BodyOf(file_bytes, file.encoding);
   const size_t body_offset =
-      file.encoding == TextEncoding::kUtf8WithBom ? kUtf8Bom.size() : 0;
-  const std::string_view body = file_bytes.substr(body_offset);
+      static_cast<size_t>(body.data() - file_bytes.data());
   std::string text;
-  for (const RawLine& raw : SplitLines(body)) {
+  for (const RawLine& raw : SplitLines(body, UnitSize(file.encoding))) {
     IniLine& line = file.lines.emplace_back();
     line.begin =
         body_offset + static_cast<size_t>(raw.text.data() - body.data());
@@ -226,7 +291,7 @@ UndecodableLines FindUndecodableLines(std::string_view file_bytes) {
   UndecodableLines found;
   IniFile file = ParseIniFile(file_bytes);
   for (size_t i = 0; i < file.lines.size(); ++i) {
-    if (file.lines[i].kind != IniLineKind::kUndecodable) continue;
+    if (!IsUndecodableSectionOrKey(file_bytes, file, file.lines[i])) continue;
     if (found.count++ == 0) found.first = i + 1;
   }
   return found;
@@ -238,30 +303,38 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
   if (!IsWritable(section, key, value)) return IniEditResult::kMalformed;
   const IniFile file = ParseIniFile(file_bytes);
   if (!file.readable) return IniEditResult::kUnknownEncoding;
-  TextCodec codec(file.encoding);
+  const TextCodec codec(file.encoding);
+  const size_t unit = UnitSize(file.encoding);
 
   WriteSite site =
       FindWriteSite(file, TrimBlanks(section), TrimBlanks(key), value);
+  std::string lf;
+  std::string cr;
+  if (!codec.Encode("\n", &lf) || !codec.Encode("\r", &cr)) {
+    return IniEditResult::kUnknownEncoding;
+  }
   // The file's first line ending, LF when it has none.
-  std::string_view eol = "\n";
+  std::string_view eol = lf;
   if (!file.lines.empty() && file.lines.front().ending_size > 0) {
     eol = EndingOf(file_bytes, file.lines.front());
   }
 
   std::string encoded_value;
-  if (!codec.Encode(value, &encoded_value)) {
+  if (!codec.Encode(NeedsQuotes(value) ? "\"" + std::string(value) + "\""
+                                       : std::string(value),
+                    &encoded_value)) {
     return IniEditResult::kNotEncodable;
   }
-  if (NeedsQuotes(value)) encoded_value = "\"" + encoded_value + "\"";
   if (site.key_line != nullptr) {
     if (site.key_value_same) {
       new_bytes->assign(file_bytes);
       return IniEditResult::kDone;
     }
-    // "=" (0x3D) is never part of a CP932 double-byte character, so the raw
-    // bytes up to the first one are exactly the key part of the line.
+    // The raw bytes up to the first "=" code unit are exactly the key part
+    // of the line.
     const IniLine& line = *site.key_line;
-    size_t key_part = line.begin + TextOf(file_bytes, line).find('=') + 1;
+    size_t key_part =
+        line.begin + FindAscii(TextOf(file_bytes, line), '=', unit) + unit;
     new_bytes->assign(file_bytes.substr(0, key_part));
     new_bytes->append(encoded_value);
     new_bytes->append(EndingOf(file_bytes, line));
@@ -276,42 +349,47 @@ IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
     return IniEditResult::kDone;
   }
 
-  std::string encoded_key;
-  if (!codec.Encode(key, &encoded_key)) return IniEditResult::kNotEncodable;
+  std::string key_line;
+  if (!codec.Encode(std::string(key) + "=", &key_line)) {
+    return IniEditResult::kNotEncodable;
+  }
+  key_line.append(encoded_value);
   std::string added;
+  size_t at = 0;
   if (site.section_found) {
     const IniLine& after = *site.last_filled_line;
     const std::string_view after_ending = EndingOf(file_bytes, after);
-    size_t at = after.end();
+    at = after.end();
     std::string_view line_eol = eol;
-    if (eol == "\r" && at < file_bytes.size() && file_bytes[at] == '\n') {
+    if (eol == cr && file_bytes.substr(at).starts_with(lf)) {
       // A CR here would join the LF of the blank line that follows; the line
       // before ends in LF or CRLF, so the added one does too.
       line_eol = after_ending;
     }
     if (after_ending.empty()) added.append(eol);
-    added.append(encoded_key).append("=").append(encoded_value);
-    added.append(line_eol);
-    new_bytes->assign(file_bytes.substr(0, at));
-    new_bytes->append(added);
-    new_bytes->append(file_bytes.substr(at));
-    return IniEditResult::kDone;
+    added.append(key_line).append(line_eol);
+  } else {
+    // A line that cannot be decoded may be this very section, written in
+    // another encoding: a new one would hide it and its keys for good.
+    for (const IniLine& line : file.lines) {
+      if (IsUndecodableSectionOrKey(file_bytes, file, line)) {
+        return IniEditResult::kUndecodableLines;
+      }
+    }
+    std::string section_line;
+    if (!codec.Encode("[" + std::string(section) + "]", &section_line)) {
+      return IniEditResult::kNotEncodable;
+    }
+    const std::string_view body = BodyOf(file_bytes, file.encoding);
+    at = static_cast<size_t>(body.data() - file_bytes.data()) + body.size();
+    if (!file.lines.empty() && file.lines.back().ending_size == 0) {
+      added.append(eol);
+    }
+    added.append(section_line).append(eol).append(key_line).append(eol);
   }
-
-  // A line that cannot be decoded may be this very section, written in
-  // another encoding: a new one would hide it and its keys for good.
-  if (HasUndecodableLine(file)) return IniEditResult::kUndecodableLines;
-  std::string encoded_section;
-  if (!codec.Encode(section, &encoded_section)) {
-    return IniEditResult::kNotEncodable;
-  }
-  if (!file.lines.empty() && file.lines.back().ending_size == 0) {
-    added.append(eol);
-  }
-  added.append("[").append(encoded_section).append("]").append(eol);
-  added.append(encoded_key).append("=").append(encoded_value).append(eol);
-  new_bytes->assign(file_bytes);
+  new_bytes->assign(file_bytes.substr(0, at));
   new_bytes->append(added);
+  new_bytes->append(file_bytes.substr(at));
   return IniEditResult::kDone;
 }
 

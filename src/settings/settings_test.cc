@@ -22,10 +22,15 @@ namespace dravelkent {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::literals;
 
-#define KIHON "\x8a\xee\x96\x7b"  // 基本 in CP932
-#define HYO "\x95\x5c"            // 表: trail byte 0x5C
-#define ZO "\x83\x5d"             // ゾ: trail byte "]"
+#define KIHON "\x8a\xee\x96\x7b"   // 基本 in CP932
+#define SETTEI "\x90\xdd\x92\xe8"  // 設定 in CP932
+#define HYO "\x95\x5c"             // 表: trail byte 0x5C
+#define ZO "\x83\x5d"              // ゾ: trail byte "]"
+#define LOG "\x83\x8d\x83\x4f"     // ログ in CP932
+#define BOM16 "\xff\xfe"           // UTF-16LE, where 上 is 0A 4E
+#define A16 "[\0a\0]\0\r\0\n\0"    // [a] CRLF in UTF-16LE
 
 void WriteBytes(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -41,7 +46,8 @@ size_t CountEntries(const std::string& dir) {
   return std::distance(fs::directory_iterator(dir), {});
 }
 
-// Reads of [section] k; the encoding is decided by section and key lines.
+// Reads of [section] k; the encoding is decided by our own section names, or
+// else by all lines.
 TEST(FindIniValueTest, ReadsTheFirstMatchInTheFilesEncoding) {
   const std::tuple<std::string_view, std::string_view,
                    std::optional<std::string>>
@@ -59,7 +65,12 @@ TEST(FindIniValueTest, ReadsTheFirstMatchInTheFilesEncoding) {
           {"[" ZO "x]\r\nk=" ZO "\r\n", "ゾx", "ゾ"},
           {"\xEF\xBB\xBF" HYO "\n[a]\nk=表", "a", "表"},
           {"; caf\xE9\n ;" KIHON "\n" HYO "\n[基本]\nk=On", "基本", "On"},
-          {"[a]\nx=—\nk=" HYO "\n[" HYO "]", "a", "表"}};
+          {"[a]\nx=—\nk=" HYO "\n[" HYO "]", "a", "表"},
+          {"[基本]\nx=" LOG "\n[設定]\nk=On", "設定", "On"},
+          {"[設定]\nx=\xC4rger\nk=On", "設定", "On"},
+          {"[" KIHON "]\nk=" HYO "\n[基本]\nk=1", "基本", "1"},
+          {"[基本]\n[" KIHON "]\nk=" HYO "\n[ " SETTEI " ]", "基本", "表"},
+          {BOM16 A16 "k\0=\0\x0A\x4E\x3D\xD8\x00\xDE"sv, "a", "上😀"}};
   for (const auto& [file, section, expected] : cases) {
     EXPECT_EQ(FindIniValue(file, section, "k"), expected)
         << testing::PrintToString(file);
@@ -83,7 +94,16 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
           {"[" KIHON "]\r\nk=C:\\" HYO "\r\n", "基本", "D:\\表\\",
            "[" KIHON "]\r\nk=D:\\" HYO "\\\r\n"},
           {"[" ZO "]\r\nx=1\r\n", "ゾ", "2", "[" ZO "]\r\nx=1\r\nk=2\r\n"},
-          {"[a]\rx=1\n\n", "a", "2", "[a]\rx=1\nk=2\n\n"}};
+          {"[a]\rx=1\n\n", "a", "2", "[a]\rx=1\nk=2\n\n"},
+          {";caf\xE9\n[a]\n", "b", "v", ";caf\xE9\n[a]\n[b]\nk=v\n"},
+          {"; " KIHON "\r\n", "基本", "表",
+           "; " KIHON "\r\n[" KIHON "]\r\nk=" HYO "\r\n"},
+          {BOM16 A16 "k\0=\0\x0A\x4E\r\0\n\0"sv, "a", "表",
+           BOM16 A16 "k\0=\0\x68\x88\r\0\n\0"sv},
+          {BOM16 A16 "x\0=\0\x0A\x4E"sv, "a", "v",
+           BOM16 A16 "x\0=\0\x0A\x4E\r\0\n\0k\0=\0v\0\r\0\n\0"sv},
+          {BOM16 "[\0a\0]\0x"sv, "b", "v",
+           BOM16 "[\0a\0]\0\n\0[\0b\0]\0\n\0k\0=\0v\0\n\0x"sv}};
   for (const auto& [before, section, value, expected] : cases) {
     std::string after;
     ASSERT_EQ(SetIniValue(before, section, "k", value, &after),
@@ -99,13 +119,14 @@ TEST(SetIniValueTest, RefusesWritesThatWouldNotReadBack) {
                    std::string_view, IniEditResult>
       cases[] = {
           {"[a]\r\nk=" HYO "\r\n", "a", "k", "😀", kNotEncodable},
-          {"\xFF\xFE[\0a\0]\0", "a", "k", "1", kUnknownEncoding},
+          {"\xFE\xFF\0[\0a\0]"sv, "a", "k", "1", kUnknownEncoding},
           {"[a]\nk=" HYO "\n\xC2\xB2=1\n", "a", "k", "1",
            kEncodingWouldChange},  // ²
           {"", "a", "k=x", "1\r", kMalformed},
           {"", "a]b", "k", "1", kMalformed},
           {"\xEF\xBB\xBF[" KIHON "]\n", "基本", "k", "1", kUndecodableLines},
-          {";caf\xE9\n[a]\n", "b", "k", "1", kUndecodableLines}};
+          {"k=caf\xE9\n[a]\n", "b", "k", "1", kUndecodableLines},
+          {BOM16 "x\0=\0\x00\xD8\n\0"sv, "a", "k", "1", kUndecodableLines}};
   for (const auto& [before, section, key, value, expected] : cases) {
     std::string after;
     EXPECT_EQ(SetIniValue(before, section, key, value, &after), expected)

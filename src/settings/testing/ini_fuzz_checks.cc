@@ -11,29 +11,61 @@
 namespace dravelkent {
 namespace {
 
-using Lines = std::vector<std::string_view>;
+// A file's lines, each with its ending (LF, CRLF, CR), after a byte order
+// mark; code units are |unit| bytes, and a stray last byte of UTF-16 is
+// |stray|.
+struct Lines {
+  std::vector<std::string_view> all;
+  size_t unit = 1;
+  std::string_view stray;
+};
 
-// The lines after a byte order mark, each with its ending (LF, CRLF, CR).
+// The offset of the first CR or LF code unit of |bytes|, or its size.
+size_t BreakAt(std::string_view bytes, size_t unit) {
+  for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
+    std::string_view code = bytes.substr(i, unit);
+    if (code == std::string_view("\r\0", unit) ||
+        code == std::string_view("\n\0", unit)) {
+      return i;
+    }
+  }
+  return bytes.size();
+}
+
 Lines SplitLines(std::string_view bytes) {
-  if (bytes.starts_with(kUtf8Bom)) bytes.remove_prefix(kUtf8Bom.size());
   Lines lines;
+  if (bytes.starts_with(kUtf8Bom)) {
+    bytes.remove_prefix(kUtf8Bom.size());
+  } else if (bytes.starts_with(kUtf16LeBom)) {
+    bytes.remove_prefix(kUtf16LeBom.size());
+    lines.unit = 2;
+    lines.stray = bytes.substr(bytes.size() & ~size_t{1});
+    bytes.remove_suffix(lines.stray.size());
+  }
+  const size_t u = lines.unit;
   while (!bytes.empty()) {
-    size_t end = std::min(bytes.find_first_of("\r\n"), bytes.size() - 1) + 1;
-    if (bytes[end - 1] == '\r' && bytes.substr(end, 1) == "\n") ++end;
-    lines.push_back(bytes.substr(0, end));
+    size_t end = std::min(BreakAt(bytes, u) + u, bytes.size());
+    if (bytes.substr(end - u, u) == std::string_view("\r\0", u) &&
+        bytes.substr(end, u) == std::string_view("\n\0", u)) {
+      end += u;
+    }
+    lines.all.push_back(bytes.substr(0, end));
     bytes.remove_prefix(end);
   }
   return lines;
 }
 
-std::string_view TextOf(std::string_view line) {
-  return line.substr(0, std::min(line.find_first_of("\r\n"), line.size()));
+std::string_view TextOf(std::string_view line, size_t unit) {
+  return line.substr(0, BreakAt(line, unit));
 }
 
 // Whether |after| is |before| with up to two lines added, or one line's
 // value (after its first "=") replaced, or a break added to the last line.
 bool OtherLinesKept(std::string_view before, std::string_view after) {
-  Lines b = SplitLines(before), a = SplitLines(after);
+  Lines old_lines = SplitLines(before), new_lines = SplitLines(after);
+  const auto &b = old_lines.all, &a = new_lines.all;
+  const size_t u = old_lines.unit;
+  if (old_lines.stray != new_lines.stray) return false;
   size_t p = 0, s = 0;
   while (p < b.size() && p < a.size() && b[p] == a[p]) ++p;
   while (s < b.size() - p && s < a.size() - p &&
@@ -43,21 +75,27 @@ bool OtherLinesKept(std::string_view before, std::string_view after) {
   size_t removed = b.size() - p - s, added = a.size() - p - s;
   if (removed != 1 || added == 0) return removed == 0 && added <= 2;
   std::string_view was = b[p], now = a[p];
-  size_t eq = was.find('=') + 1;
-  return (added == 1 && eq != 0 && now.substr(0, eq) == was.substr(0, eq) &&
-          now.substr(TextOf(now).size()) == was.substr(TextOf(was).size())) ||
-         (added <= 3 && p + 1 == b.size() && TextOf(now) == was);
+  size_t eq = was.find(std::string_view("=\0", u)) + u;
+  return (added == 1 && eq >= u && now.substr(0, eq) == was.substr(0, eq) &&
+          now.substr(TextOf(now, u).size()) ==
+              was.substr(TextOf(was, u).size())) ||
+         (added <= 3 && p + 1 == b.size() && TextOf(now, u) == was);
 }
 
-// Whether |after| keeps a BOM and every line reads as in |before|'s encoding.
+// Whether |after| keeps a byte order mark and every line reads as in
+// |before|'s encoding.
 bool EncodingKept(std::string_view before, std::string_view after) {
-  if (before.starts_with(kUtf8Bom) != after.starts_with(kUtf8Bom)) return false;
+  for (std::string_view bom : {kUtf8Bom, kUtf16LeBom}) {
+    if (before.starts_with(bom) != after.starts_with(bom)) return false;
+  }
   TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
   if (old_codec.encoding() == codec.encoding()) return true;
   std::string old_text, text;
-  return std::ranges::all_of(SplitLines(after), [&](std::string_view line) {
-    bool ok = old_codec.Decode(TextOf(line), &old_text);
-    return codec.Decode(TextOf(line), &text) == ok && (!ok || old_text == text);
+  Lines lines = SplitLines(after);
+  return std::ranges::all_of(lines.all, [&](std::string_view line) {
+    std::string_view line_text = TextOf(line, lines.unit);
+    bool ok = old_codec.Decode(line_text, &old_text);
+    return codec.Decode(line_text, &text) == ok && (!ok || old_text == text);
   });
 }
 
@@ -68,11 +106,15 @@ std::string CheckSettingsFile(std::string_view file) {
       {"基本", "VIEW"}, {"設定", "01DIRNAMEFROM"}};
   std::vector<std::string> values = {"Off", "", "C:\\表\\ゾ", " x ", "'q'"};
   Lines lines = SplitLines(file);
-  if (!lines.empty()) values.emplace_back(TextOf(lines.back()));
+  if (!lines.all.empty()) {
+    values.emplace_back(TextOf(lines.all.back(), lines.unit));
+  }
   TextCodec codec(DetectEncoding(file));
   std::string section, text, after, again;
-  for (std::string_view line : lines) {
-    if (names.size() > 8 || !codec.Decode(TextOf(line), &text)) continue;
+  for (std::string_view line : lines.all) {
+    if (names.size() > 8 || !codec.Decode(TextOf(line, lines.unit), &text)) {
+      continue;
+    }
     std::string_view trimmed = TrimBlanks(text);
     size_t eq = trimmed.find('=');
     if (trimmed.starts_with('[')) {

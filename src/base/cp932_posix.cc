@@ -1,0 +1,69 @@
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstddef>
+
+#include "base/cp932.h"
+#include "base/utf8.h"
+
+namespace dravelkent {
+namespace {
+
+// One direction of iconv, opened once per thread: a settings file is
+// converted line by line, many times a run.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (usable()) iconv_close(handle_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  bool usable() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+  bool Convert(std::string_view in, std::string* out) {
+    if (!usable()) return false;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
+    out->clear();
+    // Neither direction grows a text by more than half (two CP932 bytes
+    // become at most three UTF-8 bytes), so one resize is nearly always
+    // enough.
+    out->resize(in.size() + in.size() / 2 + 4);
+    char* in_ptr = const_cast<char*>(in.data());
+    size_t in_left = in.size();
+    size_t used = 0;
+    for (;;) {
+      char* out_ptr = out->data() + used;
+      size_t out_left = out->size() - used;
+      size_t rc = iconv(handle_, &in_ptr, &in_left, &out_ptr, &out_left);
+      used = out->size() - out_left;
+      if (rc != static_cast<size_t>(-1)) {
+        // iconv counts the characters it could only approximate.
+        if (rc != 0) return false;
+        break;
+      }
+      if (errno != E2BIG) return false;  // EILSEQ or EINVAL: not convertible
+      out->resize(out->size() * 2 + 16);
+    }
+    out->resize(used);
+    return true;
+  }
+
+ private:
+  iconv_t handle_;
+};
+
+}  // namespace
+
+bool Cp932ToUtf8(std::string_view bytes, std::string* text) {
+  thread_local Converter converter("UTF-8", "CP932");
+  return converter.Convert(bytes, text);
+}
+
+bool Utf8ToCp932(std::string_view text, std::string* bytes) {
+  thread_local Converter converter("CP932", "UTF-8");
+  return IsValidUtf8(text) && converter.Convert(text, bytes);
+}
+
+}  // namespace dravelkent
