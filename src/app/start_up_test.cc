@@ -55,7 +55,7 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
        0},
       {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
       // A line that cannot be decoded fails the run, whichever the end.
-      {"\xEF\xBB\xBF[基本]\nVIEW=On\n\x82\xA0\n", false, kStart + "wait(free) ",
+      {"\xEF\xBB\xBF[基本]\nVIEW=On\nX=\x82\xA0\n", false, kStart + "wait(free) ",
        "VIEW=On", 1},
   };
   for (const auto& c : cases) {

@@ -4,12 +4,12 @@
 #include <cstdio>
 
 #include "base/text_util.h"
+#include "base/cp932.h"
 #include "jobs/dates.h"
 #include "jobs/expiry.h"
 #include "jobs/make_directory_path.h"
 #include "jobs/rotation.h"
 #include "jobs/texts.h"
-#include "settings/text_encoding.h"
 
 namespace dravelkent {
 namespace {
@@ -19,8 +19,7 @@ namespace {
 // when |text| has no code page 932 form.
 size_t Cp932Length(const std::string& text) {
   std::string bytes;
-  TextCodec codec(TextEncoding::kCp932);
-  return codec.Encode(text, &bytes) ? bytes.size() : std::string::npos;
+  return Utf8ToCp932(text, &bytes) ? bytes.size() : std::string::npos;
 }
 
 // Returns the key name of |suffix| for |job_number|: "%02d%s".

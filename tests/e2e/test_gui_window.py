@@ -58,7 +58,7 @@ class WindowTest(unittest.TestCase):
                 (b"VIEW=On", [(1, "F1"), (2, "Return"), (1, "Escape")], False),
                 (b"VIEW=On", [(1, "Return")], True),
                 (b"VIEW=On\nMESSAGE=On", [(1, "Return"), (2, "Return")], True),
-                (b"VIEW=On\n\x82\xa0", [(1, "Escape")], False)]:  # CP932
+                (b"VIEW=On\nX=\x82\xa0", [(1, "Escape")], False)]:  # CP932
             status = int(basic.endswith(b"\xa0"))  # a line not UTF-8 fails
             with self.subTest(basic=basic, presses=presses):
                 root = tempfile.mkdtemp(prefix="dravelkent-gui-")
