@@ -62,10 +62,13 @@ TEST(DatesTest, ExpiryNameRules) {
       {"20261130app.log", "xxx"},   {"20261201app.log", "yyy"},
       {"20261130apps.log", "nxn"},  {"20261130app.LOG", "nnx"},
       {"20261130app.log.1", "nnx"}, {"20261130appdata", "nnn"},
-      {"2026113.log", "nnn"},       {"2026113a.log", "nxn"},
+      {"2026113.log", "nnn"},       {"2026113a.log", "nnn"},
       {"00000001app.log", "xxx"},   {"00000000app.log", "nnn"},
       {"29000000app.log", "yyy"},   {"29000001app.log", "nnn"},
-      {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"}};
+      {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"},
+      // Only names that begin with eight digits are dated copies.
+      {"42.answer.log", "nnn"},     {"1 - README.log", "nnn"},
+      {" 2026113app.log", "nnn"},   {"+2026113app.log", "nnn"}};
   for (const auto& [name, for_jobs] : cases) {
     std::string got;
     for (const Job& job : jobs) {

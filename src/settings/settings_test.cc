@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -172,26 +173,39 @@ class SettingsStoreTest : public ::testing::Test {
   std::string path_;
 };
 
-// A new file follows the umask; a replaced one keeps its mode and names.
-TEST_F(SettingsStoreTest, SaveKeepsTheModeAndEveryNameOfTheFile) {
-  enum Link { kNew, kNone, kHard, kSymbolic };
+// A new file follows the umask; a replaced one keeps its mode and names,
+// and one a rename would take from its owner, group, ACL or other names is
+// rewritten in place.
+TEST_F(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
+  enum Link { kNew, kNone, kHard, kSymbolic, kOwner, kAttribute };
   const struct {
     mode_t mode;
     Link link;
-  } cases[] = {{0640, kNew}, {0604, kNone}, {0660, kHard}, {0600, kSymbolic}};
+  } cases[] = {{0640, kNew},     {0604, kNone},  {0660, kHard},
+               {0600, kSymbolic}, {0664, kOwner}, {0644, kAttribute}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.link);
     fs::remove(path_);
-    const std::string file = c.link <= kNone ? path_ : dir_ + "/real.ini";
+    const std::string file =
+        c.link <= kNone || c.link >= kOwner ? path_ : dir_ + "/real.ini";
     if (c.link != kNew) WriteBytes(file, "[a]\r\nk=1\r\n");
     chmod(file.c_str(), c.mode);
     if (c.link == kHard) fs::create_hard_link(file, path_);
     if (c.link == kSymbolic) fs::create_symlink("real.ini", path_);
+    if (c.link == kOwner && (geteuid() != 0 || chown(file.c_str(), 1234, 5678))) {
+      continue;  // only root gives a file away
+    }
+    if (c.link == kAttribute &&
+        setxattr(file.c_str(), "user.note", "x", 1, 0) != 0) {
+      continue;  // no extended attributes here
+    }
     struct stat old_info = {}, info;
     stat(file.c_str(), &old_info);
-    SettingsStore store(path_);
+    SettingsStore store(Env::Default(), path_);
     EXPECT_EQ(store.Read("A", "K", "-"), c.link == kNew ? "-" : "1");
-    EXPECT_TRUE(store.ProbeWrite("a", "k", "").ok());
+    FileChange change;
+    EXPECT_TRUE(
+        store.CheckWrite("a", "k", "", SaveStep::kFirstOnly, &change).ok());
     mode_t old_mask = umask(027);
     ASSERT_TRUE(store.Write("a", "k", "").ok());
     umask(old_mask);
@@ -199,13 +213,14 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeAndEveryNameOfTheFile) {
     EXPECT_EQ(ReadBytes(file), c.link == kNew ? "[a]\nk=\n" : "[a]\r\nk=\r\n");
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, c.mode);
-    EXPECT_EQ(info.st_ino == old_info.st_ino, c.link == kHard);
+    EXPECT_EQ(info.st_uid, old_info.st_uid);
+    EXPECT_EQ(info.st_ino == old_info.st_ino, c.link == kHard || c.link >= kOwner);
     EXPECT_EQ(fs::is_symlink(path_), c.link == kSymbolic);
     EXPECT_EQ(CountEntries(dir_), c.link <= kNone ? 1u : 2u);
   }
 }
 
-enum Block { kSizeLimit, kFsyncFails, kReadOnlyFolder, kReadOnlyFile };
+enum Block { kSizeLimit, kFsyncFails, kReadOnlyFile, kReadOnlyFolder };
 
 // Blocks saves of |path| in |dir| by |block|; returns what went wrong, or "".
 std::string CheckFailedSave(int block, const std::string& dir,
@@ -230,11 +245,19 @@ std::string CheckFailedSave(int block, const std::string& dir,
   }
   if (block == kReadOnlyFolder) chmod(dir.c_str(), 0555);
   if (block == kReadOnlyFile) chmod(path.c_str(), 0444);
-  SettingsStore store(path);
+  SettingsStore store(Env::Default(), path);
   if (!store.Write("a", "k", "1").ok()) return "the same value was saved";
-  Status probed = store.ProbeWrite("a", "k", std::string(100, 'x'));
+  FileChange change;
+  Status probed = store.CheckWrite("a", "k", std::string(100, 'x'),
+                                   SaveStep::kFirstOnly, &change);
   Status written = store.Write("a", "k", std::string(100, 'x'));
   chmod(dir.c_str(), 0755);
+  // A folder that takes no new file: the file itself is rewritten.
+  if (block == kReadOnlyFolder) {
+    return written.ok() && probed.ok() && CountEntries(dir) == 1
+               ? ""
+               : "not saved in place: " + written.message();
+  }
   if (block == kFsyncFails ? !probed.ok()  // shows in the save only
                            : probed.message() != written.message()) {
     return "probe: " + probed.message();

@@ -88,7 +88,8 @@ class Trial:
 
     def faults(self, done):
         """What is wrong now (|done|: the run finished its work)."""
-        faults, known = [], {os.path.join(self.root, "Dravelkent.ini")}
+        faults, known = [], {os.path.join(self.root, name) for name in (
+            "Dravelkent.ini", "Dravelkent.lock")}
         for source, (final, data, mtime) in self.items.items():
             known.update((source, final))
             here, there = holds(source, data, mtime), holds(final, data, mtime)
