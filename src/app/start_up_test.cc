@@ -20,16 +20,19 @@ namespace dravelkent {
 namespace {
 
 std::string LockState(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  close(fd);
+  int fd = open((folder + "/Dravelkent.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  bool free = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (fd >= 0) close(fd);
   return free ? "free" : "held";
 }
 
 // Answers the wait with "実行" (|runs|) or "閉じる"; traces calls and lock.
 struct ScriptedHost : Host {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
-  void ShowStatus(const std::string& text) override { trace += text + " "; }
+  void ShowStatus(const std::string& text) override {
+    trace += text == "全ての処理が終了しました" ? "job(" + LockState(folder) + ") "
+                                               : text + " ";
+  }
   void ShowMessage(const std::string& text) override { trace += text + " "; }
   void EndRun() override { trace += "end(" + LockState(folder) + ")"; }
   void WaitForUser(const std::function<void()>& run) override {
@@ -51,8 +54,10 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   } cases[] = {
       {nullptr, false, kStart + "end(free)", "VIEW=Off", 0},
       // The user may take a long while to choose: no lock until the run.
-      {"[基本]\nVIEW=On\n", true, kStart + "wait(free) end(free)", "VIEW=On",
-       0},
+      {"[基本]\nVIEW=On\nTIMESTAMP=20200101\n[設定]\n01DIRNAMEFROM=.\n"
+       "01DIRNAMETO=.\n01FILENAME=a\n01KIND=log\n01DELETEDAY=0\n",
+       true, kStart + "wait(free) a.log を移動中 job(held) end(free)", "VIEW=On",
+       1},
       {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
       // A line that cannot be decoded fails the run, whichever the end.
       {"\xEF\xBB\xBF[基本]\nVIEW=On\nX=\x82\xA0\n", false, kStart + "wait(free) ",

@@ -55,11 +55,12 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
     *folder = std::make_unique<Folder>(path, *recorded, nullptr);
     return Status::Ok();
   }
+  const std::string path = parent.path() + name + kPathSeparator;
   if (Pretended(parent)) {
-    return Status::FromErrno("cannot open folder", parent.path() + name + kPathSeparator,
-                             ENOENT);
+    return Status::FromErrno("cannot open folder", path, ENOENT);
   }
-  return env_->OpenFolder(parent, name, folder);
+  return env_->OpenFolder(parent, name, folder).Reworded("cannot open folder",
+                                                         path);
 }
 
 Status Disk::OpenParent(const Folder& parent, std::unique_ptr<Folder>* folder) {
@@ -136,7 +137,10 @@ Status Disk::MakeFolder(const Folder& parent, const std::string& name,
   const std::string path = parent.path() + name;
   Status status = CheckAdd(parent);
   if (!status.ok()) return status.Reworded("cannot create folder", path);
-  if (kind_ == RunKind::kReal) return env_->MakeFolder(parent, name, like, made);
+  if (kind_ == RunKind::kReal) {
+    return env_->MakeFolder(parent, name, like, made)
+        .Reworded("cannot create folder", path);
+  }
   FileInfo there;
   status = Stat(parent, name, Follow::kNo, &there);
   if (status.ok() && there.kind != FileKind::kMissing) {
@@ -165,7 +169,10 @@ Status Disk::Remove(const Folder& folder, const FileInfo& entry) {
   if (!status.ok()) {
     return status.Reworded("cannot remove", folder.path() + entry.name);
   }
-  if (kind_ == RunKind::kReal) return env_->Remove(folder, entry.name);
+  if (kind_ == RunKind::kReal) {
+    return env_->Remove(folder, entry.name)
+        .Reworded("cannot remove", folder.path() + entry.name);
+  }
   Record(folder, entry.name, FileInfo());
   return Status::Ok();
 }
@@ -189,9 +196,9 @@ Status Disk::Move(const Folder& from, const FileInfo& entry, const Folder& to,
   if (kind_ == RunKind::kReal) {
     status = env_->Rename(from, entry.name, to, to_name);
     if (status.error_number() == EXDEV) {
-      status = MoveByCopy(env_, from, entry, to, to_name);
+      return MoveByCopy(env_, from, entry, to, to_name);
     }
-    return status;
+    return status.Reworded("cannot move", paths);
   }
   FileInfo moved = entry;
   FileInfo there;

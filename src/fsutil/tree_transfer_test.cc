@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "fsutil/real_disk_interface.h"
-#include "fsutil/testing/faulty_disk_interface.h"
+#include "fsutil/testing/faulty_env.h"
 #include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent::testing {
 namespace {
 
 using enum TransferMode;
-using enum DiskCall;
 
 constexpr int64_t kTimeA = 1710000000111111111;
 constexpr int64_t kTimeB = 1690000000222222222;
@@ -25,26 +23,36 @@ struct Trees : TransferObserver {
     WriteFile(src + "/sub/b.txt", "beta", 0600, kTimeB);
     WriteFile(out + "/x.txt", "out");
   }
-  void OnFile(FileAction, const std::string&, const std::string&) override {}
+  void OnFile(FileAction, const std::string&, const Folder&,
+              const std::string&, const Status& result) override {
+    if (!result.ok()) OnFailure(result);
+  }
+  void OnFolderMade(const Folder&) override {}
   void OnFailure(const Status& failure) override {
     failures += failure.message() + "\n";
   }
-  std::string Run(TransferMode mode, DiskInterface* disk,
-                  long long retention = 0, const std::string& settings = "") {
-    TransferTree(disk, src, dst, "20240315", mode, retention, dst, settings,
-                 this);
+  std::string Run(TransferMode mode, Env* env, int retention = 0,
+                  const std::string& protect = "") {
+    Disk disk(env, RunKind::kReal);
+    FileInfo info;
+    Env* real = Env::Default();  // the folders opened uncounted
+    if (!protect.empty() &&
+        real->Stat(*OpenPath(real, src), protect, Follow::kNo, &info).ok()) {
+      disk.Protect(info.id);
+    }
+    TransferTree(&disk, *OpenPath(real, src), *OpenPath(real, dst), "20240315",
+                 mode, retention, this);
     return failures;
   }
 
   TempFolder root;
   std::string src = root / "src", dst = root / "dst", out = root / "out";
   std::string failures;
-  RealDiskInterface real;
 };
 
 // Every file lands under its dated or plain name with its bytes and times,
 // links as links, made folders with their source's mode and time; our own
-// temporary files and the settings file stay.
+// temporary files and a protected file stay.
 TEST(TreeTransferTest, WhatGoesWhereInEveryModeAndRetention) {
   for (const TransferMode mode : {kCopy, kMove}) {
     for (const std::string d : {"", "20240315"}) {
@@ -59,8 +67,7 @@ TEST(TreeTransferTest, WhatGoesWhereInEveryModeAndRetention) {
       ASSERT_EQ(chmod((t.src + "/sub").c_str(), 02750), 0);
       ASSERT_TRUE(SetMtime(t.src + "/sub", kTimeB));
       const std::string source = ListTree(t.src);
-      EXPECT_EQ(t.Run(mode, &t.real, d.empty() ? 0 : 7,
-                      t.src + "/sub/../jobs.ini"),  // found by identity
+      EXPECT_EQ(t.Run(mode, Env::Default(), d.empty() ? 0 : 7, "jobs.ini"),
                 "");
 
       const std::string to = t.dst + "/" + d, sub = d + "sub/";
@@ -89,29 +96,28 @@ TEST(TreeTransferTest, WhatGoesWhereInEveryModeAndRetention) {
 TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
   const struct {
     TransferMode mode;
-    DiskCall call;
-    const char* at;      // fails, or just before it:
-    std::string change;  // "theirs": a newer dst/a.txt; else a link to "out"
+    Call call;
+    std::string change;  // "": the call fails; "theirs": a newer dst/a.txt
+                         // appears before it; else a link to "out" replaces
     const char* named;   // in the one failure; "" for none
     const char* target;
   } cases[] = {
-      {kCopy, kCopyFile, "src/a.txt", "", "src/a.txt", "sub/ sub/b.txt "},
-      {kCopy, kMakeDir, "dst/sub", "", "dst/sub", "a.txt "},
-      {kMove, kOpenDir, "src/sub/", "", "src/sub", "a.txt sub/ "},
-      {kMove, kOpenDir, "dst/", "theirs", "src/a.txt", "a.txt sub/ sub/b.txt "},
-      {kCopy, kCopyFile, "src/a.txt", "theirs", "", "a.txt sub/ sub/b.txt "},
-      {kMove, kOpenDir, "dst/", "dst/sub", "dst/sub", "a.txt sub "},
-      {kMove, kOpenDir, "src/sub/", "dst/sub", "", "a.txt sub was/ was/b.txt "},
-      {kMove, kMakeDir, "dst/sub", "src/sub", "src/sub", "a.txt sub/ "},
+      {kCopy, Call::kOpenForCopy, "", "src/a.txt", "sub/ sub/b.txt "},
+      {kCopy, Call::kMakeFolder, "", "dst/sub", "a.txt "},
+      {kMove, Call::kRename, "theirs", "src/a.txt", "a.txt sub/ sub/b.txt "},
+      {kCopy, Call::kPublish, "theirs", "", "a.txt sub/ sub/b.txt "},
+      {kMove, Call::kMakeFolder, "dst/sub", "dst/sub", "a.txt sub "},
+      {kMove, Call::kOpenFolder, "src/sub", "src/sub", "a.txt "},
+      {kMove, Call::kMakeFolder, "src/sub", "", "a.txt sub/ sub/b.txt "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.at) + " " + c.change);
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.call)) + " " + c.change);
     Trees t;
-    FaultyDiskInterface disk(&t.real);
+    FaultyEnv env;
     if (c.change.empty()) {
-      disk.FailPath(c.call, t.root / c.at);
+      env.FailAt(c.call, 1);
     } else {
-      disk.BeforeCallOn(c.call, t.root / c.at, [&] {
+      env.Before(c.call, 1, [&] {
         if (c.change == "theirs") {
           WriteFile(t.dst + "/a.txt", "theirs", 0644, kTimeA + 1);
           return;
@@ -121,12 +127,12 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
         symlink(t.out.c_str(), sub.c_str());
       });
     }
-    const std::string failures = t.Run(c.mode, &disk);
+    const std::string failures = t.Run(c.mode, &env);
     EXPECT_EQ(std::count(failures.begin(), failures.end(), '\n'),
-              *c.named ? 1 : 0);
+              *c.named ? 1 : 0) << failures;
     EXPECT_TRUE(!*c.named ||
                 failures.find(t.root / c.named) != std::string::npos);
-    EXPECT_TRUE(c.change != "dst/sub" || !*c.named ||  // there before
+    EXPECT_TRUE(c.change != "dst/sub" ||
                 failures.find("a link is in the way") != std::string::npos);
     EXPECT_EQ(ListTree(t.dst), c.target);
     EXPECT_EQ(ListTree(t.out) + ReadFile(t.out + "/x.txt"), "x.txt out");

@@ -6,9 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -16,66 +14,69 @@
 #include <sstream>
 #include <tuple>
 
-#include "fsutil/real_disk_interface.h"
+#include "base/text_util.h"
 #include "fsutil/temp_names.h"
-#include "fsutil/testing/faulty_disk_interface.h"
+#include "fsutil/testing/faulty_env.h"
 #include "fsutil/testing/temp_folder.h"
 #include "jobs/make_directory_path.h"
-#include "jobs/run_lock.h"
-#include "settings/settings_store.h"
 
 namespace dravelkent {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::DiskCall;
+using testing::Call;
 using testing::ReadFile;
 using testing::WriteFile;
 
 // A run on 8 December 2026 in a fresh current folder (on a tmpfs if any)
-// through a FaultyDiskInterface, with itself as host and failure log: it
-// counts the messages, and keeps what failed.
-struct Env : Host, FailureLog {
-  Env() {
+// through a FaultyEnv, with itself as host and failure log: it counts the
+// messages, and keeps what failed.
+struct TestRun : Host, FailureLog {
+  explicit TestRun(RunKind kind = RunKind::kReal) : disk(&env, kind) {
     fs::current_path(temp.path());
-    env = {&settings, &disk, &clock, this, this, temp.path()};
   }
-  ~Env() override { fs::current_path(saved); }
+  ~TestRun() override { fs::current_path(saved); }
   void ShowStatus(const std::string&) override {}
   void ShowMessage(const std::string&) override {
-    int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = open("Dravelkent.lock", O_RDONLY | O_CLOEXEC);
     lockable = flock(fd, LOCK_EX | LOCK_NB) == 0;
     close(fd);
     ++messages;
   }
   void EndRun() override { ++end_count; }
+  void WaitForUser(const std::function<void()>& run) override { run(); }
   void Report(const Status& s) override { said.push_back(s.message()); }
+  void Note(const std::string&) override {}
   int count() const override { return static_cast<int>(said.size()); }
-  void Run(const std::string& ini) {
+  void Go(const std::string& ini) {
     WriteFile(settings.path(), ini);
-    JobEngine(env).RunAllJobs();
+    JobEngine({&disk, &settings, this, this, &actions, &lock, temp.path()})
+        .RunAllJobs();
   }
 
   const fs::path saved = fs::current_path();
   testing::TempFolder temp{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""};
-  SettingsStore settings{temp / "Dravelkent.ini"};
-  FixedClock clock{{2026, 12, 8}};
-  RealDiskInterface real_disk;
-  testing::FaultyDiskInterface disk{&real_disk};
-  EngineEnv env;
+  testing::FaultyEnv env;
+  Disk disk;
+  SettingsStore settings{&env, temp / "Dravelkent.ini"};
+  char* lines = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&lines, &size);
+  ActionLog actions{out};
+  RunLock lock{&disk, temp / "Dravelkent.lock", settings.path()};
   std::vector<std::string> said;
   int messages = 0, end_count = 0;
   bool lockable = false;  // by another run, at the last message
 };
 
-// Every entry below |folder| but the settings file: its path, and a file's
-// content, a link's target or "/" for a folder.
+// Every entry below |folder| but the run's own files: its path, and a
+// file's content, a link's target or "/" for a folder.
 std::map<std::string, std::string> Snapshot(const std::string& folder = ".") {
   std::map<std::string, std::string> state;
   for (const auto& e : fs::recursive_directory_iterator(folder)) {
     const std::string name = e.path().filename();
     EXPECT_FALSE(IsOwnTemporaryName(name)) << e.path();
-    if (name == "Dravelkent.ini") continue;
+    if (name.starts_with("Dravelkent.")) continue;
     state[e.path()] = e.is_symlink()
                           ? "-> " + fs::read_symlink(e.path()).string()
                       : e.is_directory() ? "/"
@@ -105,7 +106,7 @@ std::string Job(int n, const std::string& changes = "") {
 // job 2's folder is made, whether the list goes on, the one failure said
 // (or "" for none) and a text the settings hold afterwards.
 TEST(JobEngineTest, TheJobList) {
-  using Case = std::tuple<const char*, bool, bool, const char*, const char*>;
+  using Case = std::tuple<std::string, bool, bool, const char*, const char*>;
   const Case cases[] = {
       {"", true, true, "", ""},
       {"02DIRNAMEFROM=\n", false, false, "", ""},
@@ -115,21 +116,26 @@ TEST(JobEngineTest, TheJobList) {
       {"02KIND=ﾛｸﾞ\n", true, true, "", "KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
       {"02DELETEDAY=x7\n", true, true, "DAY=\"x7\"", "02DELETEDAY=0\n"},
       {"02DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", ""},
-      {"02DELETEDAY=10000\n", true, true, "02DELETEDAY=\"10000\"", ""},
       {"02DELETEDAY=99999999999999999999\n", true, true, "DAY=\"99", ""},
       {"02DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
+      {std::string("02FILENAME=a\0b\n", 15), true, false, "a\\x00b\" holds",
+       "02FILENAME=a"},
+      {std::string("02DIRNAMETO=d\0\n", 15), false, false, "NUL", ""},
+      {"02DIRNAMETO=Dravelkent.ini/d\n", false, true, "Not a directory", ""},
   };
   for (const auto& [job_2, job_2_made, list_goes_on, said, ini] : cases) {
     SCOPED_TRACE(job_2);
-    Env t;
+    TestRun t;
     std::string jobs = Job(1) + Job(2, job_2);
     for (int n = 3; n <= 99; ++n) jobs += Job(n);
-    t.Run("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
+    t.Go("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
     EXPECT_EQ(fs::is_directory("dst02"), job_2_made);
     EXPECT_EQ(fs::is_directory("dst98"), list_goes_on);
     EXPECT_FALSE(fs::exists("dst99"));
     ASSERT_EQ(t.said.size(), *said ? 1u : 0u);
-    EXPECT_NE((t.said.empty() ? "" : t.said[0]).find(said), std::string::npos);
+    EXPECT_NE(
+        (t.said.empty() ? "" : EscapeForLine(t.said[0])).find(said),
+        std::string::npos);
     EXPECT_NE(ReadFile(t.settings.path()).find(ini), std::string::npos);
   }
 }
@@ -146,15 +152,6 @@ void Plant() {
   }
   fs::create_symlink("a", "src2/link");
 }
-
-// A settings file whose TIMESTAMP could not be saved now.
-struct UnsavableStore : SettingsStore {
-  using SettingsStore::SettingsStore;
-  Status ProbeWrite(std::string_view, std::string_view,
-                    std::string_view) const override {
-    return Status::Error("disk full");
-  }
-};
 
 // Runs of job 1 with |jobs| before its lines ("UNSAVABLE": the date cannot
 // be saved): src/, dst01/, the settings, how many messages and failures.
@@ -173,30 +170,33 @@ TEST(JobEngineTest, TheRun) {
       // A late run moves to a name that expired already; it stays.
       {"TIMESTAMP=20261101\n", "", "", "", "20261101app.log 20261201app.log ",
        "", 0, 0},
-      // Nor does a later job's expiry take a copy of this run.
+      // Nor does a later job's expiry, over the same folder by another
+      // name, take a copy of this run.
       {"TIMESTAMP=20261202\n",
-       "02DIRNAMEFROM=src\n02DIRNAMETO=dst01\n02FILENAME=*\n02KIND=log\n"
+       "02DIRNAMEFROM=src\n02DIRNAMETO=./dst01/\n02FILENAME=*\n02KIND=log\n"
        "02DELETEDAY=1\n",
        "", "", "20261202app.log ", "", 0, 0},
+      // Nor a dated tree's own expiry, with DELETEALL, what it wrote.
+      {"TIMESTAMP=20261207\n[裏設定]\n01DELETEALL=On\n", "01FILENAME=*\n",
+       "", "", "20261208app.log ", "", 0, 0},
       // One message for the failures of a tree.
       {"TIMESTAMP=20261207\nMESSAGE=On\n", "01FILENAME=*\n01DELETEDAY=0\n",
        "src/b.log dst01/app.log dst01/b.log", "app.log b.log ",
        "20261130app.log 20261201app.log app.log b.log ", "", 2, 2},
       // With a TIMESTAMP that cannot be saved, no file work.
-      {"TIMESTAMP=20261207\nUNSAVABLE\n", "", "", "app.log ",
+      {"TIMESTAMP=20261207\nMESSAGE=Off\nUNSAVABLE\n", "", "", "app.log ",
        "20261130app.log 20261201app.log ", "TIMESTAMP=20261207\n", 0, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.basic) + c.jobs);
-    Env t;
+    TestRun t;
     Plant();
     std::istringstream extra(c.extra);
     for (std::string name; extra >> name;) WriteFile(name, name);
-    UnsavableStore unsavable(t.settings.path());
-    if (std::strstr(c.basic, "UNSAVABLE")) t.env.settings = &unsavable;
-    RunLock lock(t.temp.path());
-    t.env.run_lock = &lock;
-    t.Run(std::string("[基本]\n") + c.basic + "[設定]\n" + Job(1, c.jobs));
+    if (std::strstr(c.basic, "UNSAVABLE")) {
+      for (int n = 1; n <= 3; ++n) t.env.FailAt(Call::kSave, n);
+    }
+    t.Go(std::string("[基本]\n") + c.basic + "[設定]\n" + Job(1, c.jobs));
     EXPECT_EQ(Names("src"), c.src);
     EXPECT_EQ(Names("dst01"), c.dst);
     EXPECT_EQ(t.messages, c.messages);
@@ -213,36 +213,61 @@ TEST(JobEngineTest, EveryCallFailingAnywhereIsSaidOnce) {
     const std::string ini =
         "[基本]\nBACKUP=" + backup + "\nTIMESTAMP=20261207\n[設定]\n" + Job(1) +
         Job(2, "02DIRNAMEFROM=src2\n02FILENAME=*\n02KIND=*\n");
-    Env clean;
+    TestRun clean;
     Plant();
-    clean.Run(ini);
+    clean.Go(ini);
     ASSERT_EQ(clean.count(), 0);
     const auto expected = Snapshot();
-    ASSERT_GT(clean.disk.count(DiskCall::kOpenDir), 0);
-    for (int i = 0; i <= int(DiskCall::kMakeDir); ++i) {
-      const DiskCall call = DiskCall(i);
-      for (int n = 1; n <= clean.disk.count(call); ++n) {
+    for (int i = 0; i < static_cast<int>(Call::kCount); ++i) {
+      for (int n = 1; n <= clean.env.count(Call(i)); ++n) {
         SCOPED_TRACE(backup + " call " + std::to_string(i * 1000 + n));
-        Env t;
+        TestRun t;
         Plant();
-        t.disk.FailNthCall(call, n, EIO);
-        t.Run(ini);
+        t.env.FailAt(Call(i), n, EIO);
+        t.Go(ini);
         EXPECT_EQ(t.end_count, 1);
-        int injected = 0;
+        // A file that cannot be examined counts as none: copied anew. A
+        // batch's flush fails each of its copies, each said once.
+        const std::set<std::string> said(t.said.begin(), t.said.end());
+        EXPECT_EQ(said.size(), t.said.size());
+        EXPECT_TRUE(t.said.size() <= 1 || Call(i) == Call::kFlush);
+        EXPECT_EQ(t.said.empty(), Call(i) == Call::kStat && t.said.empty());
         for (const std::string& text : t.said) {
-          injected += text.find("injected failure") != std::string::npos;
+          EXPECT_NE(text.find("Input/output error"), std::string::npos) << text;
         }
-        // A file that cannot be examined counts as missing: copied anew.
-        EXPECT_EQ(injected, call == DiskCall::kStat && t.said.empty() ? 0 : 1)
-            << ::testing::PrintToString(t.said);
-        // A folder that cannot be made fails the move into it as well.
-        EXPECT_LE(t.said.size(), 2u);
-        EXPECT_EQ(std::set(t.said.begin(), t.said.end()).size(), t.said.size());
-        t.env.disk = &t.real_disk;
-        t.Run(ini);
+        t.env.ClearFaults();
+        t.Go(ini);
         EXPECT_EQ(Snapshot(), expected);
       }
     }
+  }
+}
+
+// Folders made as the text walks, told as the text names them; nothing
+// through two separators or at a network path.
+TEST(JobEngineTest, MakeDirectoryPath) {
+  for (const RunKind kind : {RunKind::kReal, RunKind::kDryRun}) {
+    TestRun t(kind);
+    WriteFile("f", "file");
+    std::unique_ptr<Folder> folder;
+    const std::pair<std::string, const char*> cases[] = {
+        {"//server/share/", "cannot open folder //server/"},
+        {t.temp / "a/b/", ""},
+        {"c/../d", ""},
+        {"f/b/", "cannot open folder f/: Not a directory"},
+        {"e//g", "cannot open folder e//g/: No such file"},
+    };
+    for (const auto& [text, said] : cases) {
+      Status made = MakeDirectoryPath(&t.disk, &t.actions, text, &folder);
+      EXPECT_EQ(made.message().substr(0, std::strlen(said)), said) << text;
+      EXPECT_EQ(made.ok() ? folder->path() : "",
+                *said ? "" : text.back() == '/' ? text : text + "/");
+    }
+    std::fflush(t.out);
+    EXPECT_EQ(std::string(t.lines, t.size),
+              "mkdir " + t.temp / "a\nmkdir " + t.temp / "a/b\nmkdir c\n"
+              "mkdir c/../d\nmkdir e\n");
+    EXPECT_EQ(Names("."), kind == RunKind::kReal ? "a a/b c d e f " : "f ");
   }
 }
 
@@ -256,19 +281,6 @@ TEST(JobEngineTest, StreamFailureLogSaysEachMessageOnce) {
   EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text, stream)),
             "dravelkent: a\ndravelkent: b\\nc\n");
   std::fclose(stream);
-}
-
-// Relative paths are made by the runs above.
-TEST(JobEngineTest, MakeDirectoryPath) {
-  Env t;
-  EXPECT_TRUE(MakeDirectoryPath(&t.disk, "//server/share/").ok());
-  EXPECT_EQ(t.disk.count(DiskCall::kStat), 0);  // not even looked at
-  WriteFile("f", "file");
-  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "a/b/").ok());
-  EXPECT_EQ(MakeDirectoryPath(&t.disk, t.temp / "f/b/").error_number(),
-            ENOTDIR);  // a file in the way
-  EXPECT_TRUE(MakeDirectoryPath(&t.disk, t.temp / "c//d/").ok());
-  EXPECT_EQ(Names("."), "a a/b c f ");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "fsutil/env_posix.h"
 #include "settings/ini_text.h"
 #include "settings/settings_store.h"
 #include "settings/testing/ini_fuzz_checks.h"
@@ -220,7 +221,8 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
   }
 }
 
-enum Block { kSizeLimit, kFsyncFails, kReadOnlyFile, kReadOnlyFolder };
+enum Block { kSizeLimit, kFsyncFails, kReadOnlyFile, kUnreadable,
+             kReadOnlyFolder };
 
 // Blocks saves of |path| in |dir| by |block|; returns what went wrong, or "".
 std::string CheckFailedSave(int block, const std::string& dir,
@@ -245,7 +247,15 @@ std::string CheckFailedSave(int block, const std::string& dir,
   }
   if (block == kReadOnlyFolder) chmod(dir.c_str(), 0555);
   if (block == kReadOnlyFile) chmod(path.c_str(), 0444);
-  SettingsStore store(Env::Default(), path);
+  if (block == kUnreadable) chmod(path.c_str(), 0200);
+  PosixEnv env;  // of this user, as the child has become
+  SettingsStore store(&env, path);
+  // Never a template holding only the key written in place of the file.
+  if (block == kUnreadable) {
+    const bool refused = !store.Write("a", "k", "2").ok();
+    chmod(path.c_str(), 0600);
+    return refused && ReadBytes(path) == "[a]\nk=1\n" ? "" : "replaced";
+  }
   if (!store.Write("a", "k", "1").ok()) return "the same value was saved";
   FileChange change;
   Status probed = store.CheckWrite("a", "k", std::string(100, 'x'),

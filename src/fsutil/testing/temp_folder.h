@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <memory>
 #include <set>
+#include <sstream>
 #include <string>
+
+#include "fsutil/env.h"
 
 namespace dravelkent::testing {
 
@@ -86,6 +90,22 @@ inline std::string ListTree(const std::string& path) {
                  (folder ? "/ " : " "));
   }
   return std::accumulate(names.begin(), names.end(), std::string());
+}
+
+// Opens the folder |path| through |env|, name by name.
+inline std::unique_ptr<Folder> OpenPath(Env* env, const std::string& path) {
+  std::unique_ptr<Folder> folder;
+  std::string rest;
+  if (!env->OpenStart(path, &folder, &rest).ok()) return nullptr;
+  std::stringstream names(rest);
+  for (std::string name; std::getline(names, name, '/');) {
+    std::unique_ptr<Folder> next;
+    if (!name.empty() && !env->OpenFolder(*folder, name, &next).ok()) {
+      return nullptr;
+    }
+    if (next) folder = std::move(next);
+  }
+  return folder;
 }
 
 }  // namespace dravelkent::testing
