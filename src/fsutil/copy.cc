@@ -18,7 +18,7 @@ Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
     std::string target;
     if (!entry.complete) status = env->Stat(from, entry.name, follow, source);
     if (status.ok()) status = env->ReadLink(from, entry.name, &target);
-    if (status.ok()) status = env->CreateTempLink(to, target, temp);
+    if (status.ok()) status = env->CreateTemp(to, &target, temp);
   } else if (entry.kind == FileKind::kFile || entry.kind == FileKind::kLink) {
     status = env->OpenForCopy(from, entry.name, follow, input, source);
     // Replaced by another file since it was looked at.
@@ -27,7 +27,7 @@ Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
       status = Status::FromErrno("cannot copy", from.path() + entry.name,
                                  EAGAIN);
     }
-    if (status.ok()) status = env->CreateTemp(to, temp);
+    if (status.ok()) status = env->CreateTemp(to, nullptr, temp);
     if (status.ok()) status = env->CopyData(**input, *source, **temp);
   } else {
     return entry.kind == FileKind::kMissing

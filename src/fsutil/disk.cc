@@ -68,7 +68,7 @@ Status Disk::OpenParent(const Folder& parent, std::unique_ptr<Folder>* folder) {
     return Status::FromErrno("cannot open folder", parent.path() + ".." + kPathSeparator,
                              EINVAL);
   }
-  return env_->OpenParent(parent, folder);
+  return env_->OpenFolder(parent, "..", folder);
 }
 
 Status Disk::ReadLink(const Folder& folder, const std::string& name,

@@ -88,6 +88,19 @@ Status OpenFolderAt(int dir_fd, const char* name, std::string path,
 
 }  // namespace
 
+int WriteAll(int fd, std::string_view bytes, off_t offset) {
+  while (!bytes.empty()) {
+    ssize_t written = pwrite(fd, bytes.data(), bytes.size(), offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+    offset += written;
+  }
+  return 0;
+}
+
 struct timespec TimespecOf(int64_t ns) {
   int64_t seconds = ns / 1000000000;
   int64_t rest = ns % 1000000000;
@@ -142,16 +155,10 @@ Status PosixEnv::OpenStart(const std::string& path,
 Status PosixEnv::OpenFolder(const Folder& parent, const std::string& name,
                             std::unique_ptr<Folder>* folder) {
   const std::string path = parent.path() + name + "/";
-  if (name.empty() || name == "." || name == ".." ||
-      name.find('/') != std::string::npos) {
+  if (name.empty() || name == "." || name.find('/') != std::string::npos) {
     return Status::FromErrno("cannot open folder", path, EINVAL);
   }
   return OpenFolderAt(FdOf(parent), name.c_str(), path, folder);
-}
-
-Status PosixEnv::OpenParent(const Folder& parent,
-                            std::unique_ptr<Folder>* folder) {
-  return OpenFolderAt(FdOf(parent), "..", parent.path() + "../", folder);
 }
 
 Status PosixEnv::ReadLink(const Folder& folder, const std::string& name,

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <string>
+#include <string_view>
 
 #include "fsutil/env.h"
 
@@ -43,8 +44,6 @@ class PosixEnv : public Env {
                    std::string* rest) override;
   Status OpenFolder(const Folder& parent, const std::string& name,
                     std::unique_ptr<Folder>* folder) override;
-  Status OpenParent(const Folder& parent,
-                    std::unique_ptr<Folder>* folder) override;
   Status ReadLink(const Folder& folder, const std::string& name,
                   std::string* target) override;
   Status List(const Folder& folder,
@@ -65,10 +64,8 @@ class PosixEnv : public Env {
                      Follow follow, std::unique_ptr<OpenFile>* file,
                      FileInfo* info) override;
   Status StatOpen(OpenFile& file, FileInfo* info) override;
-  Status CreateTemp(const Folder& folder,
+  Status CreateTemp(const Folder& folder, const std::string* link_target,
                     std::unique_ptr<OpenFile>* temp) override;
-  Status CreateTempLink(const Folder& folder, const std::string& target,
-                        std::unique_ptr<OpenFile>* temp) override;
   Status CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) override;
   Status SetAttributes(OpenFile& to, const FileInfo& like,
                        Owner owner) override;
@@ -109,6 +106,9 @@ void InfoFromStat(const struct stat& st, FileInfo* info);
 
 // Returns 0 when |rc| is 0, else errno.
 inline int ErrnoOf(int rc) { return rc == 0 ? 0 : errno; }
+
+// Writes all of |bytes| to |fd| at |offset|. Returns 0 or errno.
+int WriteAll(int fd, std::string_view bytes, off_t offset);
 
 // Returns |ns| nanoseconds since 1970 as a timespec.
 struct timespec TimespecOf(int64_t ns);

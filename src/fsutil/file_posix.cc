@@ -1,5 +1,5 @@
-// The POSIX Env's files: sources opened for a copy, new files and links
-// made under a temporary name, their data, attributes, flush and publish.
+// The POSIX Env's files: sources, new files and links under a temporary
+// name, their data, attributes, flush and publish.
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kNameAttempts = 100;
 
-// Returns a fresh temporary name from random bits.
 std::string RandomTempName() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
@@ -40,22 +39,6 @@ std::string RandomTempName() {
 bool IsUnsupported(int error) {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
          error == EXDEV;
-}
-
-// Writes all of |size| bytes at |data| to |fd| at |offset|. Returns 0 or
-// errno.
-int WriteAllAt(int fd, const char* data, size_t size, off_t offset) {
-  while (size > 0) {
-    ssize_t written = pwrite(fd, data, size, offset);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-    offset += written;
-  }
-  return 0;
 }
 
 // Copies the bytes of |from| from |*offset| up to |end| (or its real end,
@@ -87,8 +70,7 @@ int CopyRange(int from, int to, off_t* offset, off_t end, bool* in_kernel) {
       return errno;
     }
     if (got == 0) return 0;
-    if (int error = WriteAllAt(to, buffer.data(), static_cast<size_t>(got),
-                               *offset)) {
+    if (int error = WriteAll(to, {buffer.data(), size_t(got)}, *offset)) {
       return error;
     }
     *offset += got;
@@ -119,6 +101,10 @@ int CopySegments(int from, int to, off_t size, off_t* copied, bool* in_kernel) {
 
 Status Failure(const char* what, const OpenFile& file, int error) {
   return Status::FromErrno(what, file.native()->path, error);
+}
+
+Status Failure(const Folder& folder, int error) {
+  return Status::FromErrno("cannot create a file in", folder.path(), error);
 }
 
 OpenFile::Native* NewTemp(const Folder& folder, int fd, std::string name) {
@@ -191,9 +177,10 @@ Status PosixEnv::StatOpen(OpenFile& file, FileInfo* info) {
 }
 
 Status PosixEnv::CreateTemp(const Folder& folder,
+                            const std::string* link_target,
                             std::unique_ptr<OpenFile>* temp) {
   const int dir = folder.native()->fd;
-  if (options_.unnamed_temp_files) {
+  if (link_target == nullptr && options_.unnamed_temp_files) {
     // Unnamed: it vanishes by itself should the process die before it is
     // published.
     int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -207,25 +194,22 @@ Status PosixEnv::CreateTemp(const Folder& folder,
     }
   }
   std::string name;
-  int fd = CreateNamedTemp(dir, 0600, &name);
-  if (fd < 0) {
-    return Status::FromErrno("cannot create a file in", folder.path(), errno);
+  int fd = -1;
+  if (link_target == nullptr) {
+    fd = CreateNamedTemp(dir, 0600, &name);
+  } else {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      name = RandomTempName();
+      if (symlinkat(link_target->c_str(), dir, name.c_str()) == 0) break;
+      if (errno != EEXIST) return Failure(folder, errno);
+      name.clear();
+    }
+  }
+  if (name.empty() || (link_target == nullptr && fd < 0)) {
+    return Failure(folder, name.empty() ? EEXIST : errno);
   }
   temp->reset(new OpenFile(NewTemp(folder, fd, name)));
   return Status::Ok();
-}
-
-Status PosixEnv::CreateTempLink(const Folder& folder, const std::string& target,
-                                std::unique_ptr<OpenFile>* temp) {
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    std::string name = RandomTempName();
-    if (symlinkat(target.c_str(), folder.native()->fd, name.c_str()) == 0) {
-      temp->reset(new OpenFile(NewTemp(folder, -1, name)));
-      return Status::Ok();
-    }
-    if (errno != EEXIST) break;
-  }
-  return Status::FromErrno("cannot create a link in", folder.path(), errno);
 }
 
 Status PosixEnv::CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) {
@@ -360,11 +344,10 @@ int PosixEnv::LinkUnnamed(const OpenFile::Native& n,
                           const std::string& name) const {
   // AT_EMPTY_PATH needs a capability an ordinary user lacks; the link
   // through /proc does the same without it.
-  if (euid_ == 0 &&
-      linkat(n.fd, "", n.dir_fd, name.c_str(), AT_EMPTY_PATH) == 0) {
-    return 0;
+  if (euid_ == 0) {
+    if (linkat(n.fd, "", n.dir_fd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno == EEXIST) return EEXIST;
   }
-  if (errno == EEXIST) return EEXIST;
   char proc[64];
   std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", n.fd);
   return ErrnoOf(

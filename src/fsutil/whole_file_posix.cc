@@ -72,19 +72,6 @@ int ReadAll(int fd, size_t expected, std::string* bytes) {
   return 0;
 }
 
-int WriteAll(int fd, std::string_view bytes, off_t offset) {
-  while (!bytes.empty()) {
-    ssize_t written = pwrite(fd, bytes.data(), bytes.size(), offset);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-    offset += written;
-  }
-  return 0;
-}
-
 Status SaveFailure(const WholeFile& file, int error) {
   return Status::FromErrno("cannot save", file.path, error);
 }

@@ -3,8 +3,8 @@
 in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 (1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
 [date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
-[tmpfs=DIR] [enc=cp932] [crlf] [inimode=OCT] [twice] [waiting] [repeat=N]
-[dry[=N]]",
+[tmpfs=DIR] [enc=cp932] [crlf] [inimode=OCT] [twice] [waiting] [closed]
+[repeat=N] [dry[=N]]",
 then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
@@ -16,7 +16,8 @@ $ is the scratch folder, {n} a job's number, \\n \\s \\xNN bytes, %deep a
 folder chain past PATH_MAX. The tree afterwards is exactly the = and >
 entries; keep: the settings file too. The status is 1 when stderr speaks.
 A run given -C starts in "/".
-twice: two runs start at once; waiting: beside a run whose message waits.
+twice: two runs start at once; waiting: beside a run whose message waits;
+closed: its standard output is a pipe nobody reads.
 dry: a dry run (-n) comes first, beside a held run lock; it must leave every
 byte, time and inode as it was, exit with N (else the case's status) and
 print what the real run, given -v, then prints on stdout (checked by "1"
@@ -245,11 +246,15 @@ def run_case(opts, lines):
             ["sh", "-c", 'read -r x; exec "$@" </dev/null', "-", *cmd],
             cwd=cwd, env=env, stdin=go, stdout=subprocess.PIPE,
             stderr=subprocess.PIPE) for _ in range(1 + ("twice" in opts))]
+        if "closed" in opts:
+            runs[0].stdout.close()
+            runs[0].stdout = None
         os.write(gate, b"\n\n")
         os.close(go)
         os.close(gate)
         said = [run.communicate(timeout=120) + (run.returncode,)
                 for run in runs]
+        said = [(out or b"", err, code) for out, err, code in said]
         if "waiting" in opts:
             os.write(terminal, b"\n")
             waiting.communicate(timeout=120)

@@ -57,10 +57,6 @@ class FaultyEnv : public Env {
       return real_->OpenFolder(parent, name, folder);
     });
   }
-  Status OpenParent(const Folder& parent,
-                    std::unique_ptr<Folder>* folder) override {
-    return real_->OpenParent(parent, folder);
-  }
   Status ReadLink(const Folder& folder, const std::string& name,
                   std::string* target) override {
     return real_->ReadLink(folder, name, target);
@@ -111,15 +107,10 @@ class FaultyEnv : public Env {
   Status StatOpen(OpenFile& file, FileInfo* info) override {
     return real_->StatOpen(file, info);
   }
-  Status CreateTemp(const Folder& folder,
+  Status CreateTemp(const Folder& folder, const std::string* link_target,
                     std::unique_ptr<OpenFile>* temp) override {
     return Hit(Call::kCreateTemp,
-               [&] { return real_->CreateTemp(folder, temp); });
-  }
-  Status CreateTempLink(const Folder& folder, const std::string& target,
-                        std::unique_ptr<OpenFile>* temp) override {
-    return Hit(Call::kCreateTemp,
-               [&] { return real_->CreateTempLink(folder, target, temp); });
+               [&] { return real_->CreateTemp(folder, link_target, temp); });
   }
   Status CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) override {
     return Hit(Call::kCopyData,
