@@ -14,6 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/front_end_choice.h"
+#include "app/window_front_end.h"
 #include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
@@ -30,8 +31,9 @@ std::string LockState(const std::string& folder) {
 struct ScriptedHost : Host {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override {
-    trace += text == "全ての処理が終了しました" ? "job(" + LockState(folder) + ") "
-                                               : text + " ";
+    trace += text == "全ての処理が終了しました"
+                 ? "job(" + LockState(folder) + ") "
+                 : text + " ";
   }
   void ShowMessage(const std::string& text) override { trace += text + " "; }
   void EndRun() override { trace += "end(" + LockState(folder) + ")"; }
@@ -43,6 +45,33 @@ struct ScriptedHost : Host {
   bool runs;
 };
 
+// The window module as a test double: its window is |window_double|.
+Host* window_double = nullptr;
+Host* HostOf(void* window) { return static_cast<Host*>(window); }
+int WindowDouble(const DravelkentGuiStartArgs* args) {
+  DravelkentGuiHost window{
+      window_double,
+      [](void* w, const char* text, size_t length) {
+        HostOf(w)->ShowStatus(std::string(text, length));
+        return 0;
+      },
+      [](void* w, const char* text, size_t length) {
+        HostOf(w)->ShowMessage(std::string(text, length));
+        return 0;
+      },
+      [](void* w) {
+        HostOf(w)->EndRun();
+        return 0;
+      },
+      [](void* w, int (*run)(void*), void* context) {
+        int result = 0;
+        HostOf(w)->WaitForUser([&] { result = run(context); });
+        return result;
+      }};
+  return args->start_up(args->start_up_context, &window);
+}
+
+// Each case on the console's side and through the window module's entry.
 TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   const std::string kStart = "INIファイルに設定されている処理を実行します ";
   const struct {
@@ -51,32 +80,49 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     std::string trace;
     const char* view_after;
     int status;
+    RunKind kind = RunKind::kReal;
   } cases[] = {
       {nullptr, false, kStart + "end(free)", "VIEW=Off", 0},
       // The user may take a long while to choose: no lock until the run.
       {"[基本]\nVIEW=On\nTIMESTAMP=20200101\n[設定]\n01DIRNAMEFROM=.\n"
        "01DIRNAMETO=.\n01FILENAME=a\n01KIND=log\n01DELETEDAY=0\n",
-       true, kStart + "wait(free) a.log を移動中 job(held) end(free)", "VIEW=On",
-       1},
+       true, kStart + "wait(free) a.log を移動中 job(held) end(free)",
+       "VIEW=On", 1},
       {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
       // A line that cannot be decoded fails the run, whichever the end.
-      {"\xEF\xBB\xBF[基本]\nVIEW=On\nX=\x82\xA0\n", false, kStart + "wait(free) ",
-       "VIEW=On", 1},
+      {"\xEF\xBB\xBF[基本]\nVIEW=On\nX=\x82\xA0\n", false,
+       kStart + "wait(free) ", "VIEW=On", 1},
+      {"[基本]\nMESSAGE=On\n", false, kStart + "完了しました。 end(free)",
+       "VIEW=Off", 0},
+      // A dry run shows nothing and runs at once.
+      {"[基本]\nVIEW=On\n", false, "", "VIEW=On", 0, RunKind::kDryRun},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.ini ? c.ini : "(no file)");
-    testing::TempFolder folder;
-    if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
-    ScriptedHost host(folder.path(), c.run);
-    std::FILE* err = std::tmpfile();
-    EXPECT_EQ(RunStartUp(folder.path(), RunOptions(), &host, stdout, err),
-              c.status);
-    std::fclose(err);
-    EXPECT_EQ(host.trace, c.trace);
-    std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
-    EXPECT_NE(ini.find(c.view_after), std::string::npos) << ini;
-    EXPECT_EQ(ini.find("TIMESTAMP=") != std::string::npos,
-              c.trace.find("end") != std::string::npos);
+    for (bool in_window : {false, true}) {
+      SCOPED_TRACE(c.ini ? c.ini : "(no file)");
+      testing::TempFolder folder;
+      if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
+      ScriptedHost host(folder.path(), c.run);
+      window_double = &host;
+      RunOptions options;
+      options.run_kind = c.kind;
+      std::FILE* err = std::tmpfile();
+      int status = -1;
+      if (in_window) {
+        EXPECT_EQ(RunInWindow(WindowDouble, folder.path(), options, stdout, err,
+                              &status),
+                  WindowOutcome::kRan);
+      } else {
+        status = RunStartUp(folder.path(), options, &host, stdout, err);
+      }
+      EXPECT_EQ(status, c.status);
+      std::fclose(err);
+      EXPECT_EQ(host.trace, c.trace);
+      std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
+      EXPECT_NE(ini.find(c.view_after), std::string::npos) << ini;
+      EXPECT_EQ(ini.find("TIMESTAMP=") != std::string::npos,
+                c.trace.find("end") != std::string::npos);
+    }
   }
 }
 

@@ -1,12 +1,13 @@
 // Date arithmetic, what is due, and which names are dated copies to expire.
 
+#include "jobs/dates.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 #include <tuple>
 
-#include "jobs/dates.h"
 #include "jobs/expiry.h"
 #include "jobs/rotation.h"
 #include "jobs/testing/date_fuzz_checks.h"
@@ -56,19 +57,30 @@ TEST(DatesTest, WhatIsDueAndTheLastRunDate) {
 TEST(DatesTest, ExpiryNameRules) {
   const Job jobs[] = {{"", "", "app", "log", 7},
                       {"", "", "*", "log", 7},
-                      {"", "", "app", "*", 7}};
+                      {"", "", "app", "*", 7},
+                      {"", "", "*", "*", 7}};
   // For each job: "n" not its dated copy, "y" kept, "x" expired.
   const char* const cases[][2] = {
-      {"20261130app.log", "xxx"},   {"20261201app.log", "yyy"},
-      {"20261130apps.log", "nxn"},  {"20261130app.LOG", "nnx"},
-      {"20261130app.log.1", "nnx"}, {"20261130appdata", "nnn"},
-      {"2026113.log", "nnn"},       {"2026113a.log", "nnn"},
-      {"00000001app.log", "xxx"},   {"00000000app.log", "nnn"},
-      {"29000000app.log", "yyy"},   {"29000001app.log", "nnn"},
-      {"20261100app.log", "xxx"},   {"20261399app.log", "yyy"},
+      {"20261130app.log", "xxxx"},
+      {"20261201app.log", "yyyy"},
+      {"20261130apps.log", "nxnx"},
+      {"20261130app.LOG", "nnxx"},
+      {"20261130app.log.1", "nnxx"},
+      {"20261130appdata", "nnnx"},
+      {"2026113.log", "nnnn"},
+      {"2026113a.log", "nnnn"},
+      {"00000001app.log", "xxxx"},
+      {"00000000app.log", "nnnn"},
+      {"29000000app.log", "yyyy"},
+      {"29000001app.log", "nnnn"},
+      {"20261100app.log", "xxxx"},
+      {"20261399app.log", "yyyy"},
       // Only names that begin with eight digits are dated copies.
-      {"42.answer.log", "nnn"},     {"1 - README.log", "nnn"},
-      {" 2026113app.log", "nnn"},   {"+2026113app.log", "nnn"}};
+      {"42.answer.log", "nnnn"},
+      {"1 - README.log", "nnnn"},
+      {" 2026113app.log", "nnnn"},
+      {"+2026113app.log", "nnnn"},
+      {"20261130a", "nnnn"}};
   for (const auto& [name, for_jobs] : cases) {
     std::string got;
     for (const Job& job : jobs) {

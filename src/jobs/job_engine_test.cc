@@ -116,6 +116,7 @@ TEST(JobEngineTest, TheJobList) {
       {"02KIND=ﾛｸﾞ\n", true, true, "", "KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
       {"02DELETEDAY=x7\n", true, true, "DAY=\"x7\"", "02DELETEDAY=0\n"},
       {"02DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", ""},
+      {"02DELETEDAY=10000\n", true, true, "DAY=\"10000\"", "02DELETEDAY=0\n"},
       {"02DELETEDAY=99999999999999999999\n", true, true, "DAY=\"99", ""},
       {"02DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
       {std::string("02FILENAME=a\0b\n", 15), true, false, "a\\x00b\" holds",
@@ -133,9 +134,8 @@ TEST(JobEngineTest, TheJobList) {
     EXPECT_EQ(fs::is_directory("dst98"), list_goes_on);
     EXPECT_FALSE(fs::exists("dst99"));
     ASSERT_EQ(t.said.size(), *said ? 1u : 0u);
-    EXPECT_NE(
-        (t.said.empty() ? "" : EscapeForLine(t.said[0])).find(said),
-        std::string::npos);
+    EXPECT_NE((t.said.empty() ? "" : EscapeForLine(t.said[0])).find(said),
+              std::string::npos);
     EXPECT_NE(ReadFile(t.settings.path()).find(ini), std::string::npos);
   }
 }
@@ -177,8 +177,8 @@ TEST(JobEngineTest, TheRun) {
        "02DELETEDAY=1\n",
        "", "", "20261202app.log ", "", 0, 0},
       // Nor a dated tree's own expiry, with DELETEALL, what it wrote.
-      {"TIMESTAMP=20261207\n[裏設定]\n01DELETEALL=On\n", "01FILENAME=*\n",
-       "", "", "20261208app.log ", "", 0, 0},
+      {"TIMESTAMP=20261207\n[裏設定]\n01DELETEALL=On\n", "01FILENAME=*\n", "",
+       "", "20261208app.log ", "", 0, 0},
       // One message for the failures of a tree.
       {"TIMESTAMP=20261207\nMESSAGE=On\n", "01FILENAME=*\n01DELETEDAY=0\n",
        "src/b.log dst01/app.log dst01/b.log", "app.log b.log ",
@@ -260,13 +260,16 @@ TEST(JobEngineTest, MakeDirectoryPath) {
     for (const auto& [text, said] : cases) {
       Status made = MakeDirectoryPath(&t.disk, &t.actions, text, &folder);
       EXPECT_EQ(made.message().substr(0, std::strlen(said)), said) << text;
-      EXPECT_EQ(made.ok() ? folder->path() : "",
-                *said ? "" : text.back() == '/' ? text : text + "/");
+      EXPECT_EQ(made.ok() ? folder->path() : "", *said ? ""
+                                                 : text.back() == '/'
+                                                     ? text
+                                                     : text + "/");
     }
     std::fflush(t.out);
-    EXPECT_EQ(std::string(t.lines, t.size),
-              "mkdir " + t.temp / "a\nmkdir " + t.temp / "a/b\nmkdir c\n"
-              "mkdir c/../d\nmkdir e\n");
+    EXPECT_EQ(std::string(t.lines, t.size), "mkdir " + t.temp / "a\nmkdir " +
+                                                t.temp /
+                                                    "a/b\nmkdir c\n"
+                                                    "mkdir c/../d\nmkdir e\n");
     EXPECT_EQ(Names("."), kind == RunKind::kReal ? "a a/b c d e f " : "f ");
   }
 }
