@@ -8,8 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "jobs/expiry.h"
-#include "jobs/rotation.h"
+#include "jobs/job_engine.h"
 #include "jobs/testing/date_fuzz_checks.h"
 
 namespace dravelkent {

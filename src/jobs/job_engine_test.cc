@@ -18,7 +18,6 @@
 #include "fsutil/temp_names.h"
 #include "fsutil/testing/faulty_env.h"
 #include "fsutil/testing/temp_folder.h"
-#include "jobs/make_directory_path.h"
 
 namespace dravelkent {
 namespace {

@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "jobs/dates.h"
-#include "jobs/expiry.h"
+#include "jobs/job_engine.h"
 
 namespace dravelkent {
 namespace {
