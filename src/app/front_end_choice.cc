@@ -9,7 +9,7 @@
 #include "app/window_front_end.h"
 #include "jobs/texts.h"
 #include "settings/settings_store.h"
-#include "ui/console_host.h"
+#include "ui/console.h"
 #include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
@@ -96,7 +96,7 @@ int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
       }
     }
   }
-  ConsoleHost host(in, out, err, TerminalOf(in), TerminalOf(err));
+  Console host(in, out, err, TerminalOf(in), TerminalOf(err));
   return RunStartUp(current_directory, options, &host, out, err);
 }
 

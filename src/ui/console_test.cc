@@ -1,4 +1,4 @@
-#include "ui/console_host.h"
+#include "ui/console.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace {
 
 // Status texts and the prompt go only to a terminal on stderr, so that
 // stdout holds nothing but what a reader of the action lines wants.
-TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
+TEST(ConsoleTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
   const std::string kShown = "a\\nb\\x1B[2J を移動中\n";
   const std::string kPrompt = "[Enter] 実行  [q/Esc] 閉じる: ";
   const struct {
@@ -36,7 +36,7 @@ TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
     size_t out_size = 0, err_size = 0;
     std::FILE* out = open_memstream(&out_text, &out_size);
     std::FILE* err = open_memstream(&err_text, &err_size);
-    ConsoleHost host(in, out, err, Terminal::kNo, c.err_terminal);
+    Console host(in, out, err, Terminal::kNo, c.err_terminal);
     bool ran = false;
     for (char call : c.calls) {
       const std::string text = "a\nb\x1b[2J を移動中";
