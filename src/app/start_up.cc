@@ -11,6 +11,7 @@
 
 #include "jobs/texts.h"
 #include "ui/console.h"
+#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
 namespace {
@@ -170,7 +171,7 @@ int RunStartUp(const std::string& current_directory, const RunOptions& options,
     host->WaitForUser([&engine] { engine.RunAllJobs(); });
   }
   if (!actions.status().ok()) failures.Report(actions.status());
-  return failures.count() > 0 ? 1 : 0;
+  return failures.failed() ? 1 : 0;
 }
 
 bool HasDisplay(const char* display, const char* wayland_display) {
@@ -180,15 +181,6 @@ bool HasDisplay(const char* display, const char* wayland_display) {
 
 bool ShowsWindow(const std::string& view, const std::string& message) {
   return view != texts::kOff || message == texts::kOn;
-}
-
-int RunInWindow(DravelkentGuiMainFunction window_main,
-                const std::string& current_directory, const RunOptions& options,
-                std::FILE* out, std::FILE* err) {
-  WindowStart start{current_directory, options, out, err};
-  DravelkentGuiStartArgs args{static_cast<int>(sizeof args), StartUpInWindow,
-                              &start};
-  return window_main(&args);
 }
 
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
@@ -205,8 +197,10 @@ int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
       if (DravelkentGuiMainFunction window_main = LoadWindowModule()) {
         std::fflush(out);
         std::fflush(err);
-        const int status =
-            RunInWindow(window_main, current_directory, options, out, err);
+        WindowStart start{current_directory, options, out, err};
+        DravelkentGuiStartArgs args{static_cast<int>(sizeof args),
+                                    StartUpInWindow, &start};
+        const int status = window_main(&args);
         if (status != kDravelkentGuiUnavailable) return status;
       }
     }

@@ -5,7 +5,6 @@
 
 #include "app/command_line.h"
 #include "jobs/job_engine.h"
-#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
 
@@ -29,14 +28,6 @@ bool HasDisplay(const char* display, const char* wayland_display);
 // (|view| not "Off") or message boxes (|message| "On"). A silent run never
 // pays for the toolkit.
 bool ShowsWindow(const std::string& view, const std::string& message);
-
-// Runs RunStartUp with the window of the module whose entry point is
-// |window_main| as its host. Returns the exit status (1 also when an
-// operation of the window failed), or kDravelkentGuiUnavailable when the
-// module cannot open the display: then nothing was run or printed.
-int RunInWindow(DravelkentGuiMainFunction window_main,
-                const std::string& current_directory, const RunOptions& options,
-                std::FILE* out, std::FILE* err);
 
 // Runs RunStartUp in |current_directory| with the front end that fits: the
 // window when there is a display, the run is no dry run and ShowsWindow,

@@ -154,7 +154,7 @@ void ActionLog::Write(const std::string& line) {
 }
 
 void StreamFailureLog::Report(const Status& status) {
-  ++count_;
+  failed_ = true;
   if (written_.insert(status.message()).second) Note(status.message());
 }
 

@@ -88,24 +88,23 @@ class FailureLog {
   // Says |text|, which is no failure, where failures are said.
   virtual void Note(const std::string& text) = 0;
 
-  // Returns how many failures were reported so far.
-  virtual int count() const = 0;
+  // Returns true once any failure was reported.
+  virtual bool failed() const = 0;
 };
 
 // Writes each failure and note on |stream| as one line "dravelkent: text",
-// escaped (EscapeForLine). A failure that recurs is written once and counted
-// every time.
+// escaped (EscapeForLine). A failure that recurs is written once.
 class StreamFailureLog : public FailureLog {
  public:
   explicit StreamFailureLog(std::FILE* stream) : stream_(stream) {}
 
   void Report(const Status& status) override;
   void Note(const std::string& text) override;
-  int count() const override { return count_; }
+  bool failed() const override { return failed_; }
 
  private:
   std::FILE* stream_;
-  int count_ = 0;
+  bool failed_ = false;
   std::set<std::string> written_;
 };
 
