@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/command_line.h"
-#include "app/front_end_choice.h"
+#include "app/start_up.h"
 #include "base/text_util.h"
 
 int main(int argc, char** argv) {
@@ -29,13 +30,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  int error = 0;
-  std::string current_directory = dravelkent::CurrentDirectory(&error);
-  if (current_directory.empty()) {
+  char* current_directory = getcwd(nullptr, 0);
+  if (current_directory == nullptr) {
     std::fprintf(stderr, "dravelkent: cannot tell the current folder: %s\n",
-                 std::strerror(error));
+                 std::strerror(errno));
     return 1;
   }
-  return dravelkent::RunFrontEnd(current_directory, options, stdin, stdout,
-                                 stderr);
+  const std::string folder = current_directory;
+  std::free(current_directory);
+  return dravelkent::RunFrontEnd(folder, options, stdin, stdout, stderr);
 }

@@ -8,10 +8,6 @@
 
 namespace dravelkent {
 
-// Returns the settings path for the folder |current_directory|: the folder,
-// a separator and "Dravelkent.ini".
-std::string SettingsPathFor(const std::string& current_directory);
-
 // The program's one start-up sequence, whichever front end shows it: in the
 // folder |current_directory|, names the settings file's unreadable parts,
 // shows the first status text and reads VIEW (default "Off"). With "Off"
@@ -19,10 +15,26 @@ std::string SettingsPathFor(const std::string& current_directory);
 // otherwise |host| waits for the user, who runs them ("実行", the lock taken
 // as the run starts) or closes ("閉じる"). A dry run (|options|) runs at
 // once whatever VIEW says, takes no lock, shows nothing through |host| and
-// writes nothing, VIEW included. Action lines are written to |out|,
-// failures to |err|. Returns the exit status: 0, or 1 when any failure was
-// reported (or, in a dry run, foreseen).
+// writes nothing. Action lines go to |out|, failures to |err|. Returns the
+// exit status: 0, or 1 when any failure was reported (or foreseen).
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
                Host* host, std::FILE* out, std::FILE* err);
+
+// Returns true when |display| (DISPLAY) or |wayland_display|
+// (WAYLAND_DISPLAY) is set and not empty; either may be null.
+bool HasDisplay(const char* display, const char* wayland_display);
+
+// Returns true when a run has something to show in a window: the dialog
+// (|view| not "Off") or message boxes (|message| "On"). A silent run never
+// pays for the toolkit.
+bool ShowsWindow(const std::string& view, const std::string& message);
+
+// Runs RunStartUp in |current_directory| with the front end that fits: the
+// window when there is a display, the run is no dry run and ShowsWindow,
+// and the window module loads and opens the display; otherwise the console,
+// without a word about the module, reading answers from |in| and writing
+// status texts to |err| when it is a terminal. Returns the exit status.
+int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
+                std::FILE* in, std::FILE* out, std::FILE* err);
 
 }  // namespace dravelkent

@@ -1,4 +1,4 @@
-#include "ui/console_host.h"
+#include "ui/console.h"
 
 #include <unistd.h>
 
@@ -10,52 +10,36 @@ Terminal TerminalOf(std::FILE* stream) {
   return isatty(fileno(stream)) ? Terminal::kYes : Terminal::kNo;
 }
 
-ConsoleHost::ConsoleHost(std::FILE* in, std::FILE* out, std::FILE* err,
-                         Terminal in_terminal, Terminal err_terminal)
-    : in_(in),
-      out_(out),
-      err_(err),
-      in_terminal_(in_terminal),
-      err_terminal_(err_terminal) {}
-
-void ConsoleHost::ShowStatus(const std::string& text) {
+void Console::ShowStatus(const std::string& text) {
   Tell(EscapeForLine(text) + "\n");
 }
 
-void ConsoleHost::ShowMessage(const std::string& text) {
+void Console::ShowMessage(const std::string& text) {
   std::fprintf(out_, "%s\n", EscapeForLine(text).c_str());
   std::fflush(out_);
-  if (in_terminal_ != Terminal::kYes) return;
   std::string ignored;
-  ReadLine(&ignored);
+  if (in_terminal_ == Terminal::kYes) ReadLine(&ignored);
 }
 
-void ConsoleHost::WaitForUser(const std::function<void()>& run) {
+void Console::WaitForUser(const std::function<void()>& run) {
   while (true) {
     Tell("[Enter] 実行  [q/Esc] 閉じる: ");
     std::string line;
-    if (!ReadLine(&line)) {
-      Tell("\n");
-      return;
-    }
-    if (line.empty()) {
-      run();
-      return;
-    }
+    if (!ReadLine(&line)) return Tell("\n");
+    if (line.empty()) return run();
     if (line == "q" || line == "Q" || line[0] == '\x1b') return;
   }
 }
 
-void ConsoleHost::Tell(const std::string& text) {
+void Console::Tell(const std::string& text) {
   if (err_terminal_ != Terminal::kYes) return;
   std::fputs(text.c_str(), err_);
   std::fflush(err_);
 }
 
-bool ConsoleHost::ReadLine(std::string* line) {
+bool Console::ReadLine(std::string* line) {
   line->clear();
-  int c;
-  while ((c = std::fgetc(in_)) != EOF) {
+  for (int c; (c = std::fgetc(in_)) != EOF;) {
     if (c == '\n') {
       if (!line->empty() && line->back() == '\r') line->pop_back();
       return true;
