@@ -41,6 +41,7 @@ TEST(TextUtilTest, EscapeForLineGivesOneLineThatReadsBackExactly) {
       {"a\nb\\nc", "a\\nb\\\\nc"},
       {"a -> b ", "a -\\x3E b\\x20"},
       {"\\\x1B\xC2\x85\xC2\xA0\xFF", "\\\\\\x1B\\xC2\\x85\xC2\xA0\\xFF"},
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},
   };
   for (const auto& [text, escaped] : examples) {
     EXPECT_EQ(EscapeForLine(text), escaped);
