@@ -109,31 +109,42 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNames) {
            BOM16 "[\0a\0]\0\n\0[\0b\0]\0\n\0k\0=\0v\0\n\0x"sv}};
   for (const auto& [before, section, value, expected] : cases) {
     std::string after;
-    ASSERT_EQ(SetIniValue(before, section, "k", value, &after),
-              IniEditResult::kDone)
+    ASSERT_TRUE(SetIniValue(before, section, "k", value, "f", &after).ok())
         << testing::PrintToString(before);
     EXPECT_EQ(after, expected);
   }
 }
 
+// Each refusal says why, after "cannot write KEY in [SECTION] of f: ".
 TEST(SetIniValueTest, RefusesWritesThatWouldNotReadBack) {
-  using enum IniEditResult;
   const std::tuple<std::string_view, std::string_view, std::string_view,
-                   std::string_view, IniEditResult>
+                   std::string_view, std::string_view>
       cases[] = {
-          {"[a]\r\nk=" HYO "\r\n", "a", "k", "😀", kNotEncodable},
-          {"\xFE\xFF\0[\0a\0]"sv, "a", "k", "1", kUnknownEncoding},
-          {"[a]\nk=" HYO "\n\xC2\xB2=1\n", "a", "k", "1",
-           kEncodingWouldChange},  // ²
-          {"", "a", "k=x", "1\r", kMalformed},
-          {"", "a]b", "k", "1", kMalformed},
-          {"\xEF\xBB\xBF[" KIHON "]\n", "基本", "k", "1", kUndecodableLines},
-          {"k=caf\xE9\n[a]\n", "b", "k", "1", kUndecodableLines},
-          {BOM16 "x\0=\0\x00\xD8\n\0"sv, "a", "k", "1", kUndecodableLines}};
+          {"[a]\r\nk=" HYO "\r\n", "a", "k", "😀",
+           "the value has no form in the file's encoding (CP932)"},
+          {"\xFE\xFF\0[\0a\0]"sv, "a", "k", "1",
+           "the file's encoding (UTF-16BE) cannot be written"},
+          {"[a]\nk=" HYO "\n\xC2\xB2=1\n", "a", "k", "1",  // ²
+           "the file is CP932 only because of the old value; without it the "
+           "file would read as UTF-8 and its other lines would change"},
+          {"", "a", "k=x", "1\r", "the name or the value would not read back"},
+          {"", "a]b", "k", "1", "the name or the value would not read back"},
+          {"\xEF\xBB\xBF[" KIHON "]\n", "基本", "k", "1",
+           "the section is not in the file, and 1 of its lines (the first is "
+           "line 1) are not valid UTF-8 with byte order mark; one of them may "
+           "be the section, so none is added"},
+          {"k=caf\xE9\n[a]\n", "b", "k", "1",
+           "1 of its lines (the first is line 1)"},
+          {BOM16 "x\0=\0\x00\xD8\n\0"sv, "a", "k", "1",
+           "(the first is line 1) are not valid UTF-16LE"}};
   for (const auto& [before, section, key, value, expected] : cases) {
     std::string after;
-    EXPECT_EQ(SetIniValue(before, section, key, value, &after), expected)
-        << testing::PrintToString(before) << key;
+    const std::string message =
+        SetIniValue(before, section, key, value, "f", &after).message();
+    EXPECT_EQ(message.substr(0, message.find(": ") + 2),
+              "cannot write " + std::string(key) + " in [" +
+                  std::string(section) + "] of f: ");
+    EXPECT_NE(message.find(expected), std::string::npos) << message;
   }
 }
 
@@ -183,7 +194,7 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
   const struct {
     mode_t mode;
     Link link;
-  } cases[] = {{0640, kNew},     {0604, kNone},  {0660, kHard},
+  } cases[] = {{0640, kNew},      {0604, kNone},  {0660, kHard},
                {0600, kSymbolic}, {0664, kOwner}, {0644, kAttribute}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.link);
@@ -194,7 +205,8 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
     chmod(file.c_str(), c.mode);
     if (c.link == kHard) fs::create_hard_link(file, path_);
     if (c.link == kSymbolic) fs::create_symlink("real.ini", path_);
-    if (c.link == kOwner && (geteuid() != 0 || chown(file.c_str(), 1234, 5678))) {
+    if (c.link == kOwner &&
+        (geteuid() != 0 || chown(file.c_str(), 1234, 5678))) {
       continue;  // only root gives a file away
     }
     if (c.link == kAttribute &&
@@ -216,14 +228,20 @@ TEST_F(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
     ASSERT_EQ(stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, c.mode);
     EXPECT_EQ(info.st_uid, old_info.st_uid);
-    EXPECT_EQ(info.st_ino == old_info.st_ino, c.link == kHard || c.link >= kOwner);
+    EXPECT_EQ(info.st_ino == old_info.st_ino,
+              c.link == kHard || c.link >= kOwner);
     EXPECT_EQ(fs::is_symlink(path_), c.link == kSymbolic);
     EXPECT_EQ(CountEntries(dir_), c.link <= kNone ? 1u : 2u);
   }
 }
 
-enum Block { kSizeLimit, kFsyncFails, kReadOnlyFile, kUnreadable,
-             kReadOnlyFolder };
+enum Block {
+  kSizeLimit,
+  kFsyncFails,
+  kReadOnlyFile,
+  kUnreadable,
+  kReadOnlyFolder
+};
 
 // Blocks saves of |path| in |dir| by |block|; returns what went wrong, or "".
 std::string CheckFailedSave(int block, const std::string& dir,

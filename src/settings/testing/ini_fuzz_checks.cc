@@ -6,7 +6,6 @@
 
 #include "base/utf8.h"
 #include "settings/ini_text.h"
-#include "settings/text_encoding.h"
 
 namespace dravelkent {
 namespace {
@@ -88,14 +87,16 @@ bool EncodingKept(std::string_view before, std::string_view after) {
   for (std::string_view bom : {kUtf8Bom, kUtf16LeBom}) {
     if (before.starts_with(bom) != after.starts_with(bom)) return false;
   }
-  TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
-  if (old_codec.encoding() == codec.encoding()) return true;
+  TextEncoding old_encoding = DetectEncoding(before),
+               encoding = DetectEncoding(after);
+  if (old_encoding == encoding) return true;
   std::string old_text, text;
   Lines lines = SplitLines(after);
   return std::ranges::all_of(lines.all, [&](std::string_view line) {
     std::string_view line_text = TextOf(line, lines.unit);
-    bool ok = old_codec.Decode(line_text, &old_text);
-    return codec.Decode(line_text, &text) == ok && (!ok || old_text == text);
+    bool ok = Decode(old_encoding, line_text, &old_text);
+    return Decode(encoding, line_text, &text) == ok &&
+           (!ok || old_text == text);
   });
 }
 
@@ -109,10 +110,11 @@ std::string CheckSettingsFile(std::string_view file) {
   if (!lines.all.empty()) {
     values.emplace_back(TextOf(lines.all.back(), lines.unit));
   }
-  TextCodec codec(DetectEncoding(file));
+  const TextEncoding encoding = DetectEncoding(file);
   std::string section, text, after, again;
   for (std::string_view line : lines.all) {
-    if (names.size() > 8 || !codec.Decode(TextOf(line, lines.unit), &text)) {
+    if (names.size() > 8 ||
+        !Decode(encoding, TextOf(line, lines.unit), &text)) {
       continue;
     }
     std::string_view trimmed = TrimBlanks(text);
@@ -132,12 +134,12 @@ std::string CheckSettingsFile(std::string_view file) {
       if (v % 3 != i % 3 && v + 1 < values.size()) continue;  // and its own
       const std::string& value = values[v];
       const char* broken = nullptr;
-      if (SetIniValue(file, section_name, key, value, &after) !=
-          IniEditResult::kDone) {
+      if (!SetIniValue(file, section_name, key, value, "f", &after).ok()) {
         if (IsValidUtf8(file) && IsValidUtf8(value)) broken = "refused";
       } else if (FindIniValue(after, section_name, key) != value) {
         broken = "no read back";
-      } else if (SetIniValue(after, section_name, key, value, &again),
+      } else if ((void)SetIniValue(after, section_name, key, value, "f",
+                                   &again),
                  again != after) {
         broken = "writing it again changed the file";
       } else if (!OtherLinesKept(file, after)) {
