@@ -299,7 +299,7 @@ std::string CheckFailedSave(int block, const std::string& dir,
 }
 
 TEST_F(SettingsStoreTest, FailedSaveKeepsTheOldBytesAndNoTemporaryFile) {
-  for (int block = kSizeLimit; block <= kReadOnlyFile; ++block) {
+  for (int block = kSizeLimit; block <= kReadOnlyFolder; ++block) {
     const std::string dir = dir_ + "/" + std::to_string(block);
     pid_t child = fork();
     if (child == 0) {  // as nobody: root may write any file
