@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/cp932.h"
