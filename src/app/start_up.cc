@@ -1,13 +1,8 @@
 #include "app/start_up.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <functional>
-#include <system_error>
 
 #include "jobs/texts.h"
 #include "ui/console.h"
@@ -105,30 +100,6 @@ int StartUpInWindow(void* context, const DravelkentGuiHost* host) {
     ReportException(start->err);
   }
   return 1;
-}
-
-// Returns the entry point of the first window module found beside the
-// program, then in ../lib/dravelkent/ beside it; null when none loads. The
-// module stays loaded: the toolkit's libraries do not survive unloading.
-DravelkentGuiMainFunction LoadWindowModule() {
-  std::error_code error;
-  const std::string program =
-      std::filesystem::read_symlink("/proc/self/exe", error);
-  const size_t slash = program.rfind('/');
-  if (slash == std::string::npos) return nullptr;
-  const std::string folder = program.substr(0, slash + 1);
-  for (const std::string& path :
-       {folder + kGuiModuleFileName,
-        folder + "../lib/dravelkent/" + kGuiModuleFileName}) {
-    if (access(path.c_str(), R_OK) != 0) continue;
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) continue;
-    if (void* entry = dlsym(module, kGuiEntryPointName)) {
-      return reinterpret_cast<DravelkentGuiMainFunction>(entry);
-    }
-    dlclose(module);
-  }
-  return nullptr;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "jobs/job_engine.h"
+#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
 
@@ -28,6 +29,11 @@ bool HasDisplay(const char* display, const char* wayland_display);
 // (|view| not "Off") or message boxes (|message| "On"). A silent run never
 // pays for the toolkit.
 bool ShowsWindow(const std::string& view, const std::string& message);
+
+// Returns the entry point of the window module, loaded for the life of the
+// process (the toolkit's libraries do not survive unloading), or null when
+// there is none that loads (window_module_posix.cc and its twins).
+DravelkentGuiMainFunction LoadWindowModule();
 
 // Runs RunStartUp in |current_directory| with the front end that fits: the
 // window when there is a display, the run is no dry run and ShowsWindow,

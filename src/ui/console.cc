@@ -1,13 +1,12 @@
 #include "ui/console.h"
 
-#include <unistd.h>
-
+#include "base/system.h"
 #include "base/text_util.h"
 
 namespace dravelkent {
 
 Terminal TerminalOf(std::FILE* stream) {
-  return isatty(fileno(stream)) ? Terminal::kYes : Terminal::kNo;
+  return IsTerminal(stream) ? Terminal::kYes : Terminal::kNo;
 }
 
 void Console::ShowStatus(const std::string& text) {
