@@ -72,8 +72,8 @@ class FaultyEnv : public Env {
   Status FinishFolder(const Folder& f, const FileInfo& l) override
       DRAVELKENT_FORWARD(Call::kFinishFolder, FinishFolder(f, l))
   Status MayChangeNames(const Folder& f) override DRAVELKENT_PASS(MayChangeNames(f))
-  Status MayRemove(const Folder& f, const FileInfo& e) override
-      DRAVELKENT_PASS(MayRemove(f, e))
+  Status MayRemove(const Folder& f, const FileInfo& e, Leave l) override
+      DRAVELKENT_PASS(MayRemove(f, e, l))
   Status MayRead(const Folder& f, const std::string& n) override
       DRAVELKENT_PASS(MayRead(f, n))
   Status Remove(const Folder& f, const std::string& n) override
