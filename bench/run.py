@@ -404,9 +404,10 @@ def main():
             parser.error("%s is missing (see tools/packages-bench.txt)" % tool)
 
     bench = Bench(args)
-    print("scratch folder %s (%s), %s mode, %d repetitions" %
-          (bench.scratch, "tmpfs" if bench.tmpfs else "disk",
-           "quick" if args.quick else "full", bench.sizes.reps), flush=True)
+    print("scratch folder %s (%s), %s mode, %d repetitions, load average "
+          "%.1f" % (bench.scratch, "tmpfs" if bench.tmpfs else "disk",
+                    "quick" if args.quick else "full", bench.sizes.reps,
+                    os.getloadavg()[0]), flush=True)
     t0 = time.perf_counter()
     try:
         for case in cases:
@@ -415,7 +416,9 @@ def main():
         if not args.keep:
             shutil.rmtree(bench.scratch, ignore_errors=True)
     bench.summary()
-    print("\nwhole benchmark: %.0f s" % (time.perf_counter() - t0))
+    print("\nwhole benchmark: %.0f s; load average %.1f (the machine's other "
+          "work shares its cores)" % (time.perf_counter() - t0,
+                                      os.getloadavg()[0]))
 
 
 if __name__ == "__main__":
