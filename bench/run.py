@@ -89,7 +89,7 @@ class Bench:
     def timed_row(self, case, ours_t, counterpart, theirs_t, goal, samples):
         ratio = ours_t / theirs_t
         self.row(case, seconds(ours_t), counterpart, seconds(theirs_t),
-                 "%.2fx" % ratio, "<= %.2fx" % goal, ratio <= goal)
+                 ratio_text(ratio), "<= %.2fx" % goal, ratio <= goal)
         if self.verbose:
             for label in ("ours", "theirs"):
                 print("    %-6s %s" % (label, " ".join(
@@ -351,7 +351,7 @@ class Bench:
         self.row("peak memory, %s / %s files" % (count(big), count(small)),
                  "%.1f MiB" % (peaks[1] / 1024),
                  "ours at %s files" % count(small),
-                 "%.1f MiB" % (peaks[0] / 1024), "%.2fx" % ratio,
+                 "%.1f MiB" % (peaks[0] / 1024), ratio_text(ratio),
                  "<= %.2fx" % MEMORY_GOAL, ratio <= MEMORY_GOAL)
 
     def summary(self):
@@ -362,6 +362,11 @@ class Bench:
             print("| %s | %s | %s | %s | %s | %s | %s |" %
                   (case, ours, name or "", theirs or "", figure, goal,
                    {True: "yes", False: "**no**", None: ""}[met]))
+
+
+def ratio_text(r):
+    """|r| with the digits that can tell it from a goal of two decimals."""
+    return ("%.3fx" if r < 10 else "%.1fx") % r
 
 
 def seconds(t):
