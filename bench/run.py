@@ -126,8 +126,9 @@ class Bench:
     # First copy of the tree. Our run leaves every file on the disk; cp -a
     # leaves them in the page cache, so on a disk it is followed by sync.
     # Each run writes a fresh folder and all are removed at the end:
-    # removing 200 MB between runs sets the disk to work (discards,
-    # journal) while the next run is timed.
+    # removing files between runs sets the disk to work (discards) while
+    # the next run is timed, and ext4 without a journal passes over
+    # recently freed inodes when it makes new files (bench/RESULTS.md).
     def case_copy(self):
         tree = self.ensure_tree()
         made = []
