@@ -1,47 +1,46 @@
 #!/usr/bin/env python3
 """Benchmarks dravelkent against the standard tools doing the same work.
 
-Generates its data in a scratch folder, then runs each case and its
-counterpart alternately over several repetitions and prints the median wall
-time of each, the ratio ours/theirs and the peak memory (maximum resident
-set of the child process). It also counts the system calls per file of the
-unchanged second copy run with strace.
+Generates its data in a scratch folder, runs each case and its counterpart
+alternately over several repetitions, counts the system calls of a tree
+copy with strace and measures the peak memory of tree runs, then prints one
+table of every figure with its goal and whether it is met.
 
   bench/run.py                      # full run, scratch folder under /tmp
   bench/run.py --quick              # smaller data, fewer repetitions
   bench/run.py --scratch /dev/shm   # another file system (tmpfs here)
   bench/run.py --cases copy,jobs    # some cases only
 
-Needs: cp, rsync, find, logrotate, strace (tools/packages-bench.txt).
+Needs: cp, rsync, find, logrotate, strace, GNU time
+(tools/packages-bench.txt).
 """
 
 import argparse
 import datetime
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
 
-from benchlib import (GNU_TIME, alternate, make_tree, median_time, peak_kib,
-                      remove, run_timed, strace_counts, sync, today_text,
-                      write_ini)
+from benchlib import (GNU_TIME, alternate, date_text, file_system_type,
+                      globs_before, make_empty_files, make_link_tree,
+                      make_tree, peak_kib, remove, run_timed, strace_counts,
+                      sync, today, write_ini)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_BIN = os.path.join(ROOT, "build", "dravelkent")
-ALL_CASES = ["copy", "recopy", "move", "expiry", "jobs", "memory"]
+ALL_CASES = ["copy", "syscalls", "recopy", "expiry", "jobs", "memory"]
 
-# The floor of a move run: create the folders and rename each file.
-RENAME_FLOOR = r"""
-import os, sys
-src, dst = sys.argv[1], sys.argv[2]
-for folder, dirs, files in os.walk(src):
-    out = os.path.join(dst, os.path.relpath(folder, src))
-    os.makedirs(out, exist_ok=True)
-    for name in files:
-        os.rename(os.path.join(folder, name), os.path.join(out, name))
-"""
+# Goals: the highest ratio of our time to the counterpart's.
+COPY_GOAL_DISK = 1.0    # against cp -a followed by sync
+COPY_GOAL_TMPFS = 0.9   # against cp -a, where a flush costs nothing
+RECOPY_GOAL = 0.35      # against rsync -a
+EXPIRY_GOAL = 0.8       # against find -delete
+JOBS_GOAL = 1.2         # against logrotate
+SYSCALLS_GOAL = 12      # per file of a first copy, as root
+GETEUID_GOAL = 1        # geteuid calls in a run
+MEMORY_GOAL = 1.1       # peak at 100 000 files over the peak at 10 000
 
 
 class Sizes:
@@ -53,12 +52,15 @@ class Sizes:
         self.tree_bytes = (40 if quick else 200) * 1000 * 1000
         self.expiry_copies = 20000 if quick else 100000
         self.jobs = 98
-        self.memory_files = 20000 if quick else 100000
+        self.memory_files = (2000, 20000) if quick else (10000, 100000)
         self.reps = 3 if quick else 5
         self.fast_reps = 10 if quick else 21
 
 
-# ---------------------------------------------------------------- cases
+def count(n):
+    """|n| with a space between thousands: 10 000."""
+    return "{:,}".format(n).replace(",", " ")
+
 
 class Bench:
     def __init__(self, args):
@@ -68,170 +70,170 @@ class Bench:
             self.sizes.reps = args.reps
         self.scratch = tempfile.mkdtemp(prefix="dravelkent-bench-",
                                         dir=args.scratch)
+        self.tmpfs = file_system_type(self.scratch) == "tmpfs"
         self.rows = []
-        self.notes = []
-        self.tree = None
+        self.tree_made = False
         self.verbose = args.verbose
-
-    def report(self, case, samples, theirs_name, goal):
-        ours_t = median_time(samples["ours"])
-        theirs_t = median_time(samples["theirs"])
-        ratio = ours_t / theirs_t
-        row = (case, ours_t, theirs_name, theirs_t, ratio, goal,
-               peak_kib(samples["ours"]), peak_kib(samples["theirs"]))
-        self.rows.append(row)
-        print("%-34s ours %8.4f s  %-16s %8.4f s  ratio %5.2f (goal <= %.2f)"
-              "  peak %6.1f MiB / %6.1f MiB" %
-              (case, ours_t, theirs_name, theirs_t, ratio, goal,
-               row[6] / 1024, row[7] / 1024), flush=True)
-        if self.verbose:
-            for label in ("ours", "theirs"):
-                print("    %-6s %s" % (label, " ".join(
-                    "%.4f" % t for t, _ in samples[label])), flush=True)
 
     def folder(self, *names):
         return os.path.join(self.scratch, *names)
 
+    def row(self, case, ours, counterpart, theirs, figure, goal, met):
+        self.rows.append((case, ours, counterpart, theirs, figure, goal,
+                          met))
+        print("%s: %s%s (goal %s) %s" %
+              (case, figure, " (%s, %s %s)" % (ours, counterpart, theirs)
+               if counterpart else "", goal,
+               {True: "met", False: "NOT met", None: ""}[met]), flush=True)
+
+    def timed_row(self, case, ours_t, counterpart, theirs_t, goal, samples):
+        ratio = ours_t / theirs_t
+        self.row(case, seconds(ours_t), counterpart, seconds(theirs_t),
+                 ratio_text(ratio), "<= %.2fx" % goal, ratio <= goal)
+        if self.verbose:
+            for label in ("ours", "theirs"):
+                print("    %-6s %s" % (label, " ".join(
+                    "%.4f" % t for t in samples[label])), flush=True)
+
     def ensure_tree(self):
-        if self.tree is None:
-            top = self.folder("tree")
+        top = self.folder("tree")
+        if not self.tree_made:
             s = self.sizes
             t0 = time.perf_counter()
-            self.tree = make_tree(top, s.tree_files, s.tree_folders,
-                                  s.tree_bytes)
+            make_tree(top, s.tree_files, s.tree_folders, s.tree_bytes)
             sync()
+            self.tree_made = True
             print("made %d files in %d folders, %.0f MB, in %.1f s" %
                   (s.tree_files, s.tree_folders, s.tree_bytes / 1e6,
                    time.perf_counter() - t0), flush=True)
-        return self.folder("tree")
+        return top
 
-    def copy_job_folder(self, name, source, target, days=0):
+    def tree_label(self):
+        s = self.sizes
+        return "%s files, %.0f MB" % (count(s.tree_files), s.tree_bytes / 1e6)
+
+    def copy_job(self, name, source, target):
+        """Makes the folder |name| with the settings of a tree copy job;
+        returns it."""
         work = self.folder(name)
         os.makedirs(work, exist_ok=True)
         write_ini(work, {"VIEW": "Off", "BACKUP": "On", "MESSAGE": "Off",
                          "TIMESTAMP": "00000000"},
                   [{"DIRNAMEFROM": source, "DIRNAMETO": target,
-                    "FILENAME": "*", "KIND": "*", "DELETEDAY": days}])
+                    "FILENAME": "*", "KIND": "*", "DELETEDAY": 0}])
         return work
 
-    def ours(self, work):
-        return lambda: run_timed([self.bin], cwd=work)
-
-    # First copy of the tree against cp -a. Each run writes a fresh folder
-    # and all are removed at the end: removing 200 MB between runs sets the
-    # disk to work (discards, journal) while the next run is timed.
+    # First copy of the tree. Our run leaves every file on the disk; cp -a
+    # leaves them in the page cache, so on a disk it is followed by sync.
+    # Each run writes a fresh folder and all are removed at the end:
+    # removing files between runs sets the disk to work (discards) while
+    # the next run is timed, and ext4 without a journal passes over
+    # recently freed inodes when it makes new files (bench/RESULTS.md).
     def case_copy(self):
         tree = self.ensure_tree()
         made = []
 
         def side(label, run):
-            state = {"n": 0}
+            state = {}
 
             def prepare():
-                state["n"] += 1
-                state["dst"] = self.folder("copy-%s-%d" % (label, state["n"]))
-                made.append(state["dst"])
+                dst = self.folder("copy-%s-%d" % (label, len(made)))
+                made.append(dst)
+                state["dst"] = dst
+                if label == "ours":
+                    state["work"] = self.copy_job("job-copy-%d" % len(made),
+                                                  tree, dst)
 
-            return prepare, lambda: run(state["dst"])
+            return prepare, lambda: run(state)
 
-        def ours(dst):
-            work = self.copy_job_folder("job-copy-" + os.path.basename(dst),
-                                        tree, dst)
-            return run_timed([self.bin], cwd=work)
-
-        samples = alternate(
-            self.sizes.reps, side("ours", ours),
-            side("cp", lambda dst: run_timed(["cp", "-a", tree, dst])))
-        self.report("first copy of the tree", samples, "cp -a", 1.0)
+        if self.tmpfs:
+            name, goal = "cp -a", COPY_GOAL_TMPFS
+            theirs = ["cp", "-a", tree]
+        else:
+            name, goal = "cp -a; sync", COPY_GOAL_DISK
+            theirs = ["sh", "-c", 'cp -a "$0" "$1" && sync', tree]
+        ours_t, theirs_t, samples = alternate(
+            self.sizes.reps,
+            side("ours", lambda state: run_timed([self.bin],
+                                                 cwd=state["work"])),
+            side("cp", lambda state: run_timed(theirs + [state["dst"]])))
+        self.timed_row("first copy (%s)" % self.tree_label(), ours_t, name,
+                       theirs_t, goal, samples)
         for path in made:
             remove(path)
         sync()
+
+    # System calls of a first copy and of the unchanged run after it, less
+    # those of a run over an empty tree.
+    def case_syscalls(self):
+        tree = self.ensure_tree()
+        files = self.sizes.tree_files
+        empty = self.folder("empty-src")
+        os.makedirs(empty, exist_ok=True)
+        fixed = strace_counts(
+            [self.bin], self.copy_job("job-empty", empty,
+                                      self.folder("empty-dst")))
+        work = self.copy_job("job-strace", tree, self.folder("strace-dst"))
+        first = strace_counts([self.bin], work)
+        again = strace_counts([self.bin], work)
+        root = os.geteuid() == 0
+        for label, calls, goal in (("first copy", first, SYSCALLS_GOAL),
+                                   ("unchanged run", again, None)):
+            per_file = (sum(calls.values()) - sum(fixed.values())) / files
+            each = sorted(((calls[c] - fixed.get(c, 0)) / files, c)
+                          for c in calls)
+            print("  per file, %s: %s" % (label, ", ".join(
+                "%s %.2f" % (c, n) for n, c in reversed(each) if n >= 0.01)))
+            if goal is None:
+                self.row("system calls per file, " + label, "", None, None,
+                         "%.2f" % per_file, "printed", None)
+            else:
+                self.row("system calls per file, %s (%s)" %
+                         (label, self.tree_label()), "", None, None,
+                         "%.2f" % per_file,
+                         "<= %d%s" % (goal, "" if root else " as root"),
+                         per_file <= goal if root else None)
+        most = max(c.get("geteuid", 0) for c in (fixed, first, again))
+        self.row("geteuid calls in a run", "", None, None, str(most),
+                 "= %d" % GETEUID_GOAL, most == GETEUID_GOAL)
+        remove(self.folder("strace-dst"))
 
     # Second copy run over the unchanged tree against rsync -a.
     def case_recopy(self):
         tree = self.ensure_tree()
         dst_ours = self.folder("recopy-ours")
         dst_rsync = self.folder("recopy-rsync")
-        work = self.copy_job_folder("job-recopy", tree, dst_ours)
-        remove(dst_ours)
+        work = self.copy_job("job-recopy", tree, dst_ours)
+        rsync = ["rsync", "-a", tree + "/", dst_rsync + "/"]
         run_timed([self.bin], cwd=work)
-        run_timed(["rsync", "-a", tree + "/", dst_rsync + "/"])
-        samples = alternate(
+        run_timed(rsync)
+        ours_t, theirs_t, samples = alternate(
             self.sizes.reps,
-            (lambda: None, self.ours(work)),
-            (lambda: None,
-             lambda: run_timed(["rsync", "-a", tree + "/", dst_rsync + "/"])))
-        self.report("unchanged second copy run", samples, "rsync -a", 0.5)
-        self.count_syscalls(work, len(self.tree))
+            (lambda: None, lambda: run_timed([self.bin], cwd=work)),
+            (lambda: None, lambda: run_timed(rsync)))
+        self.timed_row("unchanged rerun (%s)" % self.tree_label(), ours_t,
+                       "rsync -a", theirs_t, RECOPY_GOAL, samples)
+        remove(dst_ours)
         remove(dst_rsync)
 
-    def count_syscalls(self, work, files):
-        """strace -c -f of the unchanged run, and of a run over an empty
-        tree for the fixed cost."""
-        empty_src = self.folder("empty-src")
-        os.makedirs(empty_src, exist_ok=True)
-        empty_work = self.copy_job_folder("job-empty", empty_src,
-                                          self.folder("empty-dst"))
-        tree_calls = strace_counts(self.bin, work)
-        fixed_calls = strace_counts(self.bin, empty_work)
-        total = sum(tree_calls.values())
-        fixed = sum(fixed_calls.values())
-        listing = tree_calls.get("getdents64", 0)
-        per_file = (total - fixed) / files
-        beyond = (total - fixed - listing) / files
-        top = sorted(tree_calls.items(), key=lambda kv: -kv[1])[:8]
-        line = ("system calls, unchanged run: %d in all, %d fixed, %.2f per "
-                "file, %.2f per file beyond getdents64 (goal <= 3); top: %s" %
-                (total, fixed, per_file, beyond,
-                 ", ".join("%s %d" % kv for kv in top)))
-        print(line, flush=True)
-        self.notes.append(line)
-        self.syscalls = (per_file, beyond, top)
-
-    # Move run within one file system against the rename floor.
-    def case_move(self):
-        tree = self.ensure_tree()
-        src = {"ours": self.folder("move-src-ours"),
-               "theirs": self.folder("move-src-floor")}
-        dst = {"ours": self.folder("move-dst-ours"),
-               "theirs": self.folder("move-dst-floor")}
-        work = self.folder("job-move")
-        os.makedirs(work, exist_ok=True)
-        write_ini(work, {"VIEW": "Off", "BACKUP": "Off", "MESSAGE": "Off",
-                         "TIMESTAMP": "00000000"},
-                  [{"DIRNAMEFROM": src["ours"], "DIRNAMETO": dst["ours"],
-                    "FILENAME": "*", "KIND": "*", "DELETEDAY": 0}])
-
-        def prepare(side):
-            def go():
-                remove(src[side])
-                remove(dst[side])
-                # Hard links: the same names and shape, no data copied.
-                subprocess.run(["cp", "-al", tree, src[side]], check=True)
-            return go
-
-        samples = alternate(
-            self.sizes.reps,
-            (prepare("ours"), self.ours(work)),
-            (prepare("theirs"),
-             lambda: run_timed([sys.executable, "-c", RENAME_FLOOR,
-                                src["theirs"], dst["theirs"]])))
-        self.report("move of the tree", samples, "rename floor", 1.5)
-        for side in ("ours", "theirs"):
-            remove(src[side])
-            remove(dst[side])
-
-    # Expiry of dated copies, half of them expired, against find -delete.
+    # Expiry of dated copies of job app/log, one a day, against find
+    # -delete with name patterns that take exactly the expired half. The
+    # copies run back from a day ahead of today so that half of them lie
+    # within the retention days: no retention (at most 9999 days) keeps
+    # 50 000 days behind today.
     def case_expiry(self):
-        count = self.sizes.expiry_copies
-        today = datetime.date.today()
-        expired = ["%sapp-%06d.log" %
-                   ((datetime.date(2019, 1, 1) +
-                     datetime.timedelta(days=i % 365)).strftime("%Y%m%d"), i)
-                   for i in range(count // 2)]
-        kept = ["%sapp-%06d.log" %
-                ((today - datetime.timedelta(days=i % 20)).strftime("%Y%m%d"),
-                 i) for i in range(count // 2, count)]
+        copies = self.sizes.expiry_copies
+        days = 30
+        now = today()
+        # A copy expires when its date plus |days| lies before today.
+        first_expired = now - datetime.timedelta(days=days + 1)
+        newest = first_expired + datetime.timedelta(days=copies // 2)
+        names = ["%sapp.log" % date_text(newest - datetime.timedelta(days=i))
+                 for i in range(copies)]
+        kept, expired = names[:copies // 2], names[copies // 2:]
+        patterns = globs_before(date_text(first_expired +
+                                          datetime.timedelta(days=1)),
+                                "app.log")
         folders = {"ours": self.folder("expiry-ours"),
                    "theirs": self.folder("expiry-find")}
         src = self.folder("expiry-src")
@@ -241,47 +243,49 @@ class Bench:
         write_ini(work, {"VIEW": "Off", "BACKUP": "Off", "MESSAGE": "Off",
                          "TIMESTAMP": "00000000"},
                   [{"DIRNAMEFROM": src, "DIRNAMETO": folders["ours"],
-                    "FILENAME": "app", "KIND": "log", "DELETEDAY": 30}])
+                    "FILENAME": "app", "KIND": "log", "DELETEDAY": days}])
+        # The job's own rotation moves one file each run, under the name of
+        # the last run's date 00000000, which is no date to expire.
+        fresh = "00000000app.log"
         for folder in folders.values():
             os.makedirs(folder, exist_ok=True)
-            for name in kept:
-                open(os.path.join(folder, name), "wb").close()
+            make_empty_files(folder, kept)
 
         def prepare(side):
             def go():
-                folder = folders[side]
-                for name in expired:
-                    open(os.path.join(folder, name), "wb").close()
+                make_empty_files(folders[side], expired)
                 if side == "ours":
-                    # The job's own rotation moves one file each run.
-                    fresh = os.path.join(folder, "00000000app.log")
-                    if os.path.exists(fresh):
-                        os.unlink(fresh)
-                    open(os.path.join(src, "app.log"), "wb").close()
+                    remove_file(os.path.join(folders[side], fresh))
+                    make_empty_files(src, ["app.log"])
             return go
 
         def check(side):
-            left = len(os.listdir(folders[side]))
-            want = len(kept) + (1 if side == "ours" else 0)
-            if left != want:
-                sys.exit("benchmark: expiry %s left %d files, not %d" %
-                         (side, left, want))
+            left = set(os.listdir(folders[side])) - {fresh}
+            if left != set(kept):
+                sys.exit("benchmark: the expiry (%s) left %d files, not the "
+                         "%d kept" % (side, len(left), len(kept)))
 
         def ours():
             result = run_timed([self.bin], cwd=work)
             check("ours")
             return result
 
+        find = ["find", folders["theirs"], "-maxdepth", "1", "("]
+        for pattern in patterns:
+            find += ["-name", pattern, "-o"]
+        find[-1:] = [")", "-delete"]
+
         def theirs():
-            result = run_timed(["find", folders["theirs"], "-maxdepth", "1",
-                                "-name", "2019*app-*.log", "-delete"])
+            result = run_timed(find)
             check("theirs")
             return result
 
-        samples = alternate(self.sizes.reps, (prepare("ours"), ours),
-                            (prepare("theirs"), theirs))
-        self.report("expiry of %d dated copies" % count, samples,
-                    "find -delete", 1.0)
+        ours_t, theirs_t, samples = alternate(
+            self.sizes.reps, (prepare("ours"), ours),
+            (prepare("theirs"), theirs))
+        self.timed_row("expiry of %s dated copies, half expired" %
+                       count(copies), ours_t, "find -delete", theirs_t,
+                       EXPIRY_GOAL, samples)
         for folder in folders.values():
             remove(folder)
 
@@ -305,7 +309,7 @@ class Bench:
                         "    notifempty\n}\n" %
                         os.path.join(logs, "app%02d.log" % i))
         write_ini(work, {"VIEW": "Off", "BACKUP": "Off", "MESSAGE": "Off",
-                         "TIMESTAMP": today_text()}, jobs)
+                         "TIMESTAMP": date_text(today())}, jobs)
         conf_path = self.folder("logrotate.conf")
         with open(conf_path, "w") as out:
             out.write("".join(conf))
@@ -313,88 +317,66 @@ class Bench:
         logrotate = shutil.which("logrotate") or "/usr/sbin/logrotate"
         argv = [logrotate, "-s", state, conf_path]
         run_timed(argv)  # records every log as rotated now
-        run_timed([self.bin], cwd=work)  # makes the target folders
-        # A run takes milliseconds: time it without GNU time in between,
-        # and take the peak memory from one more run of each.
-        samples = alternate(
+        ours_t, theirs_t, samples = alternate(
             self.sizes.fast_reps,
-            (lambda: None,
-             lambda: run_timed([self.bin], cwd=work, memory=False)),
-            (lambda: None, lambda: run_timed(argv, memory=False)))
-        for label, peak in (("ours", self.ours(work)()[1]),
-                            ("theirs", run_timed(argv)[1])):
-            samples[label] = [(t, peak) for t, _ in samples[label]]
-        self.report("98 jobs, nothing due", samples, "logrotate", 1.0)
+            (lambda: None, lambda: run_timed([self.bin], cwd=work)),
+            (lambda: None, lambda: run_timed(argv)))
+        self.timed_row("%d jobs, nothing due" % n, ours_t, "logrotate",
+                       theirs_t, JOBS_GOAL, samples)
         if sorted(os.listdir(logs)) != ["app%02d.log" % i
                                         for i in range(1, n + 1)]:
             sys.exit("benchmark: something was rotated")
 
-    # Peak memory of tree runs at the tree size and at many more files.
+    # Peak memory of a first copy and of the unchanged run after it, on
+    # trees of the same shape with ten times as many files.
     def case_memory(self):
-        tree = self.ensure_tree()
-        big = self.folder("big-tree")
-        files = self.sizes.memory_files
-        t0 = time.perf_counter()
-        # Hard links to a few small files: as many names to transfer as
-        # real files, made in a fraction of the time.
-        originals = self.folder("big-originals")
-        os.makedirs(originals, exist_ok=True)
-        for j in range(200):
-            with open(os.path.join(originals, "o%03d" % j), "wb") as out:
-                out.write(b"x" * (j * 10))
-        for i in range(files):
-            folder = os.path.join(big, "d%02d" % (i % 10),
-                                  "e%04d" % (i % 1000))
-            if i < 1000:
-                os.makedirs(folder, exist_ok=True)
-            os.link(os.path.join(originals, "o%03d" % (i % 200)),
-                    os.path.join(folder, "f%06d.dat" % i))
-        sync()
-        print("made %d small files in %.1f s" %
-              (files, time.perf_counter() - t0), flush=True)
-        results = []
-        for label, source, count in (("tree", tree, len(self.tree)),
-                                     ("big", big, files)):
-            dst = self.folder("mem-" + label)
-            work = self.copy_job_folder("job-mem-" + label, source, dst)
-            remove(dst)
-            copy_t, copy_k = run_timed([self.bin], cwd=work)
-            again_t, again_k = run_timed([self.bin], cwd=work)
-            move_src = self.folder("mem-move-" + label)
-            subprocess.run(["cp", "-al", source, move_src], check=True)
-            move_work = self.folder("job-mem-move-" + label)
-            os.makedirs(move_work, exist_ok=True)
-            write_ini(move_work, {"VIEW": "Off", "BACKUP": "Off",
-                                  "MESSAGE": "Off", "TIMESTAMP": "00000000"},
-                      [{"DIRNAMEFROM": move_src,
-                        "DIRNAMETO": self.folder("mem-moved-" + label),
-                        "FILENAME": "*", "KIND": "*", "DELETEDAY": 0}])
-            move_t, move_k = run_timed([self.bin], cwd=move_work)
-            line = ("peak memory at %6d files: first copy %.1f MiB (%.2f s), "
-                    "unchanged run %.1f MiB (%.2f s), move %.1f MiB (%.2f s)"
-                    % (count, copy_k / 1024, copy_t, again_k / 1024, again_t,
-                       move_k / 1024, move_t))
-            print(line, flush=True)
-            self.notes.append(line)
-            results.append(max(copy_k, again_k, move_k))
-            for path in (dst, move_src, self.folder("mem-moved-" + label)):
-                remove(path)
-        self.memory = results
-        remove(big)
-        remove(originals)
+        peaks = []
+        for files in self.sizes.memory_files:
+            t0 = time.perf_counter()
+            tree = self.folder("mem-tree")
+            make_link_tree(tree, self.folder("mem-originals"), files)
+            sync()
+            work = self.copy_job("job-mem", tree, self.folder("mem-dst"))
+            first = peak_kib([self.bin], cwd=work)
+            again = peak_kib([self.bin], cwd=work)
+            print("  peak at %s files: first copy %.1f MiB, unchanged run "
+                  "%.1f MiB (%.0f s)" % (count(files), first / 1024,
+                                         again / 1024,
+                                         time.perf_counter() - t0),
+                  flush=True)
+            peaks.append(max(first, again))
+            for name in ("mem-tree", "mem-originals", "mem-dst", "job-mem"):
+                remove(self.folder(name))
+        small, big = self.sizes.memory_files
+        ratio = peaks[1] / peaks[0]
+        self.row("peak memory, %s / %s files" % (count(big), count(small)),
+                 "%.1f MiB" % (peaks[1] / 1024),
+                 "ours at %s files" % count(small),
+                 "%.1f MiB" % (peaks[0] / 1024), ratio_text(ratio),
+                 "<= %.2fx" % MEMORY_GOAL, ratio <= MEMORY_GOAL)
 
     def summary(self):
         print()
-        print("| case | ours (s) | counterpart | theirs (s) | ratio | goal "
-              "| peak ours (MiB) | peak theirs (MiB) |")
-        print("|---|---|---|---|---|---|---|---|")
-        for case, ot, name, tt, ratio, goal, ok, tk in self.rows:
-            print("| %s | %.4f | %s | %.4f | %.2f | <= %.2f %s | %.1f | %.1f |"
-                  % (case, ot, name, tt, ratio, goal,
-                     "met" if ratio <= goal else "NOT met", ok / 1024,
-                     tk / 1024))
-        for note in self.notes:
-            print("- " + note)
+        print("| case | ours | counterpart | theirs | figure | goal | met |")
+        print("|---|---|---|---|---|---|---|")
+        for case, ours, name, theirs, figure, goal, met in self.rows:
+            print("| %s | %s | %s | %s | %s | %s | %s |" %
+                  (case, ours, name or "", theirs or "", figure, goal,
+                   {True: "yes", False: "**no**", None: ""}[met]))
+
+
+def ratio_text(r):
+    """|r| with the digits that can tell it from a goal of two decimals."""
+    return ("%.3fx" if r < 10 else "%.1fx") % r
+
+
+def seconds(t):
+    return "%.1f ms" % (t * 1000) if t < 0.1 else "%.3f s" % t
+
+
+def remove_file(path):
+    if os.path.lexists(path):
+        os.unlink(path)
 
 
 def main():
@@ -422,14 +404,16 @@ def main():
     if not os.access(args.bin, os.X_OK):
         parser.error("no program at %s (build the default preset first)" %
                      args.bin)
-    for tool in ("cp", "rsync", "find", "strace", GNU_TIME):
-        if shutil.which(tool) is None:
+    for tool in ("cp", "rsync", "find", "logrotate", "strace", GNU_TIME):
+        if shutil.which(tool) is None and not os.access(
+                "/usr/sbin/" + tool, os.X_OK):
             parser.error("%s is missing (see tools/packages-bench.txt)" % tool)
 
     bench = Bench(args)
-    print("scratch folder %s, %s mode, %d repetitions" %
-          (bench.scratch, "quick" if args.quick else "full",
-           bench.sizes.reps), flush=True)
+    print("scratch folder %s (%s), %s mode, %d repetitions, load average "
+          "%.1f" % (bench.scratch, "tmpfs" if bench.tmpfs else "disk",
+                    "quick" if args.quick else "full", bench.sizes.reps,
+                    os.getloadavg()[0]), flush=True)
     t0 = time.perf_counter()
     try:
         for case in cases:
@@ -438,7 +422,9 @@ def main():
         if not args.keep:
             shutil.rmtree(bench.scratch, ignore_errors=True)
     bench.summary()
-    print("\nwhole benchmark: %.0f s" % (time.perf_counter() - t0))
+    print("\nwhole benchmark: %.0f s; load average %.1f (the machine's other "
+          "work shares its cores)" % (time.perf_counter() - t0,
+                                      os.getloadavg()[0]))
 
 
 if __name__ == "__main__":
