@@ -61,10 +61,14 @@ size_t Utf8SequenceLength(std::string_view bytes) {
 }
 
 bool IsValidUtf8(std::string_view bytes) {
-  while (!bytes.empty()) {
-    size_t length = Utf8SequenceLength(bytes);
+  for (size_t i = 0; i < bytes.size();) {
+    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+      ++i;  // ASCII, the most of a settings file
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(bytes.substr(i));
     if (length == 0) return false;
-    bytes.remove_prefix(length);
+    i += length;
   }
   return true;
 }

@@ -35,7 +35,7 @@ class CopyBatch {
 
   // Returns true when Finish should come before the next Add: each copy
   // waiting holds its file open.
-  bool full() const { return waiting_.size() >= kMostWaiting; }
+  bool full() const { return waiting_.size() >= env_->FilesAtOnce(); }
 
   // Starts the copy of the file or link |entry| of |from| (its name and
   // kind known; a link is recreated as a link, unless |follow| is kYes:
@@ -51,7 +51,6 @@ class CopyBatch {
   std::vector<Status> Finish();
 
  private:
-  static constexpr size_t kMostWaiting = 256;
   struct Copy;
 
   // Gives the flushed |copy| its name. Returns ok or why it did not take it.

@@ -39,6 +39,9 @@ class Disk {
 
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
                    std::string* rest);
+  Status OpenPath(const std::string& path, std::unique_ptr<Folder>* folder) {
+    return env_->OpenPath(path, folder);
+  }
   Status OpenFolder(const Folder& parent, const std::string& name,
                     std::unique_ptr<Folder>* folder);
   Status OpenParent(const Folder& parent, std::unique_ptr<Folder>* folder);

@@ -43,6 +43,7 @@ struct FileInfo {
   FileId id;
   bool complete = false;
   int64_t mtime_ns = 0;  // last-write time, nanoseconds since 1970
+  int64_t ctime_ns = 0;  // last change of its data or attributes
   int64_t size = 0;
   bool may_have_holes = false;  // fewer bytes allocated than its size
   // Permission or attribute bits, owner and group, as the system keeps
@@ -157,6 +158,12 @@ class Env {
                            std::unique_ptr<Folder>* start,
                            std::string* rest) = 0;
 
+  // Opens the folder |path| at once, where no link lies on its way and the
+  // system can tell (else a failure: ELOOP for a link, ENOENT, ENOSYS where
+  // only a walk name by name can tell).
+  virtual Status OpenPath(const std::string& path,
+                          std::unique_ptr<Folder>* folder) = 0;
+
   // Opens the folder |name| (or "..") in |parent|, never following a link:
   // ELOOP for a link, ENOTDIR for another entry, ENOENT for none. One the
   // user may not list is opened all the same to reach the names in it.
@@ -225,6 +232,9 @@ class Env {
   virtual Status SetAttributes(OpenFile& to, const FileInfo& like,
                                Owner owner) = 0;
 
+  // How many new files may be open at once, waiting for their flush.
+  virtual size_t FilesAtOnce() = 0;
+
   // Makes every file of |files| durable, a file system at a time.
   virtual Status Flush(const std::vector<OpenFile*>& files) = 0;
 
@@ -237,7 +247,9 @@ class Env {
   virtual Status FlushFolder(const Folder& folder) = 0;
 
   // Reads the regular file |path| (links followed); a missing one leaves
-  // file->info.kind kMissing.
+  // file->info.kind kMissing. When |*file| holds that file as read before
+  // and it is unchanged (the same file, size, last-write and change times),
+  // its bytes are kept and not read again.
   virtual Status ReadWholeFile(const std::string& path, WholeFile* file) = 0;
   virtual SaveWay ChooseSaveWay(const WholeFile& file) = 0;
 

@@ -5,9 +5,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -56,26 +60,14 @@ FileKind KindOfType(unsigned char type) {
   }
 }
 
-// Opens the folder |name| in |dir_fd| into |*folder|, named |path|: for
-// listing where the user may, else only to reach the names in it.
-Status OpenFolderAt(int dir_fd, const char* name, std::string path,
-                    std::unique_ptr<Folder>* folder) {
-  int fd = openat(dir_fd, name, kFolderFlags);
-  const bool listable = fd >= 0 || errno != EACCES;
-  if (!listable) fd = openat(dir_fd, name, kFolderFlags | O_PATH);
+// Makes |*folder| of the open folder |fd| (-1: the open failed), named
+// |path|.
+Status FolderOf(int fd, std::string path, bool listable,
+                std::unique_ptr<Folder>* folder) {
   struct stat st;
-  if (fd < 0) {
+  if (fd < 0 || fstat(fd, &st) != 0) {
     int error = errno;
-    // Linux calls a link no folder when O_DIRECTORY meets it.
-    if ((error == ENOTDIR || error == ELOOP) &&
-        fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      error = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
-    }
-    return Status::FromErrno("cannot open folder", path, error);
-  }
-  if (fstat(fd, &st) != 0) {
-    int error = errno;
-    close(fd);
+    if (fd >= 0) close(fd);
     return Status::FromErrno("cannot open folder", path, error);
   }
   FileInfo info;
@@ -84,6 +76,22 @@ Status OpenFolderAt(int dir_fd, const char* name, std::string path,
   *folder = std::make_unique<Folder>(std::move(path), info, std::move(native),
                                      listable);
   return Status::Ok();
+}
+
+// Opens the folder |name| in |dir_fd| into |*folder|, named |path|: for
+// listing where the user may, else only to reach the names in it.
+Status OpenFolderAt(int dir_fd, const char* name, std::string path,
+                    std::unique_ptr<Folder>* folder) {
+  int fd = openat(dir_fd, name, kFolderFlags);
+  const bool listable = fd >= 0 || errno != EACCES;
+  if (!listable) fd = openat(dir_fd, name, kFolderFlags | O_PATH);
+  struct stat st;
+  // Linux calls a link no folder when O_DIRECTORY meets it.
+  if (fd < 0 && (errno == ENOTDIR || errno == ELOOP) &&
+      fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+  }
+  return FolderOf(fd, std::move(path), listable, folder);
 }
 
 }  // namespace
@@ -118,6 +126,8 @@ void InfoFromStat(const struct stat& st, FileInfo* info) {
   info->complete = true;
   info->mtime_ns =
       static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  info->ctime_ns =
+      static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   info->size = st.st_size;
   info->may_have_holes = static_cast<int64_t>(st.st_blocks) * 512 < st.st_size;
   info->mode = st.st_mode & 07777;
@@ -127,7 +137,21 @@ void InfoFromStat(const struct stat& st, FileInfo* info) {
 }
 
 PosixEnv::PosixEnv(const PosixEnvOptions& options)
-    : options_(options), euid_(geteuid()), egid_(getegid()) {}
+    : options_(options), euid_(geteuid()), egid_(getegid()) {
+  // The more copies share a flush, the fewer flushes: as many open files as
+  // the system lets a process have, half of them for the copies waiting,
+  // the other half for the folders they go into.
+  struct rlimit files;
+  rlim_t limit = 1024;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+    if (setrlimit(RLIMIT_NOFILE, &files) == 0 ||
+        getrlimit(RLIMIT_NOFILE, &files) == 0) {
+      limit = files.rlim_cur;
+    }
+  }
+  files_at_once_ = std::clamp<size_t>((limit - 256) / 2, 16, 4096);
+}
 
 CivilDate PosixEnv::Today() {
   std::time_t now = std::time(nullptr);
@@ -150,6 +174,23 @@ Status PosixEnv::OpenStart(const std::string& path,
   *rest = names == std::string::npos ? "" : path.substr(names);
   return OpenFolderAt(AT_FDCWD, absolute ? "/" : ".", absolute ? "/" : "",
                       start);
+}
+
+Status PosixEnv::OpenPath(const std::string& path,
+                          std::unique_ptr<Folder>* folder) {
+  struct open_how how = {};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  int fd = static_cast<int>(
+      syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+  const bool listable = fd >= 0 || errno != EACCES;
+  if (!listable) {
+    how.flags |= O_PATH;
+    fd = static_cast<int>(
+        syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+  }
+  if (fd < 0 && (errno == EINVAL || errno == EPERM)) errno = ENOSYS;
+  return FolderOf(fd, path, listable, folder);
 }
 
 Status PosixEnv::OpenFolder(const Folder& parent, const std::string& name,

@@ -41,6 +41,8 @@ class PosixEnv : public Env {
   bool MayFollowLink(const FileInfo& link) override;
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
                    std::string* rest) override;
+  Status OpenPath(const std::string& path,
+                  std::unique_ptr<Folder>* folder) override;
   Status OpenFolder(const Folder& parent, const std::string& name,
                     std::unique_ptr<Folder>* folder) override;
   Status ReadLink(const Folder& folder, const std::string& name,
@@ -69,6 +71,7 @@ class PosixEnv : public Env {
   Status CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) override;
   Status SetAttributes(OpenFile& to, const FileInfo& like,
                        Owner owner) override;
+  size_t FilesAtOnce() override { return files_at_once_; }
   Status Flush(const std::vector<OpenFile*>& files) override;
   Status Publish(OpenFile& temp, const std::string& name,
                  Replace replace) override;
@@ -99,6 +102,7 @@ class PosixEnv : public Env {
   PosixEnvOptions options_;
   uid_t euid_;
   gid_t egid_;
+  size_t files_at_once_;
 };
 
 // Fills |*info| from |st|, complete.

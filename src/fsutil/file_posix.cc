@@ -230,9 +230,6 @@ Status PosixEnv::CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) {
     if (error == 0 && ftruncate(out, copied) != 0) error = errno;
   }
   if (error != 0) return Failure("cannot copy the data of", from, error);
-  // Start writing it out now; the flush at the end of a batch then finds
-  // the disk's share of the work mostly done.
-  (void)sync_file_range(out, 0, 0, SYNC_FILE_RANGE_WRITE);
   return Status::Ok();
 }
 

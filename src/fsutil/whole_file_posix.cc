@@ -28,20 +28,22 @@ void SplitPath(const std::string& path, std::string* folder,
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Follows |path| through its links to the name of the file they end at.
-Status ResolveLinks(const std::string& path, std::string* target) {
+// Follows |path| through its links to the name of the file they end at,
+// and fills |*st| for it (st_nlink 0 when there is none).
+Status ResolveLinks(const std::string& path, std::string* target,
+                    struct stat* st) {
   *target = path;
   for (int hops = 0;; ++hops) {
-    struct stat st;
-    if (lstat(target->c_str(), &st) != 0) {
+    if (lstat(target->c_str(), st) != 0) {
+      st->st_nlink = 0;
       if (errno == ENOENT) return Status::Ok();
       return Status::FromErrno("cannot look up", *target, errno);
     }
-    if (!S_ISLNK(st.st_mode)) return Status::Ok();
+    if (!S_ISLNK(st->st_mode)) return Status::Ok();
     if (hops == kMaxLinkHops) {
       return Status::FromErrno("cannot follow the links of", path, ELOOP);
     }
-    std::string link(static_cast<size_t>(st.st_size) + 256, '\0');
+    std::string link(static_cast<size_t>(st->st_size) + 256, '\0');
     ssize_t length = readlink(target->c_str(), link.data(), link.size());
     if (length < 0)
       return Status::FromErrno("cannot read link", *target, errno);
@@ -91,10 +93,22 @@ class PosixFileLock : public FileLock {
 
 Status PosixEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
   file->path = path;
+  struct stat st;
+  std::string target;
+  Status resolved = ResolveLinks(path, &target, &st);
+  if (!resolved.ok()) return resolved;
+  FileInfo now;
+  if (st.st_nlink != 0) InfoFromStat(st, &now);
+  const FileInfo& before = file->info;
+  if (st.st_nlink != 0 && before.kind == FileKind::kFile &&
+      target == file->target && now.id == before.id &&
+      now.size == before.size && now.mtime_ns == before.mtime_ns &&
+      now.ctime_ns == before.ctime_ns) {
+    return Status::Ok();  // read as it is
+  }
+  file->target = target;
   file->bytes.clear();
   file->info = FileInfo();
-  Status resolved = ResolveLinks(path, &file->target);
-  if (!resolved.ok()) return resolved;
   // O_NONBLOCK keeps a FIFO there from stalling the open.
   int fd =
       open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -102,7 +116,6 @@ Status PosixEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
     if (errno == ENOENT) return Status::Ok();
     return Status::FromErrno("cannot read", path, errno);
   }
-  struct stat st;
   int error = 0;
   if (fstat(fd, &st) != 0) {
     error = errno;

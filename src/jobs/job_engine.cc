@@ -114,37 +114,41 @@ class TreeObserver : public TransferObserver {
 
 }  // namespace
 
+// Lines nobody reads are not even made: most runs tell no one.
 void ActionLog::FolderMade(const std::string& folder) {
-  Write("mkdir " + EscapeForLine(folder));
+  if (out_) Write("mkdir " + EscapeForLine(folder));
 }
 
 void ActionLog::Moved(const std::string& from, const std::string& to) {
-  Write("move " + EscapeForLine(from) + " -> " + EscapeForLine(to));
+  if (out_) Write("move " + EscapeForLine(from) + " -> " + EscapeForLine(to));
 }
 
 void ActionLog::Copied(const std::string& from, const std::string& to) {
-  Write("copy " + EscapeForLine(from) + " -> " + EscapeForLine(to));
+  if (out_) Write("copy " + EscapeForLine(from) + " -> " + EscapeForLine(to));
 }
 
 void ActionLog::NotNewer(const std::string& from, const std::string& to) {
-  Write("skip " + EscapeForLine(from) + " -> " + EscapeForLine(to) +
-        " (not newer)");
+  if (out_) {
+    Write("skip " + EscapeForLine(from) + " -> " + EscapeForLine(to) +
+          " (not newer)");
+  }
 }
 
 void ActionLog::Deleted(const std::string& file) {
-  Write("delete " + EscapeForLine(file));
+  if (out_) Write("delete " + EscapeForLine(file));
 }
 
 void ActionLog::SettingWritten(const std::string& file,
                                std::string_view section, std::string_view key,
                                std::string_view value) {
+  if (!out_) return;
   std::string line = "set " + EscapeForLine(file) + " [";
   line.append(section).append("] ").append(key).append("=");
   Write(line + EscapeForLine(value));
 }
 
 void ActionLog::Write(const std::string& line) {
-  if (out_ == nullptr || !status_.ok()) return;
+  if (!status_.ok()) return;
   const std::string text = line + "\n";
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
       std::fflush(out_) != 0) {
@@ -192,12 +196,14 @@ void RunLock::Acquire(Host* host, FailureLog* failures) {
 }
 
 bool IsDatedCopy(const Job& job, const std::string& name) {
-  if (!MatchesNamePattern("*." + job.kind, name, kFileNameCase)) return false;
   // Eight digits of date and at least "x.yz" after them; "2nd quarter
   // report.pdf" is none.
   if (name.size() < 12 || !LooksDated(name)) return false;
   const long long name_date = LeadingInteger(name.substr(0, 8));
   if (name_date < 1 || name_date > 29000000) return false;
+  thread_local std::string pattern;  // made once, not for every name
+  pattern.assign("*.").append(job.kind);
+  if (!MatchesNamePattern(pattern, name, kFileNameCase)) return false;
   if (!job.file_name.empty() && job.file_name[0] == '*') return true;
   // The whole rest of the name is the job's: "app" never claims the copies
   // of "application", which another job may keep longer.
@@ -214,6 +220,24 @@ bool IsExpired(const Job& job, const std::string& today,
                const std::string& name) {
   if (job.delete_all) return true;
   if (job.retention_days == 0) return false;
+  // A name that is a day of the calendar expires before |cutoff|, today
+  // less the days, worked out once for all of them; any other (a month 13)
+  // takes the calendar's carry.
+  thread_local std::string cutoff_for, cutoff;
+  const std::string key = today + "/" + std::to_string(job.retention_days);
+  if (cutoff_for != key) {
+    cutoff = AddDaysToDate(today, -job.retention_days);
+    cutoff_for = key;
+  }
+  const long long year = LeadingInteger(name.substr(0, 4));
+  const long long month = LeadingInteger(name.substr(4, 2));
+  const long long day = LeadingInteger(name.substr(6, 2));
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month >= 1 && month <= 12 && day >= 1 &&
+      day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+    return name.compare(0, 8, cutoff) < 0;
+  }
   const std::string expires = AddDaysToDate(name, job.retention_days);
   return LeadingInteger(expires) < LeadingInteger(today);
 }

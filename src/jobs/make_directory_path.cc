@@ -39,8 +39,18 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
     create = false;  // a network path
   }
   std::vector<std::unique_ptr<Folder>> walked(1);
+  // Most days every folder is there and no link is on the way: opened at
+  // once, as the walk below would open it.
+  Status status =
+      text.empty() ? Status::Error("") : disk->OpenPath(text, &walked[0]);
+  if (status.ok()) {
+    walked[0]->set_path(IsPathSeparator(text.back()) ? text
+                                                     : text + kPathSeparator);
+    *opened = std::move(walked[0]);
+    return status;
+  }
   std::string rest;
-  Status status = disk->OpenStart(text, &walked[0], &rest);
+  status = disk->OpenStart(text, &walked[0], &rest);
   if (!status.ok()) return status;
   std::deque<Step> steps = StepsOf(text, rest);
   int links = 0;

@@ -8,10 +8,9 @@ namespace dravelkent {
 
 std::string SettingsStore::Read(std::string_view section, std::string_view key,
                                 std::string_view default_value) const {
-  WholeFile file;
   std::optional<std::string> value;
-  if (env_->ReadWholeFile(path_, &file).ok()) {
-    value = FindIniValue(file.bytes, section, key);
+  if (env_->ReadWholeFile(path_, &file_).ok()) {
+    value = FindIniValue(file_.bytes, section, key);
   }
   return value.value_or(std::string(default_value));
 }
@@ -30,7 +29,7 @@ Status SettingsStore::CheckWrite(std::string_view section, std::string_view key,
   *change = FileChange::kNone;
   // A file that cannot be read is never replaced by a template holding the
   // one key written.
-  WholeFile file;
+  WholeFile& file = file_;
   std::string updated;
   Status status = env_->ReadWholeFile(path_, &file);
   if (status.ok()) {
@@ -44,23 +43,24 @@ Status SettingsStore::CheckWrite(std::string_view section, std::string_view key,
     return status;
   }
   *change = FileChange::kChanged;
-  return env_->SaveWholeFile(file, updated, env_->ChooseSaveWay(file), step);
+  status = env_->SaveWholeFile(file, updated, env_->ChooseSaveWay(file), step);
+  // Its bytes may have changed within the file system's clock tick.
+  if (step == SaveStep::kAll) file = WholeFile();
+  return status;
 }
 
 Status SettingsStore::CheckReadable() const {
-  WholeFile file;
-  Status read = env_->ReadWholeFile(path_, &file);
-  if (!read.ok() || file.info.kind == FileKind::kMissing) return read;
-  return CheckIniText(file.bytes, path_);
+  Status read = env_->ReadWholeFile(path_, &file_);
+  if (!read.ok() || file_.info.kind == FileKind::kMissing) return read;
+  return CheckIniText(file_.bytes, path_);
 }
 
 bool SettingsStore::FindFile(FileId* id) const {
-  WholeFile file;
-  if (!env_->ReadWholeFile(path_, &file).ok() ||
-      file.info.kind == FileKind::kMissing) {
+  if (!env_->ReadWholeFile(path_, &file_).ok() ||
+      file_.info.kind == FileKind::kMissing) {
     return false;
   }
-  *id = file.info.id;
+  *id = file_.info.id;
   return true;
 }
 

@@ -10,7 +10,7 @@ Terminal TerminalOf(std::FILE* stream) {
 }
 
 void Console::ShowStatus(const std::string& text) {
-  Tell(EscapeForLine(text) + "\n");
+  if (err_terminal_ == Terminal::kYes) Tell(EscapeForLine(text) + "\n");
 }
 
 void Console::ShowMessage(const std::string& text) {

@@ -56,6 +56,8 @@ class FaultyEnv : public Env {
   bool MayFollowLink(const FileInfo& l) override DRAVELKENT_PASS(MayFollowLink(l))
   Status OpenStart(const std::string& p, std::unique_ptr<Folder>* s,
                    std::string* r) override DRAVELKENT_PASS(OpenStart(p, s, r))
+  Status OpenPath(const std::string& p, std::unique_ptr<Folder>* f) override
+      DRAVELKENT_PASS(OpenPath(p, f))
   Status OpenFolder(const Folder& p, const std::string& n,
                     std::unique_ptr<Folder>* f) override
       DRAVELKENT_FORWARD(Call::kOpenFolder, OpenFolder(p, n, f))
@@ -92,6 +94,7 @@ class FaultyEnv : public Env {
       DRAVELKENT_FORWARD(Call::kCopyData, CopyData(f, i, t))
   Status SetAttributes(OpenFile& t, const FileInfo& l, Owner o) override
       DRAVELKENT_FORWARD(Call::kSetAttributes, SetAttributes(t, l, o))
+  size_t FilesAtOnce() override { return real_->FilesAtOnce(); }
   Status Flush(const std::vector<OpenFile*>& f) override
       DRAVELKENT_FORWARD(Call::kFlush, Flush(f))
   Status Publish(OpenFile& t, const std::string& n, Replace r) override

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <memory>
+#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
