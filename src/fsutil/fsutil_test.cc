@@ -157,6 +157,14 @@ TEST(DiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
     EXPECT_EQ(ReadFile(dir / "src"), c.content);
     EXPECT_EQ(ListTree(dir / "out"), "");
   }
+  // A name taken is refused before any data is copied.
+  TempFolder dir;
+  ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteFile(dir / "src", "x") && WriteFile(dir / "out/dst", "y"));
+  FaultyEnv env;
+  env.FailAt(Call::kRename, 1, EXDEV);
+  EXPECT_EQ(RunOp(Op::kMove, &env, dir)[0].error_number(), EEXIST);
+  EXPECT_EQ(env.count(Call::kCopyData), 0);
 }
 
 // Where renameat2 cannot refuse to replace, link and unlink refuse as well.
@@ -296,7 +304,8 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
     TransferMode mode;
     Call call;
     std::string change;  // "": the call fails; "theirs": a newer dst/a.txt
-                         // appears before it; else a link to "out" replaces
+                         // appears before it (over an older one: "old+");
+                         // else a link to "out" replaces
     const char* named;   // in the one failure; "" for none
     const char* target;
   } cases[] = {
@@ -304,6 +313,7 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
       {kCopy, Call::kMakeFolder, "", "dst/sub", "a.txt "},
       {kMove, Call::kRename, "theirs", "src/a.txt", "a.txt sub/ sub/b.txt "},
       {kCopy, Call::kPublish, "theirs", "", "a.txt sub/ sub/b.txt "},
+      {kCopy, Call::kPublish, "old+theirs", "", "a.txt sub/ sub/b.txt "},
       {kMove, Call::kMakeFolder, "dst/sub", "dst/sub", "a.txt sub "},
       {kMove, Call::kOpenFolder, "src/sub", "src/sub", "a.txt "},
       {kMove, Call::kMakeFolder, "src/sub", "", "a.txt sub/ sub/b.txt "},
@@ -312,11 +322,14 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.call)) + " " + c.change);
     Trees t;
     FaultyEnv env;
+    if (c.change.starts_with("old")) {
+      WriteFile(t.dst + "/a.txt", "old", 0644, kTimeA - 1);
+    }
     if (c.change.empty()) {
       env.FailAt(c.call, 1);
     } else {
       env.Before(c.call, 1, [&] {
-        if (c.change == "theirs") {
+        if (c.change.ends_with("theirs")) {
           WriteFile(t.dst + "/a.txt", "theirs", 0644, kTimeA + 1);
           return;
         }
@@ -338,7 +351,8 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
     const std::string all = ListTree(t.root.path());  // nothing lost
     EXPECT_NE(all.find("a.txt "), std::string::npos) << all;
     EXPECT_NE(all.find("b.txt "), std::string::npos) << all;
-    EXPECT_TRUE(c.change != "theirs" || ReadFile(t.dst + "/a.txt") == "theirs");
+    EXPECT_TRUE(!c.change.ends_with("theirs") ||
+                ReadFile(t.dst + "/a.txt") == "theirs");
   }
 }
 
