@@ -313,7 +313,7 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
       {kCopy, Call::kMakeFolder, "", "dst/sub", "a.txt "},
       {kMove, Call::kRename, "theirs", "src/a.txt", "a.txt sub/ sub/b.txt "},
       {kCopy, Call::kPublish, "theirs", "", "a.txt sub/ sub/b.txt "},
-      {kCopy, Call::kPublish, "old+theirs", "", "a.txt sub/ sub/b.txt "},
+      {kCopy, Call::kFlush, "old+theirs", "", "a.txt sub/ sub/b.txt "},
       {kMove, Call::kMakeFolder, "dst/sub", "dst/sub", "a.txt sub "},
       {kMove, Call::kOpenFolder, "src/sub", "src/sub", "a.txt "},
       {kMove, Call::kMakeFolder, "src/sub", "", "a.txt sub/ sub/b.txt "},
