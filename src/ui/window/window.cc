@@ -17,6 +17,7 @@
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/stopwatch.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/uilocale.h>
@@ -127,7 +128,9 @@ wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
 
 // Shows a message box "確認" over |parent| until it is closed: |text| with
 // a margin all round, over a single "OK" at the bottom right; Enter, Escape
-// and the close button end it. The text can be selected and copied.
+// and the close button end it. The text can be selected and copied. A key
+// counts only from half a second after the box became the active window:
+// one typed ahead, meant for what was there before, must not end it unseen.
 void ShowMessageBox(wxWindow* parent, const wxString& text) {
   // Sizes in dialog units.
   constexpr int kMargin = 10;       // around the text, and above the button
@@ -188,6 +191,14 @@ void ShowMessageBox(wxWindow* parent, const wxString& text) {
   box.SetSizerAndFit(column);
 
   box.SetEscapeId(wxID_OK);
+  wxStopWatch active;
+  box.Bind(wxEVT_ACTIVATE, [&active](wxActivateEvent& event) {
+    active.Start();
+    event.Skip();
+  });
+  box.Bind(wxEVT_CHAR_HOOK, [&active](wxKeyEvent& event) {
+    if (active.Time() >= 500) event.Skip();
+  });
   ok->SetFocus();
   box.CentreOnParent();
   box.ShowModal();
