@@ -14,8 +14,9 @@ extern "C" {
 // The window as the host of a run, its operations called on the thread that
 // runs start_up, while the module's own thread keeps the window drawn and
 // answering. Texts are |length| bytes, meant as UTF-8 (a file name in them
-// may be any bytes). Each operation returns 0, or -1 when it failed (said
-// on stderr); once the display is lost each does nothing and returns 0.
+// may be any bytes), shown as EscapeForLine writes them. Each operation
+// returns 0, or -1 when it failed (said on stderr); once the display is
+// lost each does nothing and returns 0.
 struct DravelkentGuiHost {
   void* window;
   // Replaces the status line, drawn as soon as the window's thread can.

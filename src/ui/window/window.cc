@@ -36,7 +36,7 @@
 #include <thread>
 #include <utility>
 
-#include "base/utf8.h"
+#include "base/text_util.h"
 #include "ui/window/gui_module_abi.h"
 #include "version.h"
 
@@ -61,18 +61,42 @@ constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられま�
 
 constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
 
-// Returns |bytes| for the screen: well-formed UTF-8 as it is, every other
-// byte (a file name may hold any) as U+FFFD. The real bytes stay with the
-// program for every file operation.
+// Returns |bytes| for the screen as standard error shows it (EscapeForLine):
+// a control character or a byte of no UTF-8 character as an escape, so
+// that every text is one line. The real bytes stay with the program for
+// every file operation.
 wxString ToWxString(std::string_view bytes) {
-  std::string text;
-  while (!bytes.empty()) {
-    const size_t length = Utf8SequenceLength(bytes);
-    text.append(length == 0 ? std::string_view("\xEF\xBF\xBD")
-                            : bytes.substr(0, length));
-    bytes.remove_prefix(std::max<size_t>(length, 1));
+  return wxString::FromUTF8(EscapeForLine(bytes));
+}
+
+// Returns |text| with each stretch that a name may turn from right to left
+// (from a right-to-left letter or a direction mark to the last one before a
+// left-to-right letter) set apart between U+2068 and U+2069, so that it
+// turns only itself, never the program's own words around it.
+wxString Isolated(const wxString& text) {
+  auto turns = [](wxUniChar c) {
+    const unsigned u = c.GetValue();
+    return (u >= 0x0590 && u <= 0x08FF) || u == 0x200E || u == 0x200F ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+           (u >= 0xFB1D && u <= 0xFDFF) || (u >= 0xFE70 && u <= 0xFEFE) ||
+           (u >= 0x10800 && u <= 0x10FFF) || (u >= 0x1E800 && u <= 0x1EFFF);
+  };
+  wxString isolated;
+  size_t end = wxString::npos;  // where the open stretch closes
+  for (const wxUniChar c : text) {
+    const unsigned u = c.GetValue();
+    if (turns(c)) {
+      if (end == wxString::npos) isolated += wxUniChar(0x2068);
+    } else if (end != wxString::npos &&
+               (u >= 0x3000 || (u < 0x80 && wxIsalpha(c)))) {
+      isolated.insert(end, wxUniChar(0x2069));
+      end = wxString::npos;
+    }
+    isolated += c;
+    if (turns(c)) end = isolated.length();
   }
-  return wxString::FromUTF8(text);
+  if (end != wxString::npos) isolated.insert(end, wxUniChar(0x2069));
+  return isolated;
 }
 
 // Sets the dialogs' font on |window|: the proportional Japanese Gothic at 9
@@ -100,7 +124,8 @@ wxRect Units(wxWindow* window, int x, int y, int width, int height) {
 
 // Returns |text| with every line wider than |max_width| pixels (in |dc|'s
 // font) broken: after the last blank or "/" that keeps at least half of
-// the line, else after the last character that fits.
+// the line, else after the last character that fits. Each line is
+// Isolated.
 wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
   wxString wrapped;
   const wxArrayString lines = wxSplit(text, '\n', '\0');
@@ -113,13 +138,13 @@ wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
       size_t fit = 0;
       while (fit < line.length() && widths[fit] <= max_width) ++fit;
       if (fit == line.length()) {
-        wrapped += line;
+        wrapped += Isolated(line);
         break;
       }
       fit = std::max<size_t>(fit, 1);
       size_t at = line.find_last_of(" /", fit - 1);
       if (at != wxString::npos && at + 1 >= fit / 2) fit = at + 1;
-      wrapped += line.Left(fit) + '\n';
+      wrapped += Isolated(line.Left(fit)) + '\n';
       line = line.Mid(fit);
     }
   }
@@ -387,7 +412,7 @@ class MainWindow : public wxDialog {
   enum class State { kIdle, kRunning, kEnded };
 
   void ShowStatus(const wxString& text) {
-    status_line_->ChangeValue(text);
+    status_line_->ChangeValue(Isolated(text));
     status_line_->SetInsertionPoint(0);
   }
 
