@@ -131,6 +131,23 @@ class WindowTest(unittest.TestCase):
                 self.assertEqual((window, console, moved, kept),
                                  (status, status, runs, not runs))
 
+    def test_a_module_cut_short_or_of_another_version_is_not_loaded(self):
+        program = os.environ["DRAVELKENT_BIN"]
+        with open(os.path.dirname(program) + "/dravelkent-gui.so", "rb") as f:
+            module = f.read()
+        for bad, why in [(module[:len(module) // 2], b"it is cut short"),
+                         (module.replace(b"module 1.", b"module 0."),
+                          b"it is not of version")]:
+            root = self.folder(b"VIEW=On")
+            shutil.copy(program, root)
+            with open(root + "/dravelkent-gui.so", "wb") as f:
+                f.write(bad)
+            result = run([root + "/dravelkent"], cwd=root, env=self.env,
+                         stdin=subprocess.DEVNULL)  # the console closes
+            self.assertEqual(result.returncode, 0)
+            self.assertIn(b"dravelkent-gui.so is not loaded: " + why,
+                          result.stderr)
+
     def test_a_run_held_up_by_the_lock_leaves_the_window_answering(self):
         env, x = display(self.addCleanup)
         root = self.folder(b"VIEW=On")

@@ -63,5 +63,9 @@ namespace dravelkent {
 inline constexpr char kGuiModuleFileName[] = "dravelkent-gui.so";
 inline constexpr char kGuiEntryPointName[] = "DravelkentGuiMain";
 inline constexpr int kDravelkentGuiUnavailable = -1;
+// A module carries this text with its version (DRAVELKENT_VERSION) and a
+// NUL after it, by which the program knows one of its own version before
+// it loads it.
+inline constexpr char kGuiModuleMark[] = "Dravelkent window module ";
 
 }  // namespace dravelkent

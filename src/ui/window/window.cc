@@ -59,6 +59,11 @@ constexpr char kRunButton[] = "実行";
 constexpr char kCloseButton[] = "閉じる";
 constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられません";
 
+// The program loads only a module of its own version.
+[[gnu::used]] constexpr char kModuleVersion[] =
+    "Dravelkent window module " DRAVELKENT_VERSION;
+static_assert(std::string_view(kModuleVersion).starts_with(kGuiModuleMark));
+
 constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
 
 // Returns |bytes| for the screen as standard error shows it (EscapeForLine):
