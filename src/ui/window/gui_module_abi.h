@@ -19,7 +19,8 @@ extern "C" {
 // lost each does nothing and returns 0.
 struct DravelkentGuiHost {
   void* window;
-  // Replaces the status line, drawn as soon as the window's thread can.
+  // Replaces the status line; the window shows the newest text ten times a
+  // second.
   int (*show_status)(void* window, const char* text, size_t length);
   // Shows a message box "確認" over the window; returns once it is closed.
   int (*show_message)(void* window, const char* text, size_t length);
