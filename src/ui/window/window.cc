@@ -7,6 +7,7 @@
 #include <wx/button.h>
 #include <wx/dcclient.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
 #include <wx/fontenum.h>
 #include <wx/icon.h>
 #include <wx/iconbndl.h>
@@ -16,18 +17,26 @@
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
+#include <wx/stopwatch.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 #include <wx/uilocale.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
-#include "base/utf8.h"
+#include "base/text_util.h"
 #include "ui/window/gui_module_abi.h"
 #include "version.h"
 
@@ -48,21 +57,51 @@ constexpr char kOk[] = "OK";
 constexpr char kMessageCaption[] = "確認";
 constexpr char kRunButton[] = "実行";
 constexpr char kCloseButton[] = "閉じる";
+constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられません";
+
+// The program loads only a module of its own version.
+[[gnu::used]] constexpr char kModuleVersion[] =
+    "Dravelkent window module " DRAVELKENT_VERSION;
+static_assert(std::string_view(kModuleVersion).starts_with(kGuiModuleMark));
 
 constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
 
-// Returns |bytes| for the screen: well-formed UTF-8 as it is, every other
-// byte (a file name may hold any) as U+FFFD. The real bytes stay with the
-// program for every file operation.
+// Returns |bytes| for the screen as standard error shows it (EscapeForLine):
+// a control character or a byte of no UTF-8 character as an escape, so
+// that every text is one line. The real bytes stay with the program for
+// every file operation.
 wxString ToWxString(std::string_view bytes) {
-  std::string text;
-  while (!bytes.empty()) {
-    const size_t length = Utf8SequenceLength(bytes);
-    text.append(length == 0 ? std::string_view("\xEF\xBF\xBD")
-                            : bytes.substr(0, length));
-    bytes.remove_prefix(std::max<size_t>(length, 1));
+  return wxString::FromUTF8(EscapeForLine(bytes));
+}
+
+// Returns |text| with each stretch that a name may turn from right to left
+// (from a right-to-left letter or a direction mark to the last one before a
+// left-to-right letter) set apart between U+2068 and U+2069, so that it
+// turns only itself, never the program's own words around it.
+wxString Isolated(const wxString& text) {
+  auto turns = [](wxUniChar c) {
+    const unsigned u = c.GetValue();
+    return (u >= 0x0590 && u <= 0x08FF) || u == 0x200E || u == 0x200F ||
+           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+           (u >= 0xFB1D && u <= 0xFDFF) || (u >= 0xFE70 && u <= 0xFEFE) ||
+           (u >= 0x10800 && u <= 0x10FFF) || (u >= 0x1E800 && u <= 0x1EFFF);
+  };
+  wxString isolated;
+  size_t end = wxString::npos;  // where the open stretch closes
+  for (const wxUniChar c : text) {
+    const unsigned u = c.GetValue();
+    if (turns(c)) {
+      if (end == wxString::npos) isolated += wxUniChar(0x2068);
+    } else if (end != wxString::npos &&
+               (u >= 0x3000 || (u < 0x80 && wxIsalpha(c)))) {
+      isolated.insert(end, wxUniChar(0x2069));
+      end = wxString::npos;
+    }
+    isolated += c;
+    if (turns(c)) end = isolated.length();
   }
-  return wxString::FromUTF8(text);
+  if (end != wxString::npos) isolated.insert(end, wxUniChar(0x2069));
+  return isolated;
 }
 
 // Sets the dialogs' font on |window|: the proportional Japanese Gothic at 9
@@ -90,7 +129,8 @@ wxRect Units(wxWindow* window, int x, int y, int width, int height) {
 
 // Returns |text| with every line wider than |max_width| pixels (in |dc|'s
 // font) broken: after the last blank or "/" that keeps at least half of
-// the line, else after the last character that fits.
+// the line, else after the last character that fits. Each line is
+// Isolated.
 wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
   wxString wrapped;
   const wxArrayString lines = wxSplit(text, '\n', '\0');
@@ -103,13 +143,13 @@ wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
       size_t fit = 0;
       while (fit < line.length() && widths[fit] <= max_width) ++fit;
       if (fit == line.length()) {
-        wrapped += line;
+        wrapped += Isolated(line);
         break;
       }
       fit = std::max<size_t>(fit, 1);
       size_t at = line.find_last_of(" /", fit - 1);
       if (at != wxString::npos && at + 1 >= fit / 2) fit = at + 1;
-      wrapped += line.Left(fit) + '\n';
+      wrapped += Isolated(line.Left(fit)) + '\n';
       line = line.Mid(fit);
     }
   }
@@ -118,7 +158,9 @@ wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
 
 // Shows a message box "確認" over |parent| until it is closed: |text| with
 // a margin all round, over a single "OK" at the bottom right; Enter, Escape
-// and the close button end it. The text can be selected and copied.
+// and the close button end it. The text can be selected and copied. A key
+// counts only from half a second after the box became the active window:
+// one typed ahead, meant for what was there before, must not end it unseen.
 void ShowMessageBox(wxWindow* parent, const wxString& text) {
   // Sizes in dialog units.
   constexpr int kMargin = 10;       // around the text, and above the button
@@ -179,6 +221,14 @@ void ShowMessageBox(wxWindow* parent, const wxString& text) {
   box.SetSizerAndFit(column);
 
   box.SetEscapeId(wxID_OK);
+  wxStopWatch active;
+  box.Bind(wxEVT_ACTIVATE, [&active](wxActivateEvent& event) {
+    active.Start();
+    event.Skip();
+  });
+  box.Bind(wxEVT_CHAR_HOOK, [&active](wxKeyEvent& event) {
+    if (active.Time() >= 500) event.Skip();
+  });
   ok->SetFocus();
   box.CentreOnParent();
   box.ShowModal();
@@ -211,6 +261,54 @@ void ShowAboutBox(wxWindow* parent) {
   about.ShowModal();
 }
 
+// What the run's thread and the window's thread share, under the lock of
+// their Bridge.
+struct Shared {
+  bool lost = false;  // the display: then nothing is shown or waited for
+  enum class Choice { kNone, kRun, kClose } choice = Choice::kNone;
+  std::optional<std::string> status;  // the newest status text not shown
+  bool ended = false;                 // the run, with |exit_status|
+  int exit_status = 1;
+};
+
+// The run's thread has the window's thread show things through a Bridge,
+// and waits where it must.
+class Bridge {
+ public:
+  // Returns what |change| returns, having run it on the shared state under
+  // the lock, and wakes the waiting thread.
+  template <typename Changer>
+  auto Change(Changer change) {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+    return change(shared_);
+  }
+
+  // Waits until |ready| returns true for the shared state.
+  template <typename Ready>
+  void WaitFor(Ready ready) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return ready(shared_); });
+  }
+
+  // Runs |call| on the window's thread; returns once it has returned, or
+  // at once when the display is lost.
+  void Call(const std::function<void()>& call) {
+    if (Change([](Shared& s) { return s.lost; })) return;
+    auto done = std::make_shared<bool>(false);
+    wxTheApp->CallAfter([this, call, done] {
+      call();
+      Change([&](Shared&) { *done = true; });
+    });
+    WaitFor([&](Shared& s) { return s.lost || *done; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Shared shared_;
+};
+
 // The status line: read-only, without a border, scrolled sideways by the
 // text control itself, and never reached with Tab.
 class StatusLine : public wxTextCtrl {
@@ -223,15 +321,17 @@ class StatusLine : public wxTextCtrl {
 };
 
 // The main window: a status line, "実行" and "閉じる". It only shows a run,
-// which the program's start-up sequence drives through the host operations.
-// The About box opens with F1 or from the context menu, the toolkit
-// offering no way into the window manager's menu.
+// which the program's start-up sequence drives through the host operations
+// on the run's thread; this one stays free, so the window is drawn and
+// answers while the run works. The About box opens with F1 or from the
+// context menu, the toolkit offering no way into the window manager's menu.
 class MainWindow : public wxDialog {
  public:
   // Builds the window, hidden.
-  MainWindow()
+  explicit MainWindow(Bridge* bridge)
       : wxDialog(nullptr, wxID_ANY, ToWxString(kDialogCaption),
-                 wxDefaultPosition, wxDefaultSize, kDialogStyle) {
+                 wxDefaultPosition, wxDefaultSize, kDialogStyle),
+        bridge_(bridge) {
     SetDialogFont(this);
     SetClientSize(Units(this, 0, 0, 159, 45).GetSize());
     const wxRect run = Units(this, 20, 25, 50, 14);
@@ -255,7 +355,9 @@ class MainWindow : public wxDialog {
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { Leave(); }, wxID_CANCEL);
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
-      if (!Leave() && event.CanVeto()) event.Veto();
+      if (Leave() || !event.CanVeto()) return;
+      event.Veto();
+      if (state_ == State::kRunning) ShowStatus(ToWxString(kRunGoesOn));
     });
     Bind(wxEVT_CONTEXT_MENU, [this](wxContextMenuEvent&) {
       if (state_ != State::kIdle) return;
@@ -276,62 +378,85 @@ class MainWindow : public wxDialog {
       run_button_->SetFocus();
       event.Skip();
     });
+    status_timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ShowNewStatus(); });
+    status_timer_.Start(100);
     Centre();
   }
 
-  // Shows the window modally until "実行" has run |run| or "閉じる" has
-  // closed it; with VIEW "Off" the run ended it before it was ever shown.
-  void DoModal(std::function<void()> run) {
-    run_ = std::move(run);
-    if (state_ == State::kIdle) ShowModal();
+  // The host operations, on the run's thread. The status line shows the
+  // newest status text ten times a second: a flood of them (a tree of small
+  // files) neither slows the run nor keeps the window from answering.
+  void PostStatus(std::string text) {
+    bridge_->Change([&](Shared& s) { s.status = std::move(text); });
   }
 
-  void ShowStatus(const std::string& text) {
-    status_line_->ChangeValue(ToWxString(text));
-    status_line_->SetInsertionPoint(0);
-    // Paints now, while the run keeps the event loop from doing it.
-    status_line_->Update();
+  void AwaitMessage(const std::string& text) {
+    bridge_->Call([&] {
+      ShowNewStatus();
+      ShowMessageBox(this, ToWxString(text));
+    });
   }
 
-  void ShowMessage(const std::string& text) {
-    ShowMessageBox(this, ToWxString(text));
+  void AwaitEndRun() {
+    bridge_->Call([this] { EndRun(); });
   }
 
-  void EndRun() {
-    state_ = State::kEnded;
-    if (IsModal()) EndModal(wxID_OK);
+  // Shows the window; "実行" runs |run| on this thread.
+  void AwaitUser(const std::function<void()>& run) {
+    bridge_->Call([this] { Show(); });
+    Shared::Choice choice = Shared::Choice::kNone;
+    bridge_->WaitFor([&](Shared& s) {
+      return s.lost || (choice = s.choice) != Shared::Choice::kNone;
+    });
+    if (choice != Shared::Choice::kRun) return;
+    run();
+    AwaitEndRun();  // in case the run did not end itself
   }
 
  private:
   enum class State { kIdle, kRunning, kEnded };
 
-  // "実行": runs all jobs once. The run blocks the event loop, so nothing
-  // the user does reaches the window until it ends, and then neither
-  // button may start a second run or close it: both are disabled first.
+  void ShowStatus(const wxString& text) {
+    status_line_->ChangeValue(Isolated(text));
+    status_line_->SetInsertionPoint(0);
+  }
+
+  void ShowNewStatus() {
+    const std::optional<std::string> newest = bridge_->Change(
+        [](Shared& s) { return std::exchange(s.status, std::nullopt); });
+    if (newest) ShowStatus(ToWxString(*newest));
+  }
+
+  void EndRun() {
+    state_ = State::kEnded;
+    Hide();
+  }
+
+  // "実行": lets the run's thread run all jobs once. Until the run ends,
+  // neither button may start a second run or close the window.
   void Run() {
-    if (state_ != State::kIdle || !run_) return;
+    if (state_ != State::kIdle) return;
     state_ = State::kRunning;
     run_button_->Disable();
     close_button_->Disable();
-    Update();
-    run_();
-    EndRun();  // in case the run did not end itself
+    bridge_->Change([](Shared& s) { s.choice = Shared::Choice::kRun; });
   }
 
   // "閉じる": ends the window without a run. Returns false once a run has
   // started.
   bool Leave() {
     if (state_ != State::kIdle) return false;
-    state_ = State::kEnded;
-    if (IsModal()) EndModal(wxID_CANCEL);
+    EndRun();
+    bridge_->Change([](Shared& s) { s.choice = Shared::Choice::kClose; });
     return true;
   }
 
+  Bridge* bridge_;
   State state_ = State::kIdle;
-  std::function<void()> run_;  // set by DoModal
   wxButton* run_button_ = nullptr;
   wxButton* close_button_ = nullptr;
   wxTextCtrl* status_line_ = nullptr;
+  wxTimer status_timer_;
 };
 
 // The toolkit's internal checks are on in distribution builds, and a failed
@@ -363,8 +488,39 @@ int Guarded(Operation operation) {
 
 MainWindow* WindowOf(void* window) { return static_cast<MainWindow*>(window); }
 
+// Xlib's handler of a lost display, as the toolkit sets it, ends the
+// process at once, a run with it, halfway and without a word.
+using IoErrorHandler = int (*)(void* display);
+Bridge* lost_display_bridge = nullptr;
+
+// Sets |handler| for a lost X display, if Xlib is there. Returns the one it
+// replaces.
+IoErrorHandler SetIoErrorHandler(IoErrorHandler handler) {
+  void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+  if (x11 == nullptr) return nullptr;
+  using Set = IoErrorHandler (*)(IoErrorHandler);
+  auto set = reinterpret_cast<Set>(dlsym(x11, "XSetIOErrorHandler"));
+  const IoErrorHandler replaced = set != nullptr ? set(handler) : nullptr;
+  dlclose(x11);
+  return replaced;
+}
+
+// Says the display is lost, lets the run end without the window, and ends
+// the process with the run's exit status. Never returns to Xlib.
+int OnDisplayLost(void*) {
+  std::fputs(
+      "dravelkent: the display is lost: the window is gone, and a run that "
+      "has started ends without it\n",
+      stderr);
+  Bridge* bridge = lost_display_bridge;
+  bridge->Change([](Shared& s) { s.lost = true; });
+  bridge->WaitFor([](Shared& s) { return s.ended; });
+  std::fflush(nullptr);
+  std::_Exit(bridge->Change([](Shared& s) { return s.exit_status; }));
+}
+
 // Builds the main window and runs the program's start-up sequence with it
-// as the host, without an event loop of its own.
+// as the host on a thread of its own, while this thread runs the window.
 int RunWindow(const DravelkentGuiStartArgs& args) {
   wxSetAssertHandler(ReportAssertion);
   wxApp::SetInstance(new wxApp());
@@ -378,32 +534,49 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
     if (!wxEntryStart(argc, argv)) return kDravelkentGuiUnavailable;
   }
   wxUILocale::UseDefault();  // the toolkit leaves LC_CTYPE as "C" otherwise
-  int exit_status = 1;
+  Bridge bridge;
+  lost_display_bridge = &bridge;
+  IoErrorHandler replaced = nullptr;
   {
-    MainWindow window;
+    MainWindow window(&bridge);
     DravelkentGuiHost host{
         &window,
         [](void* self, const char* text, size_t length) {
           return Guarded(
-              [&] { WindowOf(self)->ShowStatus(std::string(text, length)); });
+              [&] { WindowOf(self)->PostStatus(std::string(text, length)); });
         },
         [](void* self, const char* text, size_t length) {
           return Guarded(
-              [&] { WindowOf(self)->ShowMessage(std::string(text, length)); });
+              [&] { WindowOf(self)->AwaitMessage(std::string(text, length)); });
         },
-        [](void* self) { return Guarded([&] { WindowOf(self)->EndRun(); }); },
+        [](void* self) {
+          return Guarded([&] { WindowOf(self)->AwaitEndRun(); });
+        },
         [](void* self, int (*run)(void*), void* run_context) {
           int run_result = 0;
           const int shown = Guarded([&] {
-            WindowOf(self)->DoModal([&] { run_result = run(run_context); });
+            WindowOf(self)->AwaitUser([&] { run_result = run(run_context); });
           });
           return shown != 0 ? shown : run_result;
         }};
-    exit_status = args.start_up(args.start_up_context, &host);
+    wxGUIEventLoop loop;
+    std::thread run([&] {
+      const int status = args.start_up(args.start_up_context, &host);
+      bridge.Change([&](Shared& s) {
+        s.exit_status = status;
+        s.ended = true;
+      });
+      bridge.Call([&loop] { loop.ScheduleExit(); });
+    });
+    // Only now is there a run that a lost display can wait for.
+    replaced = SetIoErrorHandler(OnDisplayLost);
+    loop.Run();
+    run.join();
   }
   wxTheApp->OnExit();
   wxEntryCleanup();
-  return exit_status;
+  SetIoErrorHandler(replaced);
+  return bridge.Change([](Shared& s) { return s.exit_status; });
 }
 
 }  // namespace
@@ -417,12 +590,7 @@ extern "C" __attribute__((visibility("default"))) int DravelkentGuiMain(
     return dravelkent::kDravelkentGuiUnavailable;
   }
   // Nothing may leave the module as an exception.
-  try {
-    return dravelkent::RunWindow(*args);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "dravelkent: %s\n", error.what());
-  } catch (...) {
-    std::fprintf(stderr, "dravelkent: unexpected error in the main window\n");
-  }
-  return 1;
+  int status = 1;
+  dravelkent::Guarded([&] { status = dravelkent::RunWindow(*args); });
+  return status;
 }
