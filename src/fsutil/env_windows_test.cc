@@ -25,6 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int64_t kTime = 1700000000123456700;  // to 100 ns
+constexpr int64_t kNewer = kTime + 100;
 constexpr DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
 
@@ -157,19 +158,23 @@ TEST(WindowsEnvTest, OpensPathsInEveryForm) {
       {"\\\\localhost\\c$" + below + "\\a", "\\\\localhost\\c$\\", 0},
       {unc_slashed, "//localhost/c$/", 0},
       {"\\\\?\\" + dir / "a", "\\\\?\\" + drive + "\\", 0},
+      {"\\\\?\\UNC\\localhost\\c$" + below + "\\a",
+       "\\\\?\\UNC\\localhost\\c$\\", 0},
       {dir / "a\\file", drive + "\\", ENOTDIR},
       {dir / "none", drive + "\\", ENOENT},
       {dir / "a:b", drive + "\\", EINVAL},
       {"\\\\localhost", "", EINVAL},
   };
   Env* env = Env::Default();
-  const FileId id = Open(env, dir / "a")->id();
+  std::unique_ptr<Folder> a = Open(env, dir / "a");
+  ASSERT_NE(a, nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     Status status;
     std::unique_ptr<Folder> folder = Open(env, c.path, &status);
     EXPECT_EQ(status.error_number(), c.error) << status.message();
-    EXPECT_TRUE(c.error != 0 || folder->id().inode == id.inode);
+    EXPECT_TRUE(c.error != 0 ||
+                (folder && folder->id().inode == a->id().inode));
     std::string rest;
     std::unique_ptr<Folder> start;
     if (env->OpenStart(c.path, &start, &rest).ok()) {
@@ -207,33 +212,39 @@ TEST(WindowsEnvTest, PathsPastTheOldLimit) {
 }
 
 // The copy has the source's last-write time to 100 ns and its read-only,
-// hidden and archive attributes, none of the temporary's; no temporary is
-// left, and an older copy is replaced.
+// hidden and archive attributes, none of the temporary's; an older copy is
+// replaced, a name taken meanwhile is not. No temporary is left, read-only
+// as it may be.
 TEST(WindowsEnvTest, CopiesKeepTheTimeAndTheAttributes) {
   const struct {
     DWORD attributes;
-    bool older_copy;
-  } cases[] = {{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, false},
-               {FILE_ATTRIBUTE_ARCHIVE, true},
-               {FILE_ATTRIBUTE_NORMAL, false}};
+    Overwrite overwrite;  // a "dst" is there unless kNothing
+    int error;
+  } cases[] = {
+      {FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, Overwrite::kNothing, 0},
+      {FILE_ATTRIBUTE_ARCHIVE, Overwrite::kFile, 0},
+      {FILE_ATTRIBUTE_NORMAL, Overwrite::kNothing, 0},
+      {FILE_ATTRIBUTE_READONLY, Overwrite::kOlderFile, EEXIST},
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.attributes);
     Scratch dir;
     ASSERT_TRUE(Write(dir / "src", "data", c.attributes, kTime));
-    ASSERT_TRUE(!c.older_copy || Write(dir / "dst", "old"));
+    const bool there = c.overwrite != Overwrite::kNothing;
+    ASSERT_TRUE(!there ||
+                Write(dir / "dst", "old", FILE_ATTRIBUTE_NORMAL, kNewer));
     Env* env = Env::Default();
     std::unique_ptr<Folder> folder = Open(env, dir.path());
     FileInfo entry, copy;
     ASSERT_TRUE(env->Stat(*folder, "src", Follow::kNo, &entry).ok());
     Status copied =
-        CopyFile(env, *folder, entry, Follow::kNo, *folder, "dst",
-                 c.older_copy ? Overwrite::kFile : Overwrite::kNothing);
-    ASSERT_TRUE(copied.ok()) << copied.message();
+        CopyFile(env, *folder, entry, Follow::kNo, *folder, "dst", c.overwrite);
+    ASSERT_EQ(copied.error_number(), c.error) << copied.message();
     ASSERT_TRUE(env->Stat(*folder, "dst", Follow::kNo, &copy).ok());
-    EXPECT_EQ(Read(dir / "dst"), "data");
-    EXPECT_EQ(copy.mtime_ns, kTime);
+    EXPECT_EQ(Read(dir / "dst"), c.error != 0 ? "old" : "data");
+    EXPECT_EQ(copy.mtime_ns, c.error != 0 ? kNewer : kTime);
     EXPECT_EQ(entry.mode & c.attributes & kKept, c.attributes & kKept);
-    EXPECT_EQ(copy.mode & kKept, entry.mode & kKept);
+    EXPECT_TRUE(c.error != 0 || (copy.mode & kKept) == (entry.mode & kKept));
     EXPECT_EQ(dir.Names(), "dst src ");
   }
 }
