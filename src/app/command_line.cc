@@ -1,12 +1,10 @@
 #include "app/command_line.h"
 
 #include <getopt.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "base/text_util.h"
 #include "version.h"
@@ -151,21 +149,6 @@ CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
     options->action_lines = ActionLines::kOn;
   }
   return CommandLineAction::kRun;
-}
-
-std::string CurrentDirectory(int* error) {
-  *error = 0;
-  std::vector<char> buffer(256);
-  while (true) {
-    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
-      return std::string(buffer.data());
-    }
-    if (errno != ERANGE) {
-      *error = errno;
-      return std::string();
-    }
-    buffer.resize(buffer.size() * 2);
-  }
 }
 
 }  // namespace dravelkent

@@ -18,26 +18,19 @@ enum class ActionLines { kOff, kOn };
 struct RunOptions {
   RunKind run_kind = RunKind::kReal;             // -n, --dry-run
   ActionLines action_lines = ActionLines::kOff;  // -v, --verbose
-  // -C, --directory: the folders to enter before the run, in order, each
-  // from the one before (as make and git take several); none for the
-  // current folder.
+  // -C, --directory: the folders to enter before the run, each from the one
+  // before (as make and git take several).
   std::vector<std::string> directories;
 };
 
 // Reads the arguments as GNU tools do: options in any order, short ones
-// bundled ("-nv"), "--" ends them. --help and --version print their text
-// and end the program when they are reached, whatever follows. Prints an
-// error for an unknown option, a missing or empty folder after -C, or any
-// argument
-// that is no option. Returns kRun with |*options| filled when the program
-// is to run; otherwise kExit with |*exit_status| set (0, or 2 for a bad
-// argument).
+// bundled ("-nv"), "--" ends them; --help and --version print their text to
+// |out| and end the program where they are reached. An unknown option, a
+// missing or empty folder after -C or any argument that is no option is
+// said on |err|. Returns kRun with |*options| filled, or kExit with
+// |*exit_status| set (0; 1 when |out| fails; 2 for a bad argument).
 CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
                                    std::FILE* err, RunOptions* options,
                                    int* exit_status);
-
-// Returns the process's current directory, whole; an empty text when it
-// cannot be told (the folder was removed), with |*error| set to errno.
-std::string CurrentDirectory(int* error);
 
 }  // namespace dravelkent

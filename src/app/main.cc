@@ -1,12 +1,9 @@
-#include <unistd.h>
-
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 
 #include "app/command_line.h"
-#include "app/front_end_choice.h"
+#include "app/start_up.h"
+#include "base/system.h"
 #include "base/text_util.h"
 
 int main(int argc, char** argv) {
@@ -22,20 +19,19 @@ int main(int argc, char** argv) {
   }
   // Entering the folder makes the run exactly one started there.
   for (const std::string& folder : options.directories) {
-    if (chdir(folder.c_str()) != 0) {
+    if (dravelkent::Status entered = dravelkent::EnterFolder(folder);
+        !entered.ok()) {
       std::fprintf(
           stderr, "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
-          dravelkent::EscapeForLine(folder).c_str(), std::strerror(errno));
+          dravelkent::EscapeForLine(folder).c_str(), entered.reason().c_str());
       return 2;
     }
   }
-  int error = 0;
-  std::string current_directory = dravelkent::CurrentDirectory(&error);
-  if (current_directory.empty()) {
-    std::fprintf(stderr, "dravelkent: cannot tell the current folder: %s\n",
-                 std::strerror(error));
+  std::string folder;
+  if (dravelkent::Status found = dravelkent::CurrentFolder(&folder);
+      !found.ok()) {
+    std::fprintf(stderr, "dravelkent: %s\n", found.message().c_str());
     return 1;
   }
-  return dravelkent::RunFrontEnd(current_directory, options, stdin, stdout,
-                                 stderr);
+  return dravelkent::RunFrontEnd(folder, options, stdin, stdout, stderr);
 }

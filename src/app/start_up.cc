@@ -1,6 +1,12 @@
 #include "app/start_up.h"
 
+#include <cstdlib>
+#include <exception>
+#include <functional>
+
 #include "jobs/texts.h"
+#include "ui/console.h"
+#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
 namespace {
@@ -10,7 +16,7 @@ constexpr char kLockFileName[] = "Dravelkent.lock";
 
 // What shows a dry run: nothing, and no one is asked anything, as no one is
 // to acknowledge what did not happen.
-class NoDisplay : public Host {
+class Nothing : public Host {
  public:
   void ShowStatus(const std::string&) override {}
   void ShowMessage(const std::string&) override {}
@@ -22,28 +28,97 @@ std::string InFolder(const std::string& folder, const char* name) {
   return folder + kPathSeparator + name;
 }
 
-}  // namespace
-
-std::string SettingsPathFor(const std::string& current_directory) {
-  return InFolder(current_directory, kSettingsFileName);
+// Says the exception in flight, which must not cross the module boundary.
+void ReportException(std::FILE* err) {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    std::fprintf(err, "dravelkent: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(err, "dravelkent: unexpected error\n");
+  }
 }
+
+// The window module's main window, which remembers whether any of its
+// operations failed, as that fails the run too.
+class Window : public Host {
+ public:
+  Window(const DravelkentGuiHost* window, std::FILE* err)
+      : window_(window), err_(err) {}
+
+  void ShowStatus(const std::string& text) override {
+    Check(window_->show_status(window_->window, text.data(), text.size()));
+  }
+  void ShowMessage(const std::string& text) override {
+    Check(window_->show_message(window_->window, text.data(), text.size()));
+  }
+  void EndRun() override { Check(window_->end_run(window_->window)); }
+  void WaitForUser(const std::function<void()>& run) override {
+    run_ = &run;
+    Check(window_->wait_for_user(window_->window, &Window::Run, this));
+  }
+
+  bool failed() const { return failed_; }
+
+ private:
+  // Runs the jobs for the window's "実行". Returns 0, or -1 when they threw.
+  static int Run(void* self) {
+    auto* window = static_cast<Window*>(self);
+    try {
+      (*window->run_)();
+      return 0;
+    } catch (...) {
+      ReportException(window->err_);
+    }
+    return -1;
+  }
+
+  void Check(int result) { failed_ = failed_ || result != 0; }
+
+  const DravelkentGuiHost* window_;
+  std::FILE* err_;
+  const std::function<void()>* run_ = nullptr;
+  bool failed_ = false;
+};
+
+struct WindowStart {
+  const std::string& current_directory;
+  const RunOptions& options;
+  std::FILE* out;
+  std::FILE* err;
+};
+
+// The start-up sequence as the window module calls it, its window built.
+int StartUpInWindow(void* context, const DravelkentGuiHost* host) {
+  auto* start = static_cast<WindowStart*>(context);
+  try {
+    Window window(host, start->err);
+    const int status = RunStartUp(start->current_directory, start->options,
+                                  &window, start->out, start->err);
+    return window.failed() ? 1 : status;
+  } catch (...) {
+    ReportException(start->err);
+  }
+  return 1;
+}
+
+}  // namespace
 
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
                Host* host, std::FILE* out, std::FILE* err) {
-  NoDisplay no_display;
-  if (options.run_kind == RunKind::kDryRun) host = &no_display;
+  Nothing nothing;
+  if (options.run_kind == RunKind::kDryRun) host = &nothing;
   Env* env = Env::Default();
   Disk disk(env, options.run_kind);
-  SettingsStore settings(env, SettingsPathFor(current_directory));
+  SettingsStore settings(env, InFolder(current_directory, kSettingsFileName));
   ActionLog actions(options.action_lines == ActionLines::kOn ? out : nullptr);
   StreamFailureLog failures(err);
   RunLock lock(&disk, InFolder(current_directory, kLockFileName),
                settings.path());
   FileId settings_file;
   if (settings.FindFile(&settings_file)) disk.Protect(settings_file);
-  const RunContext context{&disk,     &settings, host,
-                           &failures, &actions,  &lock,
-                           current_directory};
+  const RunContext context{&disk, &settings,        host, &failures, &actions,
+                           &lock, current_directory};
   JobEngine engine(context);
 
   if (Status readable = settings.CheckReadable(); !readable.ok()) {
@@ -67,7 +142,42 @@ int RunStartUp(const std::string& current_directory, const RunOptions& options,
     host->WaitForUser([&engine] { engine.RunAllJobs(); });
   }
   if (!actions.status().ok()) failures.Report(actions.status());
-  return failures.count() > 0 ? 1 : 0;
+  return failures.failed() ? 1 : 0;
+}
+
+bool HasDisplay(const char* display, const char* wayland_display) {
+  return (display != nullptr && display[0] != '\0') ||
+         (wayland_display != nullptr && wayland_display[0] != '\0');
+}
+
+bool ShowsWindow(const std::string& view, const std::string& message) {
+  return view != texts::kOff || message == texts::kOn;
+}
+
+int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
+                std::FILE* in, std::FILE* out, std::FILE* err) {
+  if (options.run_kind == RunKind::kReal &&
+      HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    // Only reads here: the start-up sequence reads VIEW again and writes
+    // back what it must.
+    SettingsStore settings(Env::Default(),
+                           InFolder(current_directory, kSettingsFileName));
+    if (ShowsWindow(
+            settings.Read(texts::kBasicSection, texts::kView, texts::kOff),
+            settings.Read(texts::kBasicSection, texts::kMessage, ""))) {
+      if (DravelkentGuiMainFunction window_main = LoadWindowModule()) {
+        std::fflush(out);
+        std::fflush(err);
+        WindowStart start{current_directory, options, out, err};
+        DravelkentGuiStartArgs args{static_cast<int>(sizeof args),
+                                    StartUpInWindow, &start};
+        const int status = window_main(&args);
+        if (status != kDravelkentGuiUnavailable) return status;
+      }
+    }
+  }
+  Console console(in, out, err, TerminalOf(in), TerminalOf(err));
+  return RunStartUp(current_directory, options, &console, out, err);
 }
 
 }  // namespace dravelkent

@@ -5,12 +5,9 @@
 
 #include "app/command_line.h"
 #include "jobs/job_engine.h"
+#include "ui/window/gui_module_abi.h"
 
 namespace dravelkent {
-
-// Returns the settings path for the folder |current_directory|: the folder,
-// a separator and "Dravelkent.ini".
-std::string SettingsPathFor(const std::string& current_directory);
 
 // The program's one start-up sequence, whichever front end shows it: in the
 // folder |current_directory|, names the settings file's unreadable parts,
@@ -19,10 +16,31 @@ std::string SettingsPathFor(const std::string& current_directory);
 // otherwise |host| waits for the user, who runs them ("実行", the lock taken
 // as the run starts) or closes ("閉じる"). A dry run (|options|) runs at
 // once whatever VIEW says, takes no lock, shows nothing through |host| and
-// writes nothing, VIEW included. Action lines are written to |out|,
-// failures to |err|. Returns the exit status: 0, or 1 when any failure was
-// reported (or, in a dry run, foreseen).
+// writes nothing. Action lines go to |out|, failures to |err|. Returns the
+// exit status: 0, or 1 when any failure was reported (or foreseen).
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
                Host* host, std::FILE* out, std::FILE* err);
+
+// Returns true when |display| (DISPLAY) or |wayland_display|
+// (WAYLAND_DISPLAY) is set and not empty; either may be null.
+bool HasDisplay(const char* display, const char* wayland_display);
+
+// Returns true when a run has something to show in a window: the dialog
+// (|view| not "Off") or message boxes (|message| "On"). A silent run never
+// pays for the toolkit.
+bool ShowsWindow(const std::string& view, const std::string& message);
+
+// Returns the entry point of the window module, loaded for the life of the
+// process (the toolkit's libraries do not survive unloading), or null when
+// there is none that loads (window_module_posix.cc and its twins).
+DravelkentGuiMainFunction LoadWindowModule();
+
+// Runs RunStartUp in |current_directory| with the front end that fits: the
+// window when there is a display, the run is no dry run and ShowsWindow,
+// and the window module loads and opens the display; otherwise the console,
+// without a word about the module, reading answers from |in| and writing
+// status texts to |err| when it is a terminal. Returns the exit status.
+int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
+                std::FILE* in, std::FILE* out, std::FILE* err);
 
 }  // namespace dravelkent

@@ -5,15 +5,13 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/front_end_choice.h"
 #include "fsutil/testing/temp_folder.h"
 
 namespace dravelkent {
@@ -27,13 +25,24 @@ std::string LockState(const std::string& folder) {
 }
 
 // Answers the wait with "実行" (|runs|) or "閉じる"; traces calls and lock.
+// A run that waits for the lock |held| (an open file) is traced with
+// whether VIEW was written by then, and the lock let go.
 struct ScriptedHost : Host {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override {
-    trace += text == "全ての処理が終了しました" ? "job(" + LockState(folder) + ") "
-                                               : text + " ";
+    if (text.starts_with("waiting")) {
+      const std::string ini = testing::ReadFile(folder + "/Dravelkent.ini");
+      trace += ini.find("VIEW") == std::string::npos ? "waited " : "late ";
+      close(held);
+    } else {
+      trace += text == "全ての処理が終了しました"
+                   ? "job(" + LockState(folder) + ") "
+                   : text + " ";
+    }
   }
-  void ShowMessage(const std::string& text) override { trace += text + " "; }
+  void ShowMessage(const std::string& text) override {
+    trace += text + "(" + LockState(folder) + ") ";
+  }
   void EndRun() override { trace += "end(" + LockState(folder) + ")"; }
   void WaitForUser(const std::function<void()>& run) override {
     trace += "wait(" + LockState(folder) + ") ";
@@ -41,8 +50,12 @@ struct ScriptedHost : Host {
   }
   std::string folder, trace;
   bool runs;
+  int held = -1;
 };
 
+// The start-up sequence with a scripted host; |how| the run differs: a
+// "dry" run, one beside a "held" lock, or one whose action lines are "lost"
+// to a full disk.
 TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   const std::string kStart = "INIファイルに設定されている処理を実行します ";
   const struct {
@@ -51,26 +64,40 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
     std::string trace;
     const char* view_after;
     int status;
+    std::string how = "";
   } cases[] = {
       {nullptr, false, kStart + "end(free)", "VIEW=Off", 0},
       // The user may take a long while to choose: no lock until the run.
       {"[基本]\nVIEW=On\nTIMESTAMP=20200101\n[設定]\n01DIRNAMEFROM=.\n"
        "01DIRNAMETO=.\n01FILENAME=a\n01KIND=log\n01DELETEDAY=0\n",
-       true, kStart + "wait(free) a.log を移動中 job(held) end(free)", "VIEW=On",
-       1},
-      {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
-      // A line that cannot be decoded fails the run, whichever the end.
-      {"\xEF\xBB\xBF[基本]\nVIEW=On\nX=\x82\xA0\n", false, kStart + "wait(free) ",
+       true, kStart + "wait(free) a.log を移動中 job(held) end(free)",
        "VIEW=On", 1},
-  };
+      {"[基本]\nVIEW=On\n", false, kStart + "wait(free) ", "VIEW=On", 0},
+      {"[基本]\nMESSAGE=On\n", false, kStart + "完了しました。(free) end(free)",
+       "VIEW=Off", 0},
+      {"[基本]\nVIEW=On\n", false, "", "VIEW=On", 0, "dry"},
+      // Nothing is written before the lock is taken.
+      {"[基本]\n", false, kStart + "waited end(free)", "VIEW=Off", 0, "held"},
+      // Lines that cannot be written fail the run, not the work.
+      {"[基本]\n", false, kStart + "end(free)", "VIEW=Off", 1, "lost"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ini ? c.ini : "(no file)");
     testing::TempFolder folder;
     if (c.ini) testing::WriteFile(folder / "Dravelkent.ini", c.ini);
     ScriptedHost host(folder.path(), c.run);
+    RunOptions options;
+    if (c.how == "dry") options.run_kind = RunKind::kDryRun;
+    if (c.how == "held") {
+      host.held = open((folder / "Dravelkent.lock").c_str(),
+                       O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      ASSERT_EQ(flock(host.held, LOCK_EX), 0);
+    }
+    if (c.how == "lost") options.action_lines = ActionLines::kOn;
+    std::FILE* out =
+        std::fopen(c.how == "lost" ? "/dev/full" : "/dev/null", "w");
     std::FILE* err = std::tmpfile();
-    EXPECT_EQ(RunStartUp(folder.path(), RunOptions(), &host, stdout, err),
-              c.status);
+    EXPECT_EQ(RunStartUp(folder.path(), options, &host, out, err), c.status);
+    std::fclose(out);
     std::fclose(err);
     EXPECT_EQ(host.trace, c.trace);
     std::string ini = testing::ReadFile(folder / "Dravelkent.ini");
@@ -80,41 +107,9 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   }
 }
 
-// A reader of the action lines that goes away ends the lines, not the run.
-TEST(RunStartUpTest, ActionLinesNobodyReadsFailTheRunNotTheWork) {
-  testing::TempFolder folder;
-  testing::WriteFile(folder / "Dravelkent.ini",
-                     "[基本]\nTIMESTAMP=20000101\n[設定]\n01DIRNAMEFROM=" +
-                         folder.path() + "\n01DIRNAMETO=" + folder.path() +
-                         "/out\n01FILENAME=a\n01KIND=log\n01DELETEDAY=7\n");
-  testing::WriteFile(folder / "a.log", "a");
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  close(ends[0]);
-  std::signal(SIGPIPE, SIG_IGN);  // as the program does
-  std::FILE* out = fdopen(ends[1], "w");
-  ScriptedHost host(folder.path(), false);
-  RunOptions options;
-  options.action_lines = ActionLines::kOn;
-  std::FILE* err = std::tmpfile();
-  EXPECT_EQ(RunStartUp(folder.path(), options, &host, out, err), 1);
-  std::fclose(out);
-  std::fclose(err);
-  EXPECT_EQ(testing::ReadFile(folder / "out/20000101a.log"), "a");
-  EXPECT_EQ(testing::ReadFile(folder / "Dravelkent.ini").find("20000101"),
-            std::string::npos);
-}
-
-std::string Join(const std::vector<std::string>& folders) {
-  std::string text;
-  for (const std::string& folder : folders) {
-    text += (text.empty() ? "" : "/") + folder;
-  }
-  return text;
-}
-
 // As GNU tools read and word them: --help and --version win where they are
-// reached; what is said of an argument is escaped.
+// reached; what is said of an argument is escaped. Each case gives the exit
+// status and the options taken or what is said past "dravelkent: ".
 TEST(CommandLineTest, OptionsAndUsageErrors) {
   const std::string kJobs = "'; the jobs come only from Dravelkent.ini";
   const std::string kEmpty = "' needs a folder, not an empty name";
@@ -122,85 +117,66 @@ TEST(CommandLineTest, OptionsAndUsageErrors) {
   const struct {
     std::vector<std::string> args;
     std::string got;
-    std::string said = "";  // on stderr, past "dravelkent: "
     const char* out = "/dev/null";
   } cases[] = {
-      {{}, "run  lines=0 in="},
-      {{"-nv", "-C", "d"}, "run dry lines=1 in=d"},
-      {{"--dry-run", "--directory=a b"}, "run dry lines=1 in=a b"},
-      {{"-v", "-Cd", "--dir", "e"}, "run  lines=1 in=d/e"},
-      {{"-C", ""}, "exit 2", "option '-C" + kEmpty},
-      {{"--directory="}, "exit 2", "option '--directory" + kEmpty},
-      {{"--", "-n"}, "exit 2", "unexpected argument '-n" + kJobs},
-      {{"a\nb"}, "exit 2", "unexpected argument 'a\\nb" + kJobs},
-      {{"x", "--help"}, "exit 0"},
-      {{"--version", "x"}, "exit 0"},
+      {{}, "0 in"},
+      {{"-nv", "-C", "d"}, "0 dry lines in/d"},
+      {{"--dry-run", "--directory=a b"}, "0 dry lines in/a b"},
+      {{"-v", "-Cd", "--dir", "e"}, "0 lines in/d/e"},
+      {{"-C", ""}, "2 option '-C" + kEmpty},
+      {{"--directory="}, "2 option '--directory" + kEmpty},
+      {{"--", "a\nb"}, "2 unexpected argument 'a\\nb" + kJobs},
+      {{"x", "--help"}, "0 "},
+      {{"--version", "x"}, "0 "},
       {{"--help"},
-       "exit 1",
-       "cannot write the help: No space left on device",
+       "1 cannot write the help: No space left on device",
        "/dev/full"},
-      {{"--no\x1b", "--help"}, "exit 2", "unrecognized option '--no\\x1B'"},
+      {{"--no\x1b", "--help"}, "2 unrecognized option '--no\\x1B'"},
       {{"--d"},
-       "exit 2",
-       "option '--d' is ambiguous; possibilities: '--dry-run' '--directory'"},
-      {{"--dry=x"}, "exit 2", "option '--dry-run" + kNoArgument},
-      {{"--help=x"}, "exit 2", "option '--help" + kNoArgument},
-      {{"--verbose", "-\x1bv"}, "exit 2", "invalid option -- '\\x1B'"},
-      {{"-nC"}, "exit 2", "option requires an argument -- 'C'"},
-      {{"-n", "--directory"},
-       "exit 2",
-       "option '--directory' requires an argument"},
-  };
+       "2 option '--d' is ambiguous; possibilities: '--dry-run' '--directory'"},
+      {{"--dry=x"}, "2 option '--dry-run" + kNoArgument},
+      {{"--verbose", "-\x1bv"}, "2 invalid option -- '\\x1B'"},
+      {{"-nC"}, "2 option requires an argument -- 'C'"},
+      {{"-n", "--directory"}, "2 option '--directory' requires an argument"}};
   for (const auto& c : cases) {
     std::vector<std::string> words = {"dravelkent"};
     words.insert(words.end(), c.args.begin(), c.args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    RunOptions options;
+    RunOptions o;
     int status = -1;
-    std::FILE* out = std::fopen(c.out, "w");
     char* said = nullptr;
-    size_t said_size = 0;
-    std::FILE* err = open_memstream(&said, &said_size);
-    std::string got =
+    size_t size = 0;
+    std::FILE* out = std::fopen(c.out, "w");
+    std::FILE* err = open_memstream(&said, &size);
+    const bool run =
         ParseCommandLine(static_cast<int>(words.size()), argv.data(), out, err,
-                         &options, &status) == CommandLineAction::kExit
-            ? "exit " + std::to_string(status)
-            : std::string("run ") +
-                  (options.run_kind == RunKind::kDryRun ? "dry" : "") +
-                  " lines=" +
-                  (options.action_lines == ActionLines::kOn ? "1" : "0") +
-                  " in=" + Join(options.directories);
+                         &o, &status) == CommandLineAction::kRun;
     std::fclose(out);
     std::fclose(err);
-    EXPECT_EQ(got, c.got) << words.back();
-    EXPECT_EQ(std::string(said, said_size),
-              c.said.empty() ? ""
-                             : "dravelkent: " + c.said +
-                                   (status == 2 ? " (see --help)\n" : "\n"));
+    std::string got = std::to_string(status) + " " + std::string(said, size);
+    if (run) {
+      got += std::string(o.run_kind == RunKind::kDryRun ? "dry " : "") +
+             (o.action_lines == ActionLines::kOn ? "lines " : "") + "in";
+      for (const std::string& folder : o.directories) got += "/" + folder;
+    }
+    std::string expected = c.got;
+    if (expected[0] != '0') {
+      expected.insert(2, "dravelkent: ") +=
+          expected[0] == '2' ? " (see --help)\n" : "\n";
+    }
+    EXPECT_EQ(got, expected) << words.back();
     std::free(said);
   }
 }
 
+// The window only when it has something to show, on a display.
 TEST(FrontEndChoiceTest, TheWindowOnlyToShowSomethingOnADisplay) {
-  const struct {
-    const char *display, *wayland, *view, *message;
-    bool window;
-  } cases[] = {
-      {":0", nullptr, "Off", "Off", false},  // nothing to show
-      {":0", nullptr, "Off", "on", false},   // only "On" is on
-      {":0", nullptr, "", "Off", true},      // not "Off": waits
-      {":0", "", "Off", "On", true},
-      {nullptr, "wayland-0", "On", "Off", true},
-      {"", "", "On", "On", false},  // empty names no display
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ChooseFrontEnd(DisplayFromEnvironment(c.display, c.wayland),
-                             c.view, c.message) == FrontEnd::kGui,
-              c.window)
-        << c.view << " " << c.message;
-  }
+  EXPECT_TRUE(HasDisplay(":0", "") && HasDisplay(nullptr, "wayland-0"));
+  EXPECT_FALSE(HasDisplay("", "") || HasDisplay(nullptr, nullptr));
+  EXPECT_TRUE(ShowsWindow("", "Off") && ShowsWindow("Off", "On"));
+  EXPECT_FALSE(ShowsWindow("Off", "Off") || ShowsWindow("Off", "on"));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <iconv.h>
 
-#include <cerrno>
 #include <cstddef>
 
 #include "base/cp932.h"
@@ -25,28 +24,19 @@ class Converter {
   bool Convert(std::string_view in, std::string* out) {
     if (!usable()) return false;
     iconv(handle_, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
-    out->clear();
-    // Neither direction grows a text by more than half (two CP932 bytes
-    // become at most three UTF-8 bytes), so one resize is nearly always
-    // enough.
-    out->resize(in.size() + in.size() / 2 + 4);
+    // Nothing grows more than a one-byte CP932 katakana, to three UTF-8
+    // bytes.
+    out->assign(in.size() * 3, '\0');
     char* in_ptr = const_cast<char*>(in.data());
+    char* out_ptr = out->data();
     size_t in_left = in.size();
-    size_t used = 0;
-    for (;;) {
-      char* out_ptr = out->data() + used;
-      size_t out_left = out->size() - used;
-      size_t rc = iconv(handle_, &in_ptr, &in_left, &out_ptr, &out_left);
-      used = out->size() - out_left;
-      if (rc != static_cast<size_t>(-1)) {
-        // iconv counts the characters it could only approximate.
-        if (rc != 0) return false;
-        break;
-      }
-      if (errno != E2BIG) return false;  // EILSEQ or EINVAL: not convertible
-      out->resize(out->size() * 2 + 16);
+    size_t out_left = out->size();
+    // Fails on bytes that do not convert; else counts the characters it
+    // could only approximate.
+    if (iconv(handle_, &in_ptr, &in_left, &out_ptr, &out_left) != 0) {
+      return false;
     }
-    out->resize(used);
+    out->resize(out->size() - out_left);
     return true;
   }
 

@@ -1,5 +1,6 @@
 #include "base/status.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace dravelkent {
@@ -18,7 +19,13 @@ Status Status::Failure(const std::string& what, const std::string& path,
 
 Status Status::FromErrno(const std::string& what, const std::string& path,
                          int error_number) {
-  return Failure(what, path, std::strerror(error_number), error_number);
+  std::string reason = std::strerror(error_number);
+  // Some C libraries have no text for these.
+  if (reason.starts_with("Unknown error")) {
+    if (error_number == ELOOP) reason = "Too many levels of symbolic links";
+    if (error_number == ENOTSUP) reason = "Operation not supported";
+  }
+  return Failure(what, path, reason, error_number);
 }
 
 }  // namespace dravelkent

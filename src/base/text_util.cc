@@ -1,5 +1,6 @@
 #include "base/text_util.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "base/utf8.h"
@@ -25,12 +26,7 @@ size_t KeptLength(std::string_view text, size_t i) {
 }  // namespace
 
 long long LeadingInteger(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() &&
-         (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' ||
-          text[i] == '\r' || text[i] == '\v' || text[i] == '\f')) {
-    ++i;
-  }
+  size_t i = std::min(text.find_first_not_of(" \t\n\r\v\f"), text.size());
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';

@@ -16,20 +16,16 @@ std::string Unescape(std::string_view text) {
   static constexpr std::string_view kHex = "0123456789ABCDEF";
   std::string bytes;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char next = i + 1 < text.size() ? text[i + 1] : ' ';
-    if (text[i] != '\\' ||
-        std::string_view("\\nrtx").find(next) == std::string_view::npos) {
-      bytes += text[i];
-    } else if (next == 'x') {
+    const size_t what = text[i] == '\\' && i + 1 < text.size()
+                            ? std::string_view("\\nrtx").find(text[i + 1])
+                            : std::string_view::npos;
+    if (what == 4) {
       bytes += static_cast<char>(kHex.find(text.at(i + 2)) * 16 +
                                  kHex.find(text.at(i + 3)));
       i += 3;
     } else {
-      bytes += next == 'n'   ? '\n'
-               : next == 'r' ? '\r'
-               : next == 't' ? '\t'
-                             : '\\';
-      ++i;
+      bytes += what == std::string_view::npos ? text[i] : "\\\n\r\t"[what];
+      i += what == std::string_view::npos ? 0 : 1;
     }
   }
   return bytes;
@@ -41,6 +37,7 @@ TEST(TextUtilTest, EscapeForLineGivesOneLineThatReadsBackExactly) {
       {"a\nb\\nc", "a\\nb\\\\nc"},
       {"a -> b ", "a -\\x3E b\\x20"},
       {"\\\x1B\xC2\x85\xC2\xA0\xFF", "\\\\\\x1B\\xC2\\x85\xC2\xA0\\xFF"},
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},
   };
   for (const auto& [text, escaped] : examples) {
     EXPECT_EQ(EscapeForLine(text), escaped);

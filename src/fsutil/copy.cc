@@ -24,8 +24,8 @@ Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
     // Replaced by another file since it was looked at.
     if (status.ok() && entry.complete && entry.kind == FileKind::kFile &&
         source->id != entry.id) {
-      status = Status::FromErrno("cannot copy", from.path() + entry.name,
-                                 EAGAIN);
+      status =
+          Status::FromErrno("cannot copy", from.path() + entry.name, EAGAIN);
     }
     if (status.ok()) status = env->CreateTemp(to, nullptr, temp);
     if (status.ok()) status = env->CopyData(**input, *source, **temp);
@@ -65,8 +65,8 @@ void CopyBatch::Add(const Folder& from, const FileInfo& entry, Follow follow,
   copy->to_name = to_name;
   copy->overwrite = overwrite;
   std::unique_ptr<OpenFile> input;
-  copy->status = WriteTemp(env_, from, entry, follow, *copy->to, owner,
-                           &input, &copy->source, &copy->temp);
+  copy->status = WriteTemp(env_, from, entry, follow, *copy->to, owner, &input,
+                           &copy->source, &copy->temp);
   if (!copy->status.ok()) {
     copy->status = copy->status.Reworded("cannot copy", copy->paths);
     copy->temp.reset();
@@ -116,12 +116,13 @@ std::vector<Status> CopyBatch::Finish() {
   return results;
 }
 
-Status CopyFile(Env* env, const Folder& from, const FileInfo& entry,
-                Follow follow, const Folder& to, const std::string& to_name,
-                Overwrite overwrite) {
+Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
+                   Follow follow, const Folder& to, const std::string& to_name,
+                   Overwrite overwrite) {
   CopyBatch batch(env);
   // The batch holds |to| without owning it: the caller keeps it open.
-  batch.Add(from, entry, follow, std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &to),
+  batch.Add(from, entry, follow,
+            std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &to),
             to_name, overwrite, Owner::kMine);
   return batch.Finish().front();
 }

@@ -63,9 +63,9 @@ class CopyBatch {
 
 // Copies the file |entry| of |from| to |to_name| in |to| at once, as a
 // batch of one. Returns ok, or "cannot copy FROM to TO: reason".
-Status CopyFile(Env* env, const Folder& from, const FileInfo& entry,
-                Follow follow, const Folder& to, const std::string& to_name,
-                Overwrite overwrite);
+Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
+                   Follow follow, const Folder& to, const std::string& to_name,
+                   Overwrite overwrite);
 
 // Moves the file or link |entry| of |from| to |to_name| in |to| on another
 // file system: copies it with its owner, flushes it, gives it its name

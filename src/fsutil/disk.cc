@@ -9,8 +9,8 @@ namespace {
 
 bool Pretended(const Folder& folder) { return folder.native() == nullptr; }
 
-std::string Paths(const Folder& from, const std::string& name,
-                  const Folder& to, const std::string& to_name) {
+std::string Paths(const Folder& from, const std::string& name, const Folder& to,
+                  const std::string& to_name) {
   return from.path() + name + " to " + to.path() + to_name;
 }
 
@@ -46,11 +46,10 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
   if (const FileInfo* recorded = Recorded(parent, name)) {
     const std::string path = parent.path() + name + kPathSeparator;
     if (recorded->kind != FileKind::kFolder) {
-      return Status::FromErrno(
-          "cannot open folder", path,
-          recorded->kind == FileKind::kMissing ? ENOENT
-          : recorded->kind == FileKind::kLink  ? ELOOP
-                                               : ENOTDIR);
+      return Status::FromErrno("cannot open folder", path,
+                               recorded->kind == FileKind::kMissing ? ENOENT
+                               : recorded->kind == FileKind::kLink  ? ELOOP
+                                                                    : ENOTDIR);
     }
     *folder = std::make_unique<Folder>(path, *recorded, nullptr);
     return Status::Ok();
@@ -59,14 +58,14 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
   if (Pretended(parent)) {
     return Status::FromErrno("cannot open folder", path, ENOENT);
   }
-  return env_->OpenFolder(parent, name, folder).Reworded("cannot open folder",
-                                                         path);
+  return env_->OpenFolder(parent, name, folder)
+      .Reworded("cannot open folder", path);
 }
 
 Status Disk::OpenParent(const Folder& parent, std::unique_ptr<Folder>* folder) {
   if (Pretended(parent)) {
-    return Status::FromErrno("cannot open folder", parent.path() + ".." + kPathSeparator,
-                             EINVAL);
+    return Status::FromErrno("cannot open folder",
+                             parent.path() + ".." + kPathSeparator, EINVAL);
   }
   return env_->OpenFolder(parent, "..", folder);
 }
@@ -113,12 +112,14 @@ Status Disk::CheckAdd(const Folder& folder) {
   if (Pretended(folder)) return Status::Ok();  // the run's own
   auto known = may_change_.find(folder.id());
   if (known == may_change_.end()) {
-    known = may_change_.emplace(folder.id(), env_->MayChangeNames(folder)).first;
+    known =
+        may_change_.emplace(folder.id(), env_->MayChangeNames(folder)).first;
   }
   return known->second;
 }
 
-Status Disk::CheckTake(const Folder& folder, const FileInfo& entry) {
+Status Disk::CheckTake(const Folder& folder, const FileInfo& entry,
+                       Leave leave) {
   if (IsProtected(entry)) {
     return Status::Error(folder.path() + entry.name +
                          " is the settings file or the lock file of this "
@@ -127,7 +128,7 @@ Status Disk::CheckTake(const Folder& folder, const FileInfo& entry) {
   Status status = CheckAdd(folder);
   if (status.ok() && !Pretended(folder) &&
       Recorded(folder, entry.name) == nullptr) {
-    status = env_->MayRemove(folder, entry);
+    status = env_->MayRemove(folder, entry, leave);
   }
   return status;
 }
@@ -151,8 +152,8 @@ Status Disk::MakeFolder(const Folder& parent, const std::string& name,
   FileInfo info;
   info.kind = FileKind::kFolder;
   info.complete = true;
-  info.id = {parent.id().device, std::numeric_limits<uint64_t>::max() -
-                                     pretended_++};
+  info.id = {parent.id().device,
+             std::numeric_limits<uint64_t>::max() - pretended_++};
   if (like != nullptr) info.mode = like->mode;
   Record(parent, name, info);
   *made = std::make_unique<Folder>(path + kPathSeparator, info, nullptr);
@@ -165,7 +166,7 @@ Status Disk::FinishFolder(const Folder& folder, const FileInfo& like) {
 }
 
 Status Disk::Remove(const Folder& folder, const FileInfo& entry) {
-  Status status = CheckTake(folder, entry);
+  Status status = CheckTake(folder, entry, Leave::kRemoved);
   if (!status.ok()) {
     return status.Reworded("cannot remove", folder.path() + entry.name);
   }
@@ -180,13 +181,14 @@ Status Disk::Remove(const Folder& folder, const FileInfo& entry) {
 Status Disk::Move(const Folder& from, const FileInfo& entry, const Folder& to,
                   const std::string& to_name) {
   const std::string paths = Paths(from, entry.name, to, to_name);
-  Status status = CheckTake(from, entry);
+  Status status = CheckTake(from, entry, Leave::kRenamed);
   if (status.ok()) status = CheckAdd(to);
   // Across file systems the data is copied: only a file or a link, read.
   if (status.ok() && from.id().device != to.id().device) {
     if (entry.kind != FileKind::kFile && entry.kind != FileKind::kLink) {
-      status = Status::Error("only a file or a link moves to another "
-                             "file system");
+      status = Status::Error(
+          "only a file or a link moves to another "
+          "file system");
     } else if (entry.kind == FileKind::kFile && !Pretended(from) &&
                Recorded(from, entry.name) == nullptr) {
       status = env_->MayRead(from, entry.name);
@@ -223,7 +225,8 @@ Status Disk::CheckCopy(const Folder& from, const FileInfo& entry, Follow follow,
                          " is the settings file or the lock file of this "
                          "run; it is not copied");
   }
-  if (entry.kind == FileKind::kMissing) return Status::FromErrno("", "", ENOENT);
+  if (entry.kind == FileKind::kMissing)
+    return Status::FromErrno("", "", ENOENT);
   if (entry.kind != FileKind::kFile &&
       !(entry.kind == FileKind::kLink && follow == Follow::kNo)) {
     return Status::Failure("", "", "not a regular file", EINVAL);
@@ -239,9 +242,8 @@ Status Disk::CheckCopy(const Folder& from, const FileInfo& entry, Follow follow,
     return Status::Failure("", "", "a folder of that name is in the way",
                            EISDIR);
   }
-  if (overwrite == Overwrite::kNothing ||
-      (overwrite == Overwrite::kOlderFile &&
-       there.mtime_ns >= entry.mtime_ns)) {
+  if (overwrite == Overwrite::kNothing || (overwrite == Overwrite::kOlderFile &&
+                                           there.mtime_ns >= entry.mtime_ns)) {
     return Status::FromErrno("", "", EEXIST);
   }
   return Status::Ok();
@@ -255,7 +257,7 @@ Status Disk::Copy(const Folder& from, const FileInfo& entry, Follow follow,
     return status.Reworded("cannot copy", Paths(from, entry.name, to, to_name));
   }
   if (kind_ == RunKind::kReal) {
-    return CopyFile(env_, from, entry, follow, to, to_name, overwrite);
+    return CopyOneFile(env_, from, entry, follow, to, to_name, overwrite);
   }
   return RecordCopy(from, entry, to, to_name);
 }

@@ -107,14 +107,14 @@ class Disk {
   void Record(const Folder& folder, const std::string& name, FileInfo info);
 
   // Notes the copy of |entry| of |from| as |to_name| in |to|.
-  Status RecordCopy(const Folder& from, const FileInfo& entry,
-                    const Folder& to, const std::string& to_name);
+  Status RecordCopy(const Folder& from, const FileInfo& entry, const Folder& to,
+                    const std::string& to_name);
 
   // Returns ok when names may be added to |folder|.
   Status CheckAdd(const Folder& folder);
 
-  // Returns ok when |entry| may leave |folder|.
-  Status CheckTake(const Folder& folder, const FileInfo& entry);
+  // Returns ok when |entry| may leave |folder| as |leave| says.
+  Status CheckTake(const Folder& folder, const FileInfo& entry, Leave leave);
 
   // Returns ok when the copy Copy describes may be made.
   Status CheckCopy(const Folder& from, const FileInfo& entry, Follow follow,

@@ -109,6 +109,9 @@ enum class Owner { kKeep, kMine };
 enum class Follow { kNo, kYes };
 enum class Replace { kNo, kYes };
 
+// How an entry leaves its folder: removed, or renamed away.
+enum class Leave { kRemoved, kRenamed };
+
 // How a whole-file save keeps the file what it is.
 enum class SaveWay {
   kNew,      // no file yet: made as any new file
@@ -183,11 +186,13 @@ class Env {
   virtual Status FinishFolder(const Folder& folder, const FileInfo& like) = 0;
 
   // The checks the real run and the dry run share: names may be added to
-  // and removed from |folder|; |entry| may leave |folder| (a sticky folder
-  // lets only its owner, the entry's or the system remove it); the file
-  // |name| may be read.
+  // and removed from |folder|; |entry| may leave |folder| as |leave| says
+  // (a sticky folder lets only its owner, the entry's or the system take
+  // it; a read-only file is renamed, not removed, where the system says
+  // so); the file |name| may be read.
   virtual Status MayChangeNames(const Folder& folder) = 0;
-  virtual Status MayRemove(const Folder& folder, const FileInfo& entry) = 0;
+  virtual Status MayRemove(const Folder& folder, const FileInfo& entry,
+                           Leave leave) = 0;
   virtual Status MayRead(const Folder& folder, const std::string& name) = 0;
 
   virtual Status Remove(const Folder& folder, const std::string& name) = 0;

@@ -168,8 +168,7 @@ Status PosixEnv::ReadLink(const Folder& folder, const std::string& name,
     ssize_t size =
         readlinkat(FdOf(folder), name.c_str(), buffer.data(), buffer.size());
     if (size < 0) {
-      return Status::FromErrno("cannot read link", folder.path() + name,
-                               errno);
+      return Status::FromErrno("cannot read link", folder.path() + name, errno);
     }
     if (static_cast<size_t>(size) < buffer.size()) {
       target->assign(buffer.data(), static_cast<size_t>(size));
@@ -312,7 +311,7 @@ Status PosixEnv::MayChangeNames(const Folder& folder) {
   return Status::Ok();
 }
 
-Status PosixEnv::MayRemove(const Folder& folder, const FileInfo& entry) {
+Status PosixEnv::MayRemove(const Folder& folder, const FileInfo& entry, Leave) {
   if ((folder.info().mode & S_ISVTX) == 0 || euid_ == 0 ||
       folder.info().owner == euid_) {
     return Status::Ok();
@@ -362,8 +361,8 @@ int PosixEnv::RenameNoReplace(int from_dir, const char* from, int to_dir,
 
 Status PosixEnv::Rename(const Folder& from, const std::string& from_name,
                         const Folder& to, const std::string& to_name) {
-  int error = RenameNoReplace(FdOf(from), from_name.c_str(), FdOf(to),
-                              to_name.c_str());
+  int error =
+      RenameNoReplace(FdOf(from), from_name.c_str(), FdOf(to), to_name.c_str());
   if (error == 0) return Status::Ok();
   return Status::FromErrno(
       "cannot move", from.path() + from_name + " to " + to.path() + to_name,

@@ -6,7 +6,6 @@
 #include <sys/types.h>
 
 #include <cerrno>
-
 #include <string>
 #include <string_view>
 
@@ -27,8 +26,8 @@ struct Folder::Native {
 struct OpenFile::Native {
   int fd = -1;
   int dir_fd = -1;        // the folder it is made in (not owned); -1: a source
-  dev_t device = 0;         // the file system it is made on
-  std::string temp_name;    // its temporary name; empty while unnamed
+  dev_t device = 0;       // the file system it is made on
+  std::string temp_name;  // its temporary name; empty while unnamed
   std::string folder_path;  // of the folder it is made in
   std::string path;         // for messages
   bool published = false;
@@ -55,7 +54,8 @@ class PosixEnv : public Env {
                     std::unique_ptr<Folder>* made) override;
   Status FinishFolder(const Folder& folder, const FileInfo& like) override;
   Status MayChangeNames(const Folder& folder) override;
-  Status MayRemove(const Folder& folder, const FileInfo& entry) override;
+  Status MayRemove(const Folder& folder, const FileInfo& entry,
+                   Leave leave) override;
   Status MayRead(const Folder& folder, const std::string& name) override;
   Status Remove(const Folder& folder, const std::string& name) override;
   Status Rename(const Folder& from, const std::string& from_name,

@@ -189,8 +189,7 @@ Status PosixEnv::CreateTemp(const Folder& folder,
       return Status::Ok();
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      return Status::FromErrno("cannot create a file in", folder.path(),
-                               errno);
+      return Status::FromErrno("cannot create a file in", folder.path(), errno);
     }
   }
   std::string name;
@@ -269,7 +268,8 @@ Status PosixEnv::SetAttributes(OpenFile& to, const FileInfo& like,
   mode_t mode = like.mode & 07777;
   if (uid != like.owner) mode &= ~static_cast<mode_t>(S_ISUID);
   if (!group_known || gid != like.group) mode &= ~static_cast<mode_t>(S_ISGID);
-  if (fchmod(n.fd, mode) != 0) return Failure("cannot set the mode of", to, errno);
+  if (fchmod(n.fd, mode) != 0)
+    return Failure("cannot set the mode of", to, errno);
   if (futimens(n.fd, times) != 0) {
     return Failure("cannot set the time of", to, errno);
   }

@@ -101,7 +101,8 @@ class TreeTransfer {
     // examined counts as none, and its copy says why.
     FileInfo there;
     FileInfo file = entry;
-    if (!target_new && !disk_->Stat(*target, to_name, Follow::kNo, &there).ok()) {
+    if (!target_new &&
+        !disk_->Stat(*target, to_name, Follow::kNo, &there).ok()) {
       there = FileInfo();
     }
     if (there.kind != FileKind::kMissing && there.kind != FileKind::kFolder) {
@@ -143,9 +144,9 @@ class TreeTransfer {
     if (id == skip_) return;  // the job's own target folder
     if (std::find(enclosing_.begin(), enclosing_.end(), id) !=
         enclosing_.end()) {
-      observer_->OnFailure(Status::Failure(
-          "cannot transfer folder", from->path(),
-          "it is one of its own enclosing folders", ELOOP));
+      observer_->OnFailure(
+          Status::Failure("cannot transfer folder", from->path(),
+                          "it is one of its own enclosing folders", ELOOP));
       return;
     }
     const std::string to_name = prefix_ + name;
@@ -157,11 +158,12 @@ class TreeTransfer {
     } else if (status.error_number() == EEXIST) {
       status = disk_->OpenFolder(target, to_name, &to);
       if (status.error_number() == ELOOP || status.error_number() == ENOTDIR) {
-        status = Status::Failure("cannot create folder", target.path() + to_name,
-                                 status.error_number() == ELOOP
-                                     ? "a link is in the way and is left alone"
-                                     : "a file is in the way",
-                                 EEXIST);
+        status =
+            Status::Failure("cannot create folder", target.path() + to_name,
+                            status.error_number() == ELOOP
+                                ? "a link is in the way and is left alone"
+                                : "a file is in the way",
+                            EEXIST);
       }
     }
     if (!status.ok()) {
@@ -205,8 +207,10 @@ void TransferTree(Disk* disk, const Folder& source, const Folder& target,
   TreeTransfer transfer(disk, retention_days != 0 ? date_text : "", mode,
                         observer, source, target);
   // The caller keeps |target| open; the transfer only borrows it.
-  transfer.TransferFolder(source, std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &target),
-                          false);
+  transfer.TransferFolder(
+      source,
+      std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &target),
+      false);
   transfer.Finish();
 }
 

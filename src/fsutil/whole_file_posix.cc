@@ -22,8 +22,9 @@ constexpr int kMaxLinkHops = 40;
 void SplitPath(const std::string& path, std::string* folder,
                std::string* name) {
   size_t slash = path.rfind('/');
-  *folder = slash == std::string::npos ? "." : slash == 0 ? "/"
-                                                          : path.substr(0, slash);
+  *folder = slash == std::string::npos ? "."
+            : slash == 0               ? "/"
+                                       : path.substr(0, slash);
   *name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -42,7 +43,8 @@ Status ResolveLinks(const std::string& path, std::string* target) {
     }
     std::string link(static_cast<size_t>(st.st_size) + 256, '\0');
     ssize_t length = readlink(target->c_str(), link.data(), link.size());
-    if (length < 0) return Status::FromErrno("cannot read link", *target, errno);
+    if (length < 0)
+      return Status::FromErrno("cannot read link", *target, errno);
     if (static_cast<size_t>(length) == link.size()) continue;  // it grew
     link.resize(static_cast<size_t>(length));
     if (link[0] != '/') {
@@ -94,8 +96,8 @@ Status PosixEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
   Status resolved = ResolveLinks(path, &file->target);
   if (!resolved.ok()) return resolved;
   // O_NONBLOCK keeps a FIFO there from stalling the open.
-  int fd = open(file->target.c_str(),
-                O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int fd =
+      open(file->target.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return Status::Ok();
     return Status::FromErrno("cannot read", path, errno);
@@ -149,13 +151,13 @@ Status PosixEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
       return Status::Ok();
     }
     // Read and write: glibc's fallback for posix_fallocate reads.
-    int fd = open(file.target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY |
-                                           O_NONBLOCK | O_NOFOLLOW);
+    int fd = open(file.target.c_str(),
+                  O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return SaveFailure(file, errno);
     struct stat st;
     int error = fstat(fd, &st) != 0 ? errno : 0;
-    if (error == 0 && (st.st_dev != file.info.id.device ||
-                       st.st_ino != file.info.id.inode)) {
+    if (error == 0 &&
+        (st.st_dev != file.info.id.device || st.st_ino != file.info.id.inode)) {
       close(fd);
       return Status::Error("cannot save " + file.path +
                            ": it was replaced while being saved");
@@ -247,8 +249,8 @@ Status PosixEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
   // The rename is made; flush the folder so that it survives a crash. Some
   // file systems cannot flush a folder at all; that is no failure.
   if (fsync(dir) != 0 && errno != EINVAL) {
-    return Status::FromErrno("saved, but cannot flush the folder of",
-                             file.path, errno);
+    return Status::FromErrno("saved, but cannot flush the folder of", file.path,
+                             errno);
   }
   return Status::Ok();
 }

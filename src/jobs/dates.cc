@@ -9,21 +9,16 @@
 namespace dravelkent {
 namespace {
 
-// The leading integers of a plausible TIMESTAMP.
-constexpr long long kEarliestLastRun = 19600000;
-constexpr long long kLatestLastRun = 29000000;
-
-// Every value below stays far inside int64_t: the fields come from at most
-// four characters (-999 to 9999) and |days| is an int, so a day count never
-// exceeds a few billion.
+// The values stay far inside int64_t: the fields come from at most four
+// characters and |days| is an int.
 
 int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-// Returns the number of days from 1970-01-01 to |year|-|month|-|day|, for
-// |month| 1 to 12 and |day| 1 to 31, on the proleptic Gregorian calendar.
+// Returns the days from 1970-01-01 to |year|-|month|-|day| (month 1 to 12,
+// day 1 to 31) on the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   year -= month <= 2 ? 1 : 0;
   const int64_t era = FloorDiv(year, 400);
@@ -33,30 +28,6 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   const int64_t day_of_era =
       year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
   return era * 146097 + day_of_era - 719468;
-}
-
-struct Ymd {
-  int64_t year;
-  int64_t month;  // 1 to 12
-  int64_t day;    // 1 to 31
-};
-
-// The inverse of DaysFromCivil.
-Ymd CivilFromDays(int64_t days) {
-  days += 719468;
-  const int64_t era = FloorDiv(days, 146097);
-  const int64_t day_of_era = days - era * 146097;  // 0 to 146096
-  const int64_t year_of_era = (day_of_era - day_of_era / 1460 +
-                               day_of_era / 36524 - day_of_era / 146096) /
-                              365;
-  const int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const int64_t shifted_month = (5 * day_of_year + 2) / 153;  // March 0
-  Ymd result;
-  result.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-  result.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-  result.year = year_of_era + era * 400 + (result.month <= 2 ? 1 : 0);
-  return result;
 }
 
 // Returns the leading integer of the |length| characters at |offset|, or of
@@ -69,24 +40,32 @@ int64_t Field(std::string_view text, size_t offset, size_t length) {
 }  // namespace
 
 std::string AddDaysToDate(std::string_view date_text, int days) {
-  const int64_t year = Field(date_text, 0, 4);
-  const int64_t month = Field(date_text, 4, 2);
-  const int64_t day = Field(date_text, 6, 2);
+  // The month carries into the year first; the day counts from the first
+  // of that month.
+  const int64_t month_index = Field(date_text, 4, 2) - 1;
+  const int64_t year = Field(date_text, 0, 4) + FloorDiv(month_index, 12);
+  const int64_t month = month_index - FloorDiv(month_index, 12) * 12 + 1;
+  int64_t day_number =
+      DaysFromCivil(year, month, 1) + Field(date_text, 6, 2) - 1 + days;
 
-  // Carry the month into the year first, then count the day from the first
-  // of that month, as the calendar conversion does.
-  const int64_t month_index = month - 1;
-  const int64_t carried_year = year + FloorDiv(month_index, 12);
-  const int64_t month_in_year = month_index - FloorDiv(month_index, 12) * 12;
-  const int64_t day_number =
-      DaysFromCivil(carried_year, month_in_year + 1, 1) + (day - 1) + days;
-
-  const Ymd result = CivilFromDays(day_number);
+  // Back from the day number to the civil date.
+  day_number += 719468;
+  const int64_t era = FloorDiv(day_number, 146097);
+  const int64_t day_of_era = day_number - era * 146097;  // 0 to 146096
+  const int64_t year_of_era = (day_of_era - day_of_era / 1460 +
+                               day_of_era / 36524 - day_of_era / 146096) /
+                              365;
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t shifted_month = (5 * day_of_year + 2) / 153;  // March 0
+  const int64_t result_month =
+      shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
   char text[64];
-  std::snprintf(text, sizeof text, "%04lld%02lld%02lld",
-                static_cast<long long>(result.year),
-                static_cast<long long>(result.month),
-                static_cast<long long>(result.day));
+  std::snprintf(
+      text, sizeof text, "%04lld%02lld%02lld",
+      static_cast<long long>(year_of_era + era * 400 + (result_month <= 2)),
+      static_cast<long long>(result_month),
+      static_cast<long long>(day_of_year - (153 * shifted_month + 2) / 5 + 1));
   return std::string(text).substr(0, 8);
 }
 
@@ -99,25 +78,19 @@ std::string FormatDateText(const CivilDate& date) {
 
 RunDates SettleRunDates(const std::string& today,
                         const std::string& timestamp) {
-  RunDates dates;
-  dates.today = today;
-  dates.timestamp = timestamp;
-  dates.forced =
-      timestamp == texts::kForcedTimestamp ? Forced::kYes : Forced::kNo;
-  long long n = LeadingInteger(timestamp);
-  dates.last_run_date = n >= kEarliestLastRun && n <= kLatestLastRun
-                            ? timestamp.substr(0, 8)
-                            : today;
-  return dates;
+  const long long n = LeadingInteger(timestamp);
+  const bool plausible = n >= 19600000 && n <= 29000000;
+  return {today, timestamp, plausible ? timestamp.substr(0, 8) : today,
+          timestamp == texts::kForcedTimestamp};
 }
 
 bool RotationDue(const RunDates& dates) {
-  return dates.last_run_date != dates.today || dates.forced == Forced::kYes;
+  return dates.last_run_date != dates.today || dates.forced;
 }
 
 bool ExpiryDue(const RunDates& dates, int retention_days) {
   return (dates.last_run_date != dates.today && retention_days != 0) ||
-         dates.forced == Forced::kYes;
+         dates.forced;
 }
 
 }  // namespace dravelkent

@@ -1,35 +1,167 @@
 #include "jobs/job_engine.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
-#include "base/text_util.h"
 #include "base/cp932.h"
+#include "base/text_util.h"
+#include "fsutil/name_pattern.h"
+#include "fsutil/newer_file.h"
 #include "jobs/dates.h"
-#include "jobs/expiry.h"
-#include "jobs/make_directory_path.h"
-#include "jobs/rotation.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {
 namespace {
 
-// Returns the length of |text| (UTF-8) in code page 932 bytes, which is how
-// KIND is measured whatever the settings file's encoding; std::string::npos
-// when |text| has no code page 932 form.
-size_t Cp932Length(const std::string& text) {
-  std::string bytes;
-  return Utf8ToCp932(text, &bytes) ? bytes.size() : std::string::npos;
-}
-
-// Returns the key name of |suffix| for |job_number|: "%02d%s".
+// Returns the key name "%02d%s" of |suffix| for job |job_number|.
 std::string JobKey(int job_number, const char* suffix) {
   char number[16];
   std::snprintf(number, sizeof number, "%02d", job_number);
-  return std::string(number) + suffix;
+  return number + std::string(suffix);
 }
 
+// Whether |name| begins with eight ASCII digits, as every dated name does.
+bool LooksDated(std::string_view name) {
+  return name.size() >= 8 &&
+         std::all_of(name.begin(), name.begin() + 8, [](char c) {
+           return std::isdigit(static_cast<unsigned char>(c));
+         });
+}
+
+bool SameNames(std::string_view a, std::string_view b) {
+  if (kFileNameCase == NameCase::kSensitive) return a == b;
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Tells the tree transfer's steps: its status texts to the host, its
+// changes to the action log, its failures to the failure log (keeping the
+// first few for one message), and the names it writes directly into the
+// target folder that an expiry could take to |fresh|, unless null.
+class TreeObserver : public TransferObserver {
+ public:
+  TreeObserver(const RunContext& context, const Folder& target,
+               std::set<std::pair<FileId, std::string>>* fresh)
+      : context_(context), target_(target.id()), fresh_(fresh) {}
+
+  void OnFile(FileAction action, const std::string& from, const Folder& to,
+              const std::string& to_name, const Status& result) override {
+    const std::string to_path = to.path() + to_name;
+    if (!result.ok()) OnFailure(result);
+    if (action == FileAction::kNotNewer) {
+      context_.actions->NotNewer(from, to_path);
+    } else if (result.ok() && action != FileAction::kCopying) {
+      if (action == FileAction::kMoved) {
+        context_.actions->Moved(from, to_path);
+      } else {
+        context_.actions->Copied(from, to_path);
+      }
+      if (fresh_ != nullptr && to.id() == target_ && LooksDated(to_name)) {
+        fresh_->emplace(target_, to_name);
+      }
+    }
+    if (action == FileAction::kCopied) return;  // told as it started
+    const char* format = action == FileAction::kCopying ? texts::kTreeCopying
+                         : action == FileAction::kMoved ? texts::kTreeMoving
+                                                        : texts::kTreeNotNewer;
+    // The status line names the file by its bare name.
+    size_t name = from.size();
+    while (name > 0 && !IsPathSeparator(from[name - 1])) --name;
+    context_.host->ShowStatus(FormatText(format, {from.substr(name)}));
+  }
+
+  void OnFolderMade(const Folder& folder) override {
+    const std::string& path = folder.path();
+    context_.actions->FolderMade(path.substr(0, path.size() - 1));
+  }
+
+  void OnFailure(const Status& failure) override {
+    context_.failures->Report(failure);
+    if (failures_++ < kFailuresNamed) {
+      said_ += texts::kTreeFailedSeparator + failure.message();
+    }
+  }
+
+  // Returns the one message for the failures of the tree |source|: the
+  // count and the first few failures; "" when nothing failed.
+  std::string FailureMessage(const std::string& source) const {
+    if (failures_ == 0) return "";
+    std::string text =
+        FormatText(texts::kTreeFailed, {source, std::to_string(failures_)}) +
+        "：" + said_.substr(sizeof texts::kTreeFailedSeparator - 1);
+    if (failures_ > kFailuresNamed) {
+      text += texts::kTreeFailedSeparator;
+      text += FormatText(texts::kTreeFailedMore,
+                         {std::to_string(failures_ - kFailuresNamed)});
+    }
+    return text;
+  }
+
+ private:
+  static constexpr int kFailuresNamed = 3;
+
+  const RunContext& context_;
+  FileId target_;
+  std::set<std::pair<FileId, std::string>>* fresh_;
+  int failures_ = 0;
+  std::string said_;  // each after a separator
+};
+
 }  // namespace
+
+void ActionLog::FolderMade(const std::string& folder) {
+  Write("mkdir " + EscapeForLine(folder));
+}
+
+void ActionLog::Moved(const std::string& from, const std::string& to) {
+  Write("move " + EscapeForLine(from) + " -> " + EscapeForLine(to));
+}
+
+void ActionLog::Copied(const std::string& from, const std::string& to) {
+  Write("copy " + EscapeForLine(from) + " -> " + EscapeForLine(to));
+}
+
+void ActionLog::NotNewer(const std::string& from, const std::string& to) {
+  Write("skip " + EscapeForLine(from) + " -> " + EscapeForLine(to) +
+        " (not newer)");
+}
+
+void ActionLog::Deleted(const std::string& file) {
+  Write("delete " + EscapeForLine(file));
+}
+
+void ActionLog::SettingWritten(const std::string& file,
+                               std::string_view section, std::string_view key,
+                               std::string_view value) {
+  std::string line = "set " + EscapeForLine(file) + " [";
+  line.append(section).append("] ").append(key).append("=");
+  Write(line + EscapeForLine(value));
+}
+
+void ActionLog::Write(const std::string& line) {
+  if (out_ == nullptr || !status_.ok()) return;
+  const std::string text = line + "\n";
+  if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() ||
+      std::fflush(out_) != 0) {
+    status_ = Status::FromErrno("cannot write the action lines to",
+                                "standard output", errno);
+  }
+}
+
+void StreamFailureLog::Report(const Status& status) {
+  failed_ = true;
+  if (written_.insert(status.message()).second) Note(status.message());
+}
+
+void StreamFailureLog::Note(const std::string& text) {
+  std::fprintf(stream_, "dravelkent: %s\n", EscapeForLine(text).c_str());
+  std::fflush(stream_);
+}
 
 void RunLock::Acquire(Host* host, FailureLog* failures) {
   if (tried_) return;
@@ -37,12 +169,15 @@ void RunLock::Acquire(Host* host, FailureLog* failures) {
   const SaveStep step =
       disk_->kind() == RunKind::kDryRun ? SaveStep::kForesee : SaveStep::kAll;
   auto lock = [&](const std::string& path) {
-    return disk_->env()->LockFile(path, step, [&] {
-      const std::string waiting =
-          "waiting for the run in progress to finish (" + path + ")";
-      failures->Note(waiting);
-      host->ShowStatus(waiting);
-    }, &lock_);
+    return disk_->env()->LockFile(
+        path, step,
+        [&] {
+          const std::string waiting =
+              "waiting for the run in progress to finish (" + path + ")";
+          failures->Note(waiting);
+          host->ShowStatus(waiting);
+        },
+        &lock_);
   };
   Status locked = lock(path_);
   if (locked.error_number() == EACCES || locked.error_number() == EROFS) {
@@ -56,14 +191,40 @@ void RunLock::Acquire(Host* host, FailureLog* failures) {
   }
 }
 
+bool IsDatedCopy(const Job& job, const std::string& name) {
+  if (!MatchesNamePattern("*." + job.kind, name, kFileNameCase)) return false;
+  // Eight digits of date and at least "x.yz" after them; "2nd quarter
+  // report.pdf" is none.
+  if (name.size() < 12 || !LooksDated(name)) return false;
+  const long long name_date = LeadingInteger(name.substr(0, 8));
+  if (name_date < 1 || name_date > 29000000) return false;
+  if (!job.file_name.empty() && job.file_name[0] == '*') return true;
+  // The whole rest of the name is the job's: "app" never claims the copies
+  // of "application", which another job may keep longer.
+  const std::string_view rest = std::string_view(name).substr(8);
+  const std::string stem = job.file_name + ".";
+  if (job.kind.find('*') != std::string::npos) {
+    return rest.size() >= stem.size() &&
+           SameNames(rest.substr(0, stem.size()), stem);
+  }
+  return SameNames(rest, stem + job.kind);
+}
+
+bool IsExpired(const Job& job, const std::string& today,
+               const std::string& name) {
+  if (job.delete_all) return true;
+  if (job.retention_days == 0) return false;
+  const std::string expires = AddDaysToDate(name, job.retention_days);
+  return LeadingInteger(expires) < LeadingInteger(today);
+}
+
 Status WriteRunSetting(const RunContext& context, std::string_view section,
                        std::string_view key, std::string_view value) {
   FileChange change = FileChange::kNone;
-  Status written =
-      context.disk->kind() == RunKind::kDryRun
-          ? context.settings->CheckWrite(section, key, value,
-                                         SaveStep::kForesee, &change)
-          : context.settings->Write(section, key, value, &change);
+  Status written = context.disk->kind() == RunKind::kDryRun
+                       ? context.settings->CheckWrite(
+                             section, key, value, SaveStep::kForesee, &change)
+                       : context.settings->Write(section, key, value, &change);
   if (written.ok() && change == FileChange::kChanged) {
     context.actions->SettingWritten(context.settings->path(), section, key,
                                     value);
@@ -81,7 +242,7 @@ void JobEngine::RunAllJobs() {
     context_.lock->Acquire(context_.host, context_.failures);
   }
   stop_ = false;
-  run_ = RunState();
+  run_ = Shared();
   SettingsStore& settings = *context_.settings;
 
   std::string backup =
@@ -92,15 +253,14 @@ void JobEngine::RunAllJobs() {
     // An unknown value becomes "On" for the next run; this run moves.
     WriteSetting(texts::kBasicSection, texts::kBackup, texts::kOn);
   }
-  if (settings.Read(texts::kBasicSection, texts::kMessage, "") == texts::kOn) {
-    run_.message_boxes = MessageBoxes::kOn;
-  } else {
+  run_.message_boxes =
+      settings.Read(texts::kBasicSection, texts::kMessage, "") == texts::kOn;
+  if (!run_.message_boxes) {
     WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
   }
 
   // Work whose date cannot be recorded would be done again by the next
   // run: a move of today's file onto the name of a date that is long gone.
-  // Such a run only reads and checks the jobs' keys.
   const std::string today = FormatDateText(context_.disk->env()->Today());
   file_work_ = true;
   if (settings.Read(texts::kBasicSection, texts::kTimestamp, "") !=
@@ -131,9 +291,7 @@ void JobEngine::RunAllJobs() {
   // The settings are written: a run that starts now finds the day's work
   // done, and need not wait for a person to close the message.
   if (context_.lock != nullptr) context_.lock->Release();
-  if (run_.message_boxes == MessageBoxes::kOn) {
-    context_.host->ShowMessage(texts::kRunDone);
-  }
+  if (run_.message_boxes) context_.host->ShowMessage(texts::kRunDone);
   context_.host->EndRun();
 }
 
@@ -146,60 +304,58 @@ void JobEngine::ProcessJob(int job_number) {
     return;
   }
 
-  // The target folders are created before the remaining keys are checked.
+  // The target folders are made before the remaining keys are checked.
   std::unique_ptr<Folder> target;
-  Status target_status;
   if (file_work_) {
-    target_status = MakeDirectoryPath(context_.disk, context_.actions,
-                                      job.target_folder, &target);
-    if (!target_status.ok()) context_.failures->Report(target_status);
+    Status made = MakeDirectoryPath(context_.disk, context_.actions,
+                                    job.target_folder, &target);
+    if (!made.ok()) context_.failures->Report(made);
   }
 
-  std::string key = JobKey(job_number, texts::kFileName);
   if (ReadKey(job_number, texts::kJobSection, texts::kFileName,
               &job.file_name) &&
       job.file_name.empty()) {
-    WriteSetting(texts::kJobSection, key, "");
+    WriteSetting(texts::kJobSection, JobKey(job_number, texts::kFileName), "");
     stop_ = true;
-    ReportUnusable(job_number, key, job.file_name,
+    ReportUnusable(job_number, texts::kFileName, job.file_name,
                    "is empty; the job list ends with job %s");
   }
 
-  key = JobKey(job_number, texts::kKind);
+  // KIND is measured in code page 932 bytes, whatever the file's encoding.
+  std::string cp932;
   if (ReadKey(job_number, texts::kJobSection, texts::kKind, &job.kind) &&
-      job.kind.find('*') == std::string::npos && Cp932Length(job.kind) != 3) {
-    WriteSetting(texts::kJobSection, key, "");
+      job.kind.find('*') == std::string::npos &&
+      (!Utf8ToCp932(job.kind, &cp932) || cp932.size() != 3)) {
+    WriteSetting(texts::kJobSection, JobKey(job_number, texts::kKind), "");
     stop_ = true;
-    ReportUnusable(job_number, key, job.kind,
+    ReportUnusable(job_number, texts::kKind, job.kind,
                    "is not three bytes long (in code page 932) and holds "
                    "no \"*\"; it was emptied and the job list ends with "
                    "job %s");
   }
 
-  key = JobKey(job_number, texts::kDeleteDay);
   std::string retention;
   if (ReadKey(job_number, texts::kJobSection, texts::kDeleteDay, &retention)) {
     const long long days = LeadingInteger(retention);
     if (days >= 1 && days <= 9999) {
       job.retention_days = static_cast<int>(days);
     } else {
-      // Empty and "0" are the ways to say "no retention"; anything else that
-      // does not read as 1 to 9999 days is a slip the user should hear of.
+      // Empty and "0" say "no retention"; anything else that does not read
+      // as 1 to 9999 days is a slip the user should hear of.
       if (!retention.empty() && retention != "0") {
-        ReportUnusable(job_number, key, retention,
+        ReportUnusable(job_number, texts::kDeleteDay, retention,
                        "is not a number of days from 1 to 9999; it was set "
                        "to 0, so job %s keeps its dated copies for ever");
       }
-      WriteSetting(texts::kJobSection, key, "0");
+      WriteSetting(texts::kJobSection, JobKey(job_number, texts::kDeleteDay),
+                   "0");
     }
   }
 
   std::string delete_all;
-  if (ReadKey(job_number, texts::kHiddenSection, texts::kDeleteAll,
-              &delete_all) &&
-      delete_all == texts::kOn) {
-    job.delete_all = DeleteAll::kYes;
-  }
+  job.delete_all = ReadKey(job_number, texts::kHiddenSection, texts::kDeleteAll,
+                           &delete_all) &&
+                   delete_all == texts::kOn;
 
   if (stop_ || !file_work_) return;
 
@@ -207,24 +363,141 @@ void JobEngine::ProcessJob(int job_number) {
   const RunDates dates = SettleRunDates(
       FormatDateText(context_.disk->env()->Today()),
       context_.settings->Read(texts::kBasicSection, texts::kTimestamp, ""));
-  if (RotationDue(dates)) {
-    RotateJob(context_, job, dates, target.get(), &run_);
-  }
+  if (RotationDue(dates)) Rotate(job, dates, target.get());
   if (target != nullptr && ExpiryDue(dates, job.retention_days)) {
-    ExpireJob(context_, job, dates, *target, &run_);
+    Expire(job, dates, *target);
   }
 
   run_.work_message = texts::kJobDone;
   context_.host->ShowStatus(run_.work_message);
 }
 
-bool JobEngine::ReadKey(int job_number, const char* section,
-                        const char* suffix, std::string* value) {
-  const std::string key = JobKey(job_number, suffix);
-  *value = context_.settings->Read(section, key, "");
+void JobEngine::Rotate(const Job& job, const RunDates& dates,
+                       const Folder* target) {
+  std::unique_ptr<Folder> source;
+  if (target != nullptr) {
+    Status opened =
+        OpenDirectoryPath(context_.disk, job.source_folder, &source);
+    if (!opened.ok()) context_.failures->Report(opened);
+  }
+  // Without both folders nothing is done; what stopped it has been said.
+  const bool open = target != nullptr && source != nullptr;
+  std::string source_path = job.source_folder;
+  if (source_path.empty() || !IsPathSeparator(source_path.back())) {
+    source_path += kPathSeparator;
+  }
+  if ((job.file_name + job.kind).find('*') != std::string::npos) {
+    std::string said = FormatText(texts::kFailed, {source_path});
+    if (open) {
+      // A dated transfer begins every name it writes with today's date; an
+      // undated one keeps the source's names, and those that could be
+      // taken for dated copies are recorded one by one.
+      const bool dated = job.retention_days != 0;
+      if (dated) run_.fresh_dates.emplace(target->id(), dates.today);
+      TreeObserver observer(context_, *target, dated ? nullptr : &run_.fresh);
+      TransferTree(context_.disk, *source, *target, dates.today, run_.mode,
+                   job.retention_days, &observer);
+      said = observer.FailureMessage(source_path);
+    }
+    if (run_.message_boxes && !said.empty()) context_.host->ShowMessage(said);
+    return;
+  }
+  Status done = open ? RotateFile(job, dates, *source, *target)
+                     : Status::Error("the job's folders could not be opened");
+  if (!done.ok()) {
+    if (open) context_.failures->Report(done);
+    if (run_.message_boxes) {
+      run_.work_message = FormatText(
+          texts::kFailed, {source_path + job.file_name + "." + job.kind});
+      context_.host->ShowMessage(run_.work_message);
+    }
+  }
+  context_.host->ShowStatus(run_.work_message);
+}
+
+Status JobEngine::RotateFile(const Job& job, const RunDates& dates,
+                             const Folder& source, const Folder& target) {
+  Disk* disk = context_.disk;
+  const std::string name = job.file_name + "." + job.kind;
+  const std::string last_run_name = dates.timestamp + name;
+  const std::string destination =
+      job.retention_days != 0 ? last_run_name : dates.today + name;
+  const std::string from = source.path() + name;
+  const std::string to = target.path() + destination;
+  FileInfo entry;
+  Status done;
+  if (run_.mode == TransferMode::kCopy) {
+    // The test is made against the last-run name whichever name is
+    // written: with no retention days that is the copy an earlier run made.
+    FileInfo last_run;
+    done = disk->Stat(source, name, Follow::kYes, &entry);
+    if (done.ok()) {
+      done = disk->Stat(target, last_run_name, Follow::kNo, &last_run);
+    }
+    if (done.ok() && IsSourceNewer(entry, last_run) != Newer::kCopy) {
+      run_.work_message =
+          FormatText(texts::kFileNotNewer, {job.file_name, job.kind});
+      context_.actions->NotNewer(from, target.path() + last_run_name);
+      return Status::Ok();
+    }
+    run_.work_message =
+        FormatText(texts::kCopyingFile, {job.file_name, job.kind});
+    FileInfo there = last_run;
+    if (done.ok() && destination != last_run_name) {
+      done = disk->Stat(target, destination, Follow::kNo, &there);
+    }
+    if (done.ok()) {
+      done = disk->Copy(source, entry, Follow::kYes, target, destination, there,
+                        Overwrite::kFile);
+    }
+    if (done.ok()) context_.actions->Copied(from, to);
+  } else {
+    run_.work_message =
+        FormatText(texts::kMovingFile, {job.file_name, job.kind});
+    done = disk->Stat(source, name, Follow::kNo, &entry);
+    if (done.ok() && entry.kind == FileKind::kMissing) {
+      done = Status::FromErrno("cannot move", from + " to " + to, ENOENT);
+    }
+    if (done.ok()) done = disk->Move(source, entry, target, destination);
+    if (done.ok()) context_.actions->Moved(from, to);
+  }
+  if (done.ok()) run_.fresh.emplace(target.id(), destination);
+  return done;
+}
+
+void JobEngine::Expire(const Job& job, const RunDates& dates,
+                       const Folder& target) {
+  auto fresh = [&](const std::string& name) {
+    for (const auto& [folder, date_text] : run_.fresh_dates) {
+      if (folder == target.id() && name.starts_with(date_text)) return true;
+    }
+    return run_.fresh.count({target.id(), name}) != 0;
+  };
+  Status listed = context_.disk->List(target, [&](const FileInfo& entry) {
+    // An entry kept leaves the status line as it is.
+    if (entry.kind == FileKind::kFolder || !IsDatedCopy(job, entry.name) ||
+        !IsExpired(job, dates.today, entry.name) || fresh(entry.name)) {
+      return;
+    }
+    const std::string path = target.path() + entry.name;
+    Status removed = context_.disk->Remove(target, entry);
+    if (removed.ok()) {
+      context_.actions->Deleted(path);
+    } else {
+      context_.failures->Report(removed);
+    }
+    run_.work_message = FormatText(texts::kDeleting, {path});
+    context_.host->ShowStatus(run_.work_message);
+  });
+  if (!listed.ok()) context_.failures->Report(listed);
+}
+
+bool JobEngine::ReadKey(int job_number, const char* section, const char* suffix,
+                        std::string* value) {
+  *value = context_.settings->Read(section, JobKey(job_number, suffix), "");
   if (value->find('\0') == std::string::npos) return true;
   // A NUL byte would end the name where the system reads it: another file.
-  ReportUnusable(job_number, key, *value,
+  ReportUnusable(job_number, suffix, *value,
                  "holds a NUL byte; the job list ends with job %s");
   stop_ = true;
   return false;
@@ -244,14 +517,12 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
   return true;
 }
 
-void JobEngine::ReportUnusable(int job_number, const std::string& key,
-                               const std::string& value,
-                               const char* what_follows) {
+void JobEngine::ReportUnusable(int job_number, const char* suffix,
+                               const std::string& value, const char* what) {
   if (list_ends_here_) return;
-  const std::string number = JobKey(job_number, "");
-  context_.failures->Report(
-      Status::Error(context_.settings->path() + ": " + key + "=\"" + value +
-                    "\" " + FormatText(what_follows, {number})));
+  context_.failures->Report(Status::Error(
+      context_.settings->path() + ": " + JobKey(job_number, suffix) + "=\"" +
+      value + "\" " + FormatText(what, {JobKey(job_number, "")})));
 }
 
 void JobEngine::WriteSetting(const char* section, const std::string& key,

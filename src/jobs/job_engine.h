@@ -1,7 +1,9 @@
 #pragma once
 
-// The run over the numbered jobs, and what it works with.
+// The run over the numbered jobs of the settings file, and what it works
+// with.
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <set>
@@ -11,10 +13,11 @@
 
 #include "fsutil/disk.h"
 #include "fsutil/tree_transfer.h"
-#include "jobs/reports.h"
 #include "settings/settings_store.h"
 
 namespace dravelkent {
+
+struct RunDates;
 
 // What the job engine asks of the front end that shows the run: the window,
 // the console, or nothing at all (a dry run).
@@ -26,17 +29,83 @@ class Host {
   // though the run keeps the front end busy.
   virtual void ShowStatus(const std::string& text) = 0;
 
-  // Shows |text| to the user with the caption "確認" and one OK button and
-  // returns once the user has acknowledged it.
+  // Shows |text| with the caption "確認" and one OK button; returns once the
+  // user has acknowledged it.
   virtual void ShowMessage(const std::string& text) = 0;
 
   // Ends the run: the front end closes and the program exits.
   virtual void EndRun() = 0;
 
-  // Waits for the user's choice, the first status text shown. For "実行"
-  // calls |run|, which runs all jobs and returns when the run is over; for
-  // "閉じる" returns without calling it.
+  // Waits for the user's choice: "実行" calls |run|, which runs all jobs and
+  // returns when the run is over; "閉じる" returns without calling it.
   virtual void WaitForUser(const std::function<void()>& run) = 0;
+};
+
+// Writes what a run does (or, in a dry run, would do) on a stream, one line
+// per action, its word first:
+//   mkdir FOLDER
+//   move FROM -> TO
+//   copy FROM -> TO
+//   skip FROM -> TO (not newer)
+//   delete FILE
+//   set SETTINGS-FILE [SECTION] KEY=VALUE
+// Each path and value is escaped (EscapeForLine), so that every action is
+// one line whose bytes read back. Each line is flushed as it is written; a
+// stream that failed (a reader that went away) is not written again. A log
+// without a stream writes nothing.
+class ActionLog {
+ public:
+  explicit ActionLog(std::FILE* out = nullptr) : out_(out) {}
+
+  // Returns ok, or the first failure to write a line (the run goes on).
+  const Status& status() const { return status_; }
+
+  // Each writes its line above.
+  void FolderMade(const std::string& folder);
+  void Moved(const std::string& from, const std::string& to);
+  void Copied(const std::string& from, const std::string& to);
+  void NotNewer(const std::string& from, const std::string& to);
+  void Deleted(const std::string& file);
+  void SettingWritten(const std::string& file, std::string_view section,
+                      std::string_view key, std::string_view value);
+
+ private:
+  void Write(const std::string& line);
+
+  std::FILE* out_;
+  Status status_;
+};
+
+// Receives every failed operation of a run, which goes on after it; the log
+// decides how it is said and counts it for the exit status.
+class FailureLog {
+ public:
+  virtual ~FailureLog() = default;
+
+  // Records the failure |status|.
+  virtual void Report(const Status& status) = 0;
+
+  // Says |text|, which is no failure, where failures are said.
+  virtual void Note(const std::string& text) = 0;
+
+  // Returns true once any failure was reported.
+  virtual bool failed() const = 0;
+};
+
+// Writes each failure and note on |stream| as one line "dravelkent: text",
+// escaped (EscapeForLine). A failure that recurs is written once.
+class StreamFailureLog : public FailureLog {
+ public:
+  explicit StreamFailureLog(std::FILE* stream) : stream_(stream) {}
+
+  void Report(const Status& status) override;
+  void Note(const std::string& text) override;
+  bool failed() const override { return failed_; }
+
+ private:
+  std::FILE* stream_;
+  bool failed_ = false;
+  std::set<std::string> written_;
 };
 
 // Keeps two runs in one folder (cron and a person, or two timers) from
@@ -48,24 +117,22 @@ class RunLock {
  public:
   // Locks |path|, the lock file, which |disk| then protects; in a folder
   // that takes no new file, the settings file |settings_path| itself, which
-  // every save there rewrites in place. A dry run takes no lock: it only
-  // foresees whether the lock could be taken.
+  // every save there rewrites in place. A dry run only foresees whether the
+  // lock could be taken.
   RunLock(Disk* disk, std::string path, std::string settings_path)
       : disk_(disk),
         path_(std::move(path)),
         settings_path_(std::move(settings_path)) {}
 
   // Takes the lock unless this run has tried already, waiting as long as
-  // another run holds it: said once on |failures| and in |host|'s status
-  // line first. A lock that cannot be taken is reported; the run goes on
-  // without it.
+  // another run holds it, which is said once on |failures| and in |host|'s
+  // status line first. A lock that cannot be taken is reported; the run
+  // goes on without it.
   void Acquire(Host* host, FailureLog* failures);
 
   // Lets the lock go, so that another run need not wait for this one (say,
   // for a message that waits for a person).
   void Release() { lock_.reset(); }
-
-  const std::string& path() const { return path_; }
 
  private:
   Disk* disk_;
@@ -75,9 +142,6 @@ class RunLock {
   std::unique_ptr<FileLock> lock_;
 };
 
-// Whether DELETEALL "On" removes every dated copy, expired or not.
-enum class DeleteAll { kNo, kYes };
-
 // One numbered job, its keys read and checked.
 struct Job {
   std::string source_folder;  // DIRNAMEFROM as read
@@ -85,37 +149,39 @@ struct Job {
   std::string file_name;      // FILENAME
   std::string kind;           // KIND
   int retention_days = 0;     // DELETEDAY, 0 to 9999
-  DeleteAll delete_all = DeleteAll::kNo;
+  bool delete_all = false;    // DELETEALL "On": every dated copy expires
 };
 
-// Whether a failure is also shown in a message box (MESSAGE "On").
-enum class MessageBoxes { kOff, kOn };
+// Returns true when the folder entry |name| is one of the job's dated
+// copies: it matches "*." KIND, is at least 12 bytes long, its first eight
+// bytes are digits whose number lies from 1 to 29000000, and the rest is
+// exactly FILENAME "." KIND, or, when KIND holds "*", begins with FILENAME
+// "." (any base name when FILENAME begins with "*"). Names compare as the
+// file system compares them.
+bool IsDatedCopy(const Job& job, const std::string& name);
 
-// The copies the run has written, by folder and name, so that no expiry of
-// the run deletes them: with DELETEALL, with a last-run date older than the
-// retention days, or as a later job's copy over the same folder (reached by
-// another name), it would otherwise delete a copy just made, and in move
-// mode the only one.
-class FreshCopies {
- public:
-  void Add(const FileId& folder, const std::string& name) {
-    names_.emplace(folder, name);
-  }
-  // Every name in |folder| that begins with |date_text|.
-  void AddDated(const FileId& folder, const std::string& date_text) {
-    dated_.emplace(folder, date_text);
-  }
-  bool Contains(const FileId& folder, const std::string& name) const {
-    for (const auto& [dated, date_text] : dated_) {
-      if (dated == folder && name.starts_with(date_text)) return true;
-    }
-    return names_.count({folder, name}) != 0;
-  }
+// Returns true when the dated copy |name| is to be deleted on the date text
+// |today|: with DELETEALL, or when its name date plus the retention days
+// (not 0) lies before |today|.
+bool IsExpired(const Job& job, const std::string& today,
+               const std::string& name);
 
- private:
-  std::set<std::pair<FileId, std::string>> names_;
-  std::set<std::pair<FileId, std::string>> dated_;
-};
+// Makes every missing folder of |folder|, one level at a time, from the
+// root of an absolute path or from the current folder for a relative one,
+// and opens it into |*opened|, named as |folder| says. Each folder on the
+// way is opened from the one before, so all later work inside it stays in
+// the folder found now. A link on the way is followed only when it belongs
+// to the system or to the user running the program. "." and ".." are
+// walked, never made; a network path ("//...") makes nothing, nor does
+// anything after two separators in a row. Each folder made is told to
+// |actions|. Returns ok, or the failure that stopped the walk.
+Status MakeDirectoryPath(Disk* disk, ActionLog* actions,
+                         const std::string& folder,
+                         std::unique_ptr<Folder>* opened);
+
+// Opens |folder| as MakeDirectoryPath walks it, making nothing.
+Status OpenDirectoryPath(Disk* disk, const std::string& folder,
+                         std::unique_ptr<Folder>* opened);
 
 // Everything a run works with, owned by the caller.
 struct RunContext {
@@ -129,19 +195,9 @@ struct RunContext {
   std::string current_directory;
 };
 
-// What the jobs of one run share.
-struct RunState {
-  TransferMode mode = TransferMode::kMove;
-  MessageBoxes message_boxes = MessageBoxes::kOff;
-  FreshCopies fresh;
-  // The progress text the job at hand showed last.
-  std::string work_message;
-};
-
-// Sets |key| in |section| of the settings file to |value| as the run's kind
-// says: a real run saves it, a dry run only checks that it could; either
-// tells the action log when the file's bytes change. Returns ok, or the
-// failure the write gave (or would give).
+// Sets |key| in |section| of the settings file to |value|: a real run saves
+// it, a dry run only checks that it could; either tells the action log when
+// the file's bytes change. Returns ok, or the failure of the write.
 Status WriteRunSetting(const RunContext& context, std::string_view section,
                        std::string_view key, std::string_view value);
 
@@ -152,36 +208,53 @@ class JobEngine {
 
   explicit JobEngine(const RunContext& context) : context_(context) {}
 
-  // Takes the run lock, settles the run-wide switches, processes jobs 1 to
-  // 98 until the list ends, records the date of the run in TIMESTAMP, lets
-  // the run lock go, shows the completion message when messages are on and
+  // Takes the run lock, settles BACKUP and MESSAGE, processes jobs 1 to
+  // kMaxJobs until the list ends, records the date of the run in TIMESTAMP,
+  // lets the lock go, shows the completion message when messages are on and
   // ends the run through the host. When TIMESTAMP (unless "00000000") could
-  // not be saved, says so before the first job and does no file work: the
-  // jobs' keys are still read and checked, no folder is created, nothing is
-  // moved, copied or deleted, and TIMESTAMP is left as it is.
+  // not be saved, says so first and does no file work: the jobs' keys are
+  // still read and checked, but no folder is made, nothing is moved, copied
+  // or deleted, and TIMESTAMP stays as it is.
   void RunAllJobs();
 
  private:
-  // Processes one job: reads and checks its keys, creates and opens its
-  // target folder and, when the keys are usable, does its file work: the
-  // rotation when it is due, then the expiry of dated copies when that is
-  // due. Sets the stop flag when the job list ends here. A key that is
-  // unusable although the folder keys are given is reported.
+  // Reads and checks the job's keys, makes and opens its target folder and,
+  // when the keys are usable, rotates (when due), then expires the dated
+  // copies (when due). An unusable key is reported unless an empty folder
+  // key ended the list here.
   void ProcessJob(int job_number);
 
-  // Reads the job's |suffix| key in |section|; an unusable one (a NUL byte
-  // in it) is reported and ends the job list. Returns false then.
+  // Today's rotation into |target| (null when it could not be opened: that
+  // was said). A job whose FILENAME or KIND holds "*" transfers its source
+  // folder's tree (TransferTree); any other moves its one file to its
+  // destination (the last-run name with retention days, else today's),
+  // never replacing a file, or in copy mode copies it there when it is
+  // newer (IsSourceNewer, a link judged by the file it leads to) than the
+  // last-run name. Shows each progress text and keeps the last in the
+  // work message. Each failure is reported once; with message boxes on, a
+  // failed file is also shown ("%sの処理に失敗しました" with the source
+  // path), and a tree's failures as one message. What was written is fresh.
+  void Rotate(const Job& job, const RunDates& dates, const Folder* target);
+  Status RotateFile(const Job& job, const RunDates& dates, const Folder& source,
+                    const Folder& target);
+
+  // Removes from |target| every dated copy (a file or link) that IsExpired,
+  // except the run's fresh copies, each removal shown as "%s 削除中" with
+  // its path, also when it failed.
+  void Expire(const Job& job, const RunDates& dates, const Folder& target);
+
+  // Reads the job's key |suffix| of |section| into |*value|. Returns false
+  // when it holds a NUL byte: reported, and the list ends.
   bool ReadKey(int job_number, const char* section, const char* suffix,
                std::string* value);
 
-  // Reads a folder key (DIRNAMEFROM or DIRNAMETO) into |*folder|. Returns
-  // false when the job ends at once.
+  // Reads a folder key. Returns false when the job ends at once.
   bool ReadFolderKey(int job_number, const char* suffix, std::string* folder);
 
-  // Reports the job's unusable |key|, which held |value|: the settings
-  // path, key="value", then |what_follows| with "%s" as the job's number.
-  void ReportUnusable(int job_number, const std::string& key,
-                      const std::string& value, const char* what_follows);
+  // Reports the job's key |suffix| that held |value|: the settings path,
+  // key="value", then |what| with "%s" as the job's number.
+  void ReportUnusable(int job_number, const char* suffix,
+                      const std::string& value, const char* what);
 
   // Writes a key and reports a failed save.
   void WriteSetting(const char* section, const std::string& key,
@@ -191,7 +264,15 @@ class JobEngine {
   bool stop_ = false;
   bool list_ends_here_ = false;  // an empty folder key ended the list
   bool file_work_ = true;        // false: the date cannot be recorded
-  RunState run_;
+  // What the jobs of one run share.
+  struct Shared {
+    TransferMode mode = TransferMode::kMove;
+    bool message_boxes = false;  // MESSAGE "On"
+    // The copies the run wrote, by folder, which no expiry of the run may
+    // delete: names, and date texts that begin every name written.
+    std::set<std::pair<FileId, std::string>> fresh, fresh_dates;
+    std::string work_message;  // the progress text the job showed last
+  } run_;
 };
 
 }  // namespace dravelkent

@@ -1,24 +1,23 @@
-// Whole runs of the job engine on real folders (relative to the current
-// one), MakeDirectoryPath and the failure log.
+// Dates, the expiry's name rules, and whole runs of the job engine on real
+// folders.
 
 #include "jobs/job_engine.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
-#include <tuple>
 
 #include "base/text_util.h"
 #include "fsutil/temp_names.h"
 #include "fsutil/testing/faulty_env.h"
 #include "fsutil/testing/temp_folder.h"
-#include "jobs/make_directory_path.h"
+#include "jobs/dates.h"
+#include "jobs/testing/date_fuzz_checks.h"
 
 namespace dravelkent {
 namespace {
@@ -28,26 +27,79 @@ using testing::Call;
 using testing::ReadFile;
 using testing::WriteFile;
 
+// The C library's calendar agrees, odd fields included.
+TEST(DatesTest, AddDaysToDate) {
+  for (const char* year : {"0000", "0004", "0999", "1582", "1900", "1969",
+                           "2000", "2038", "2100", "9999", "-999", " 202"}) {
+    for (const char* month : {"00", "01", "02", "12", "13", "25", "99", "-1"}) {
+      for (const char* day : {"00", "01", "28", "29", "31", "60", "-9", "+3"}) {
+        for (int days : {INT_MIN, -146097, -366, -1, 0, 1, 59, 9999, INT_MAX}) {
+          std::string input(reinterpret_cast<const char*>(&days), 4);
+          EXPECT_EQ(CheckNameDate(input + year + month + day), "");
+        }
+      }
+    }
+  }
+}
+
+TEST(DatesTest, WhatIsDueAndTheLastRunDate) {
+  // Rotation due, expiry due with 7 and with 0 retention days: "y" or "n".
+  const char* const cases[][3] = {
+      {"", "20261206", "nnn"},          {"20261206", "20261206", "nnn"},
+      {"20261205", "20261205", "yyn"},  {"00000000", "20261206", "yyy"},
+      {"00000000 ", "20261206", "nnn"}, {"19600000", "19600000", "yyn"},
+      {"19599999", "20261206", "nnn"},  {"29000001", "20261206", "nnn"},
+      {"20261205 x", "20261205", "yyn"}};
+  for (const auto& [timestamp, last_run, due_text] : cases) {
+    RunDates dates = SettleRunDates("20261206", timestamp);
+    EXPECT_EQ(dates.last_run_date, last_run) << timestamp;
+    std::string due = {"ny"[RotationDue(dates)], "ny"[ExpiryDue(dates, 7)],
+                       "ny"[ExpiryDue(dates, 0)]};
+    EXPECT_EQ(due, due_text) << timestamp;
+  }
+}
+
+TEST(DatesTest, ExpiryNameRules) {
+  const Job jobs[] = {{"", "", "app", "log", 7},
+                      {"", "", "*", "log", 7},
+                      {"", "", "app", "*", 7},
+                      {"", "", "*", "*", 7}};
+  // For each job: "n" not its dated copy, "y" kept, "x" expired; only names
+  // that begin with eight digits are dated copies.
+  const char* const cases[][2] = {
+      {"20261130app.log", "xxxx"},   {"20261201app.log", "yyyy"},
+      {"20261130apps.log", "nxnx"},  {"20261130app.LOG", "nnxx"},
+      {"20261130app.log.1", "nnxx"}, {"20261130appdata", "nnnx"},
+      {"2026113.log", "nnnn"},       {"2026113a.log", "nnnn"},
+      {"00000001app.log", "xxxx"},   {"00000000app.log", "nnnn"},
+      {"29000000app.log", "yyyy"},   {"29000001app.log", "nnnn"},
+      {"20261100app.log", "xxxx"},   {"20261399app.log", "yyyy"},
+      {"42.answer.log", "nnnn"},     {"1 - README.log", "nnnn"},
+      {" 2026113app.log", "nnnn"},   {"+2026113app.log", "nnnn"},
+      {"20261130a", "nnnn"}};
+  for (const auto& [name, for_jobs] : cases) {
+    std::string got;
+    for (const Job& job : jobs) {
+      got +=
+          IsDatedCopy(job, name) ? "yx"[IsExpired(job, "20261208", name)] : 'n';
+    }
+    EXPECT_EQ(got, for_jobs) << name;
+  }
+}
+
 // A run on 8 December 2026 in a fresh current folder (on a tmpfs if any)
 // through a FaultyEnv, with itself as host and failure log: it counts the
-// messages, and keeps what failed.
+// messages and the ends, and keeps what failed.
 struct TestRun : Host, FailureLog {
-  explicit TestRun(RunKind kind = RunKind::kReal) : disk(&env, kind) {
-    fs::current_path(temp.path());
-  }
+  TestRun() { fs::current_path(temp.path()); }
   ~TestRun() override { fs::current_path(saved); }
   void ShowStatus(const std::string&) override {}
-  void ShowMessage(const std::string&) override {
-    const int fd = open("Dravelkent.lock", O_RDONLY | O_CLOEXEC);
-    lockable = flock(fd, LOCK_EX | LOCK_NB) == 0;
-    close(fd);
-    ++messages;
-  }
+  void ShowMessage(const std::string&) override { ++messages; }
   void EndRun() override { ++end_count; }
   void WaitForUser(const std::function<void()>& run) override { run(); }
   void Report(const Status& s) override { said.push_back(s.message()); }
   void Note(const std::string&) override {}
-  int count() const override { return static_cast<int>(said.size()); }
+  bool failed() const override { return !said.empty(); }
   void Go(const std::string& ini) {
     WriteFile(settings.path(), ini);
     JobEngine({&disk, &settings, this, this, &actions, &lock, temp.path()})
@@ -57,16 +109,12 @@ struct TestRun : Host, FailureLog {
   const fs::path saved = fs::current_path();
   testing::TempFolder temp{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""};
   testing::FaultyEnv env;
-  Disk disk;
+  Disk disk{&env, RunKind::kReal};
   SettingsStore settings{&env, temp / "Dravelkent.ini"};
-  char* lines = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&lines, &size);
-  ActionLog actions{out};
+  ActionLog actions;
   RunLock lock{&disk, temp / "Dravelkent.lock", settings.path()};
   std::vector<std::string> said;
-  int messages = 0, end_count = 0;
-  bool lockable = false;  // by another run, at the last message
+  size_t messages = 0, end_count = 0;
 };
 
 // Every entry below |folder| but the run's own files: its path, and a
@@ -102,40 +150,38 @@ std::string Job(int n, const std::string& changes = "") {
          p + "FILENAME=app\n" + p + "KIND=log\n" + p + "DELETEDAY=7\n";
 }
 
-// Jobs 1 to 99, job 2 changed, on a day they have run already: whether
-// job 2's folder is made, whether the list goes on, the one failure said
-// (or "" for none) and a text the settings hold afterwards.
+// Jobs 1 to 3, job 2 changed, on a day they have run already: the folders
+// made (MakeDirectoryPath walks the text), the one failure said (or "" for
+// none) and a text the settings hold.
 TEST(JobEngineTest, TheJobList) {
-  using Case = std::tuple<std::string, bool, bool, const char*, const char*>;
-  const Case cases[] = {
-      {"", true, true, "", ""},
-      {"02DIRNAMEFROM=\n", false, false, "", ""},
-      {"02FILENAME=\n", true, false, "02FILENAME=\"\"", "02FILENAME=\n"},
-      {"02KIND=jpeg\n", true, false, "02KIND=\"jpeg\"", "02KIND=\n"},
-      {"02KIND=表\n", true, false, "KIND=\"表\"", "02KIND=\n"},  // 2 bytes
-      {"02KIND=ﾛｸﾞ\n", true, true, "", "KIND=ﾛｸﾞ\n"},  // 3 bytes in CP932
-      {"02DELETEDAY=x7\n", true, true, "DAY=\"x7\"", "02DELETEDAY=0\n"},
-      {"02DELETEDAY=-7\n", true, true, "02DELETEDAY=\"-7\"", ""},
-      {"02DELETEDAY=99999999999999999999\n", true, true, "DAY=\"99", ""},
-      {"02DELETEDAY=\n", true, true, "", "02DELETEDAY=0\n"},
-      {std::string("02FILENAME=a\0b\n", 15), true, false, "a\\x00b\" holds",
-       "02FILENAME=a"},
-      {std::string("02DIRNAMETO=d\0\n", 15), false, false, "NUL", ""},
-      {"02DIRNAMETO=Dravelkent.ini/d\n", false, true, "Not a directory", ""},
-  };
-  for (const auto& [job_2, job_2_made, list_goes_on, said, ini] : cases) {
+  const struct {
+    std::string job_2;
+    const char *made, *said, *ini;
+  } cases[] = {
+      {"", "dst01 dst02 dst03 ", "", ""},
+      {"02FILENAME=\n", "dst01 dst02 ", "02FILENAME=\"\"", "02FILENAME=\n"},
+      {"02KIND=表\n", "dst01 dst02 ", "KIND=\"表\"", "02KIND=\n"},  // 2 bytes
+      {"02KIND=ﾛｸﾞ\n", "dst01 dst02 dst03 ", "", "KIND=ﾛｸﾞ\n"},     // CP932: 3
+      {"02DELETEDAY=x7\n", "dst01 dst02 dst03 ", "DAY=\"x7\"", "DAY=0\n"},
+      {"02DELETEDAY=10000\n", "dst01 dst02 dst03 ", "DAY=\"10000\"", "DAY=0\n"},
+      {"02DELETEDAY=\n", "dst01 dst02 dst03 ", "", "02DELETEDAY=0\n"},
+      {std::string("02DIRNAMETO=d\0\n", 15), "dst01 ", "NUL", ""},
+      {"02DIRNAMETO=Dravelkent.ini/d\n", "dst01 dst03 ", "Not a directory", ""},
+      {"02DIRNAMETO=c/../d\n", "c d dst01 dst03 ", "", ""},
+      {"02DIRNAMETO=e//g\n", "dst01 dst03 e ", "open folder e//g/: No such",
+       ""},
+      // A network path makes nothing (nor does /proc take a new folder).
+      {"02DIRNAMETO=//proc/x/y\n", "dst01 dst03 ",
+       "open folder //proc/x/: ", ""}};
+  for (const auto& [job_2, made, said, ini] : cases) {
     SCOPED_TRACE(job_2);
     TestRun t;
-    std::string jobs = Job(1) + Job(2, job_2);
-    for (int n = 3; n <= 99; ++n) jobs += Job(n);
-    t.Go("[基本]\nTIMESTAMP=20261208\n[設定]\n" + jobs);
-    EXPECT_EQ(fs::is_directory("dst02"), job_2_made);
-    EXPECT_EQ(fs::is_directory("dst98"), list_goes_on);
-    EXPECT_FALSE(fs::exists("dst99"));
+    t.Go("[基本]\nTIMESTAMP=20261208\n[設定]\n" + Job(1) + Job(2, job_2) +
+         Job(3));
+    EXPECT_EQ(Names("."), made);
     ASSERT_EQ(t.said.size(), *said ? 1u : 0u);
-    EXPECT_NE(
-        (t.said.empty() ? "" : EscapeForLine(t.said[0])).find(said),
-        std::string::npos);
+    EXPECT_NE((t.said.empty() ? "" : EscapeForLine(t.said[0])).find(said),
+              std::string::npos);
     EXPECT_NE(ReadFile(t.settings.path()).find(ini), std::string::npos);
   }
 }
@@ -159,26 +205,17 @@ TEST(JobEngineTest, TheRun) {
   struct {
     const char *basic, *jobs, *extra;  // [基本] lines, settings, more files
     const char *src, *dst, *ini;
-    int messages, failures;
+    size_t messages, failures;
   } cases[] = {
       {"TIMESTAMP=20261207\nBACKUP=on\nMESSAGE=x\n", "", "", "",
        "20261201app.log 20261207app.log ",
        "TIMESTAMP=20261208\nBACKUP=On\nMESSAGE=Off\n", 0, 0},
-      {"TIMESTAMP=00000000\nBACKUP=On\n[裏設定]\n01DELETEALL=On\n",
-       "01DELETEDAY=0\n", "", "app.log ", "20261208app.log ",
-       "TIMESTAMP=00000000\n", 0, 0},
       // A late run moves to a name that expired already; it stays.
       {"TIMESTAMP=20261101\n", "", "", "", "20261101app.log 20261201app.log ",
        "", 0, 0},
-      // Nor does a later job's expiry, over the same folder by another
-      // name, take a copy of this run.
-      {"TIMESTAMP=20261202\n",
-       "02DIRNAMEFROM=src\n02DIRNAMETO=./dst01/\n02FILENAME=*\n02KIND=log\n"
-       "02DELETEDAY=1\n",
-       "", "", "20261202app.log ", "", 0, 0},
-      // Nor a dated tree's own expiry, with DELETEALL, what it wrote.
-      {"TIMESTAMP=20261207\n[裏設定]\n01DELETEALL=On\n", "01FILENAME=*\n",
-       "", "", "20261208app.log ", "", 0, 0},
+      // Nor does a dated tree's own expiry, with DELETEALL, take what it wrote.
+      {"TIMESTAMP=20261207\n[裏設定]\n01DELETEALL=On\n", "01FILENAME=*\n", "",
+       "", "20261208app.log ", "", 0, 0},
       // One message for the failures of a tree.
       {"TIMESTAMP=20261207\nMESSAGE=On\n", "01FILENAME=*\n01DELETEDAY=0\n",
        "src/b.log dst01/app.log dst01/b.log", "app.log b.log ",
@@ -200,8 +237,7 @@ TEST(JobEngineTest, TheRun) {
     EXPECT_EQ(Names("src"), c.src);
     EXPECT_EQ(Names("dst01"), c.dst);
     EXPECT_EQ(t.messages, c.messages);
-    EXPECT_EQ(t.lockable, c.messages > 0);  // no waiting on the last message
-    EXPECT_EQ(t.count(), c.failures) << ::testing::PrintToString(t.said);
+    EXPECT_EQ(t.said.size(), c.failures) << ::testing::PrintToString(t.said);
     EXPECT_NE(ReadFile(t.settings.path()).find(c.ini), std::string::npos);
   }
 }
@@ -216,7 +252,7 @@ TEST(JobEngineTest, EveryCallFailingAnywhereIsSaidOnce) {
     TestRun clean;
     Plant();
     clean.Go(ini);
-    ASSERT_EQ(clean.count(), 0);
+    ASSERT_TRUE(clean.said.empty());
     const auto expected = Snapshot();
     for (int i = 0; i < static_cast<int>(Call::kCount); ++i) {
       for (int n = 1; n <= clean.env.count(Call(i)); ++n) {
@@ -225,7 +261,7 @@ TEST(JobEngineTest, EveryCallFailingAnywhereIsSaidOnce) {
         Plant();
         t.env.FailAt(Call(i), n, EIO);
         t.Go(ini);
-        EXPECT_EQ(t.end_count, 1);
+        EXPECT_EQ(t.end_count, 1u);
         // A file that cannot be examined counts as none: copied anew. A
         // batch's flush fails each of its copies, each said once.
         const std::set<std::string> said(t.said.begin(), t.said.end());
@@ -241,46 +277,6 @@ TEST(JobEngineTest, EveryCallFailingAnywhereIsSaidOnce) {
       }
     }
   }
-}
-
-// Folders made as the text walks, told as the text names them; nothing
-// through two separators or at a network path.
-TEST(JobEngineTest, MakeDirectoryPath) {
-  for (const RunKind kind : {RunKind::kReal, RunKind::kDryRun}) {
-    TestRun t(kind);
-    WriteFile("f", "file");
-    std::unique_ptr<Folder> folder;
-    const std::pair<std::string, const char*> cases[] = {
-        {"//server/share/", "cannot open folder //server/"},
-        {t.temp / "a/b/", ""},
-        {"c/../d", ""},
-        {"f/b/", "cannot open folder f/: Not a directory"},
-        {"e//g", "cannot open folder e//g/: No such file"},
-    };
-    for (const auto& [text, said] : cases) {
-      Status made = MakeDirectoryPath(&t.disk, &t.actions, text, &folder);
-      EXPECT_EQ(made.message().substr(0, std::strlen(said)), said) << text;
-      EXPECT_EQ(made.ok() ? folder->path() : "",
-                *said ? "" : text.back() == '/' ? text : text + "/");
-    }
-    std::fflush(t.out);
-    EXPECT_EQ(std::string(t.lines, t.size),
-              "mkdir " + t.temp / "a\nmkdir " + t.temp / "a/b\nmkdir c\n"
-              "mkdir c/../d\nmkdir e\n");
-    EXPECT_EQ(Names("."), kind == RunKind::kReal ? "a a/b c d e f " : "f ");
-  }
-}
-
-TEST(JobEngineTest, StreamFailureLogSaysEachMessageOnce) {
-  std::FILE* stream = std::tmpfile();
-  StreamFailureLog log(stream);
-  for (const char* said : {"a", "a", "b\nc"}) log.Report(Status::Error(said));
-  EXPECT_EQ(log.count(), 3);
-  char text[64];
-  std::rewind(stream);
-  EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text, stream)),
-            "dravelkent: a\ndravelkent: b\\nc\n");
-  std::fclose(stream);
 }
 
 }  // namespace

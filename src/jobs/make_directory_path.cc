@@ -1,8 +1,8 @@
-#include "jobs/make_directory_path.h"
-
 #include <cerrno>
 #include <deque>
 #include <vector>
+
+#include "jobs/job_engine.h"
 
 namespace dravelkent {
 namespace {
@@ -25,9 +25,8 @@ std::deque<Step> StepsOf(const std::string& text, const std::string& rest) {
     size_t end = pos;
     while (end < text.size() && !IsPathSeparator(text[end])) ++end;
     steps.push_back({text.substr(pos, end - pos),
-                     text.substr(0, end) + (end < text.size()
-                                                ? text[end]
-                                                : kPathSeparator)});
+                     text.substr(0, end) +
+                         (end < text.size() ? text[end] : kPathSeparator)});
     pos = end + 1;
   }
   return steps;
@@ -118,7 +117,6 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
     if (!status.ok()) return status.Reworded("cannot open folder", step.shown);
     walked.push_back(std::move(next));
   }
-  // Named in messages as the user wrote it.
   *opened = std::move(walked.back());
   if (!text.empty()) {
     (*opened)->set_path(IsPathSeparator(text.back()) ? text

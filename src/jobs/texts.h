@@ -28,13 +28,13 @@ inline constexpr char kStartStatus[] =
 inline constexpr char kJobDone[] = "全ての処理が終了しました";
 inline constexpr char kRunDone[] = "完了しました。";
 
-// printf formats; "%s" is the text named beside each.
+// Formats for FormatText; each "%s" is the text named beside it.
 inline constexpr char kCopyingFile[] = "%s.%s をコピー中";  // name, kind
 inline constexpr char kMovingFile[] = "%s.%s を移動中";     // name, kind
 inline constexpr char kFileNotNewer[] = "%s.%s は更新されていません";
 inline constexpr char kFailed[] = "%sの処理に失敗しました";  // source path
-// A tree job's failures: source folder, count; then "：" and the first
-// failures, each after kTreeFailedSeparator, and kTreeFailedMore (count).
+// A tree's failures: source folder, count; then "：" and the first few,
+// each after kTreeFailedSeparator, and kTreeFailedMore (the rest's count).
 inline constexpr char kTreeFailed[] = "%sの処理に失敗しました（%s件）";
 inline constexpr char kTreeFailedSeparator[] = " / ";
 inline constexpr char kTreeFailedMore[] = "ほか%s件";

@@ -1,396 +1,364 @@
 #include "settings/ini_text.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "base/cp932.h"
 #include "base/utf8.h"
 
 namespace dravelkent {
 namespace {
 
-// One line of a text as raw bytes: its text and its line ending (LF,
-// CRLF, CR, or empty for a last line without a break).
-struct RawLine {
-  std::string_view text;
-  std::string_view ending;
+// The sections the jobs read (jobs/texts.h), in UTF-8 and in CP932 bytes.
+constexpr std::string_view kOwnSections[2][3] = {
+    {"基本", "設定", "裏設定"},
+    {"\x8A\xEE\x96\x7B", "\x90\xDD\x92\xE8", "\x97\xA0\x90\xDD\x92\xE8"}};
+
+// kUndecodable: a section or key line that does not decode; kOther: any
+// other line that holds text, comments and other lines that do not decode
+// among them.
+enum class LineKind { kBlank, kSection, kKey, kOther, kUndecodable };
+
+struct Line {
+  size_t begin = 0;  // offsets in the file's bytes
+  size_t text_size = 0;
+  size_t ending_size = 0;  // of the LF, CRLF or CR; 0 for none
+  LineKind kind = LineKind::kOther;
+  std::string name;        // of a section or key, trimmed, in UTF-8
+  std::string value;       // of a key, as read, in UTF-8
+  size_t value_begin = 0;  // of a key: just after its "="
+
+  size_t end() const { return begin + text_size + ending_size; }
 };
 
-// Returns the size in bytes of a code unit of |encoding|: 2 in UTF-16, else
-// 1. ASCII characters are one code unit each, and in UTF-8 and CP932 their
-// bytes are never part of another character at the places looked at here.
-size_t UnitSize(TextEncoding encoding) {
-  return encoding == TextEncoding::kUtf16Le ? 2 : 1;
-}
+struct IniFile {
+  TextEncoding encoding = TextEncoding::kUtf8;
+  bool readable = false;  // else there are no lines
+  size_t lines_end = 0;   // before a stray last byte of UTF-16
+  std::vector<Line> lines;
+};
 
-// Returns the ASCII character that the code unit at offset |i| of the raw
-// |text| is, code units being |unit| bytes; 0 for any other unit or half a
-// unit.
-char AsciiAt(std::string_view text, size_t i, size_t unit) {
-  if (i + unit > text.size() || (unit == 2 && text[i + 1] != '\0')) return 0;
-  return static_cast<unsigned char>(text[i]) < 0x80 ? text[i] : 0;
-}
-
-// Returns the offset of the first code unit of the raw |text| that is the
-// ASCII |c|, or npos.
-size_t FindAscii(std::string_view text, char c, size_t unit) {
-  for (size_t i = 0; i < text.size(); i += unit) {
-    if (AsciiAt(text, i, unit) == c) return i;
+// Returns the lines of |text|, split at LF, CRLF and lone CR, with their
+// offsets times |unit| plus |offset|.
+std::vector<Line> SplitLines(std::string_view text, size_t unit = 1,
+                             size_t offset = 0) {
+  std::vector<Line> lines;
+  for (size_t begin = 0; begin < text.size();) {
+    const size_t stop =
+        std::min(text.find_first_of("\r\n", begin), text.size());
+    size_t ending = stop < text.size() ? 1 : 0;
+    if (text.substr(stop, 2) == "\r\n") ending = 2;
+    Line& line = lines.emplace_back();
+    line.begin = offset + begin * unit;
+    line.text_size = (stop - begin) * unit;
+    line.ending_size = ending * unit;
+    begin = stop + ending;
   }
-  return std::string_view::npos;
-}
-
-// Returns the lines of |body|, split at LF, CRLF and lone CR code units.
-std::vector<RawLine> SplitLines(std::string_view body, size_t unit) {
-  std::vector<RawLine> lines;
-  size_t begin = 0;
-  size_t i = 0;
-  while (i < body.size()) {
-    char c = AsciiAt(body, i, unit);
-    if (c != '\r' && c != '\n') {
-      i += unit;
-      continue;
-    }
-    size_t ending_size = unit;
-    if (c == '\r' && AsciiAt(body, i + unit, unit) == '\n') ending_size += unit;
-    lines.push_back(
-        {body.substr(begin, i - begin), body.substr(i, ending_size)});
-    i += ending_size;
-    begin = i;
-  }
-  if (begin < body.size()) lines.push_back({body.substr(begin), {}});
   return lines;
 }
 
-// Returns the part of |file_bytes| that holds its lines: all but a byte
-// order mark and, in UTF-16, a stray last byte (half a code unit), which
-// belongs to no line and stays last.
-std::string_view BodyOf(std::string_view file_bytes, TextEncoding encoding) {
-  switch (encoding) {
-    case TextEncoding::kUtf8WithBom:
-      return file_bytes.substr(kUtf8Bom.size());
-    case TextEncoding::kUtf16Le: {
-      std::string_view body = file_bytes.substr(kUtf16LeBom.size());
-      return body.substr(0, body.size() - body.size() % 2);
-    }
-    default:
-      return file_bytes;
-  }
-}
-
-bool IsLineBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
-// Returns true when the raw |text| of a line would be a section or a key
-// line whatever its other characters: its first code unit other than
-// blanks is "[", or it holds "=" and does not start with ";".
-bool LooksLikeSectionOrKey(std::string_view text, size_t unit) {
-  size_t first = 0;
-  while (first < text.size() && IsLineBlank(AsciiAt(text, first, unit))) {
-    first += unit;
-  }
-  char c = AsciiAt(text, first, unit);
-  if (first >= text.size() || c == ';') return false;
-  return c == '[' || FindAscii(text, '=', unit) != std::string_view::npos;
-}
-
 std::string_view Unquote(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
+  if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') &&
+      value.back() == value[0]) {
     return value.substr(1, value.size() - 2);
   }
   return value;
 }
 
-// Fills in the kind, name and value of |*line| from its decoded |text|.
-void ClassifyLine(std::string_view text, IniLine* line) {
-  std::string_view trimmed = TrimBlanks(text);
+// Fills in the kind, name and value of |*line| from its |text|.
+void Classify(std::string_view text, Line* line) {
+  const std::string_view trimmed = TrimBlanks(text);
+  const size_t eq = trimmed.find('=');
   if (trimmed.empty()) {
-    line->kind = IniLineKind::kBlank;
-  } else if (trimmed.front() == '[') {
-    line->kind = IniLineKind::kSection;
-    std::string_view rest = trimmed.substr(1);
-    line->name = TrimBlanks(rest.substr(0, rest.find(']')));
-  } else if (trimmed.front() == ';') {
-    line->kind = IniLineKind::kComment;
-  } else if (size_t eq = trimmed.find('='); eq != std::string_view::npos) {
-    line->kind = IniLineKind::kKey;
+    line->kind = LineKind::kBlank;
+  } else if (trimmed[0] == '[') {
+    line->kind = LineKind::kSection;
+    line->name = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
+  } else if (trimmed[0] != ';' && eq != std::string_view::npos) {
+    line->kind = LineKind::kKey;
     line->name = TrimBlanks(trimmed.substr(0, eq));
     line->value = Unquote(TrimBlanks(trimmed.substr(eq + 1)));
   } else {
-    line->kind = IniLineKind::kOther;
+    line->kind = LineKind::kOther;
   }
 }
 
-// Returns true when |value| written after "=" as it is would not read back
-// as |value|: reading drops blanks at its ends and one pair of surrounding
-// quotes.
-bool NeedsQuotes(std::string_view value) {
-  return TrimBlanks(value).size() != value.size() || Unquote(value) != value;
-}
-
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-// Returns true when every line of |bytes| reads the same as UTF-8 and as
-// CP932: it is ASCII, or valid in neither.
-bool ReadsTheSameEitherWay(std::string_view bytes) {
-  const TextCodec cp932(TextEncoding::kCp932);
+bool CanConvert(TextEncoding encoding) {
   std::string text;
-  for (const RawLine& line : SplitLines(bytes, 1)) {
-    if (IsAscii(line.text)) continue;
-    if (IsValidUtf8(line.text) || !cp932.usable() ||
-        cp932.Decode(line.text, &text)) {
-      return false;
-    }
-  }
-  return true;
+  return Decode(encoding, "", &text);
 }
 
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-bool IsWritable(std::string_view section, std::string_view key,
-                std::string_view value) {
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) {
-    return false;
-  }
-  if (section.find(']') != std::string_view::npos) return false;
-  if (key.find('=') != std::string_view::npos) return false;
-  std::string_view trimmed_key = TrimBlanks(key);
-  return trimmed_key.empty() ||
-         (trimmed_key.front() != '[' && trimmed_key.front() != ';');
-}
-
-// Where a write lands in the file.
-struct WriteSite {
-  bool section_found = false;
-  const IniLine* key_line = nullptr;  // the matching key line, if any
-  bool key_value_same = false;        // it already reads as the new value
-  const IniLine* last_filled_line = nullptr;  // of the section, once found
-};
-
-WriteSite FindWriteSite(const IniFile& file, std::string_view section,
-                        std::string_view key, std::string_view value) {
-  WriteSite site;
-  for (const IniLine& line : file.lines) {
-    if (line.kind == IniLineKind::kSection) {
-      if (site.section_found) break;  // the first matching section ends here
-      if (NamesMatch(line.name, section)) {
-        site.section_found = true;
-        site.last_filled_line = &line;
-      }
-      continue;
-    }
-    if (!site.section_found) continue;
-    // A line that cannot be decoded is kept as it is; it still counts as
-    // text of the section it is in.
-    if (line.kind != IniLineKind::kBlank) site.last_filled_line = &line;
-    if (line.kind == IniLineKind::kKey && NamesMatch(line.name, key)) {
-      site.key_line = &line;
-      site.key_value_same = line.value == value;
-      break;
-    }
-  }
-  return site;
-}
-
-std::string_view TextOf(std::string_view file_bytes, const IniLine& line) {
-  return file_bytes.substr(line.begin, line.text_size);
-}
-
-std::string_view EndingOf(std::string_view file_bytes, const IniLine& line) {
-  return file_bytes.substr(line.begin + line.text_size, line.ending_size);
-}
-
-// Returns true when |line| of |file| (whose bytes are |file_bytes|) cannot
-// be decoded and may be a section or key line: a comment cannot be a section.
-bool IsUndecodableSectionOrKey(std::string_view file_bytes, const IniFile& file,
-                               const IniLine& line) {
-  return line.kind == IniLineKind::kUndecodable &&
-         LooksLikeSectionOrKey(TextOf(file_bytes, line),
-                               UnitSize(file.encoding));
-}
-
-}  // namespace
-
-std::string_view TrimBlanks(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n\v\f";
-  size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
-}
-
-bool NamesMatch(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-IniFile ParseIniFile(std::string_view file_bytes) {
+IniFile ParseIniFile(std::string_view bytes) {
   IniFile file;
-  file.encoding = DetectEncoding(file_bytes);
-  const TextCodec codec(file.encoding);
-  file.readable = codec.usable();
+  file.encoding = DetectEncoding(bytes);
+  file.readable = CanConvert(file.encoding);
   if (!file.readable) return file;
-  const std::string_view body = BodyOf(file_bytes, file.encoding);
-  const size_t body_offset =
-      static_cast<size_t>(body.data() - file_bytes.data());
+  const size_t unit = file.encoding == TextEncoding::kUtf16Le ? 2 : 1;
+  size_t bom = unit == 2 ? kUtf16LeBom.size() : 0;
+  if (file.encoding == TextEncoding::kUtf8WithBom) bom = kUtf8Bom.size();
+  // One character a code unit: the ASCII one it is, else "?". In UTF-8 and
+  // CP932 an ASCII byte is never part of another character where a line
+  // ends, opens a section or holds its "=".
+  std::string ascii;
+  for (size_t i = bom; i + unit <= bytes.size(); i += unit) {
+    const bool is_ascii = static_cast<unsigned char>(bytes[i]) < 0x80 &&
+                          (unit == 1 || bytes[i + 1] == '\0');
+    ascii += is_ascii ? bytes[i] : '?';
+  }
+  file.lines_end = bom + ascii.size() * unit;
+  file.lines = SplitLines(ascii, unit, bom);
   std::string text;
-  for (const RawLine& raw : SplitLines(body, UnitSize(file.encoding))) {
-    IniLine& line = file.lines.emplace_back();
-    line.begin =
-        body_offset + static_cast<size_t>(raw.text.data() - body.data());
-    line.text_size = raw.text.size();
-    line.ending_size = raw.ending.size();
-    if (codec.Decode(raw.text, &text)) {
-      ClassifyLine(text, &line);
+  for (Line& line : file.lines) {
+    const std::string_view units = std::string_view(ascii).substr(
+        (line.begin - bom) / unit, line.text_size / unit);
+    if (Decode(file.encoding, bytes.substr(line.begin, line.text_size),
+               &text)) {
+      Classify(text, &line);
+      line.value_begin = line.begin + (units.find('=') + 1) * unit;
     } else {
-      line.kind = IniLineKind::kUndecodable;
+      Classify(units, &line);
+      const bool named =
+          line.kind == LineKind::kSection || line.kind == LineKind::kKey;
+      line.kind = named ? LineKind::kUndecodable : LineKind::kOther;
     }
   }
   return file;
 }
 
-std::optional<std::string> FindIniValue(const IniFile& file,
-                                        std::string_view section,
-                                        std::string_view key) {
+bool NamesMatch(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; };
+  return std::ranges::equal(a, b, {}, lower, lower);
+}
+
+// Where a key of a section is: its line, else (when the section is there)
+// the section's last line that is not blank.
+struct Site {
+  const Line* key = nullptr;
+  const Line* last_filled = nullptr;
+};
+
+Site FindSite(const IniFile& file, std::string_view section,
+              std::string_view key) {
   section = TrimBlanks(section);
   key = TrimBlanks(key);
-  bool inside = false;
-  for (const IniLine& line : file.lines) {
-    if (line.kind == IniLineKind::kSection) {
-      if (inside) return std::nullopt;  // only the first match counts
-      inside = NamesMatch(line.name, section);
-    } else if (inside && line.kind == IniLineKind::kKey &&
-               NamesMatch(line.name, key)) {
-      return line.value;
+  Site site;
+  for (const Line& line : file.lines) {
+    if (line.kind == LineKind::kSection) {
+      if (site.last_filled != nullptr) break;  // only the first match counts
+      if (NamesMatch(line.name, section)) site.last_filled = &line;
+    } else if (site.last_filled != nullptr && line.kind != LineKind::kBlank) {
+      site.last_filled = &line;
+      if (line.kind == LineKind::kKey && NamesMatch(line.name, key)) {
+        site.key = &line;
+        break;
+      }
     }
   }
-  return std::nullopt;
+  return site;
+}
+
+// Returns how many lines of |file| are kUndecodable, and the number (from 1)
+// of the first.
+std::pair<size_t, size_t> CountUndecodable(const IniFile& file) {
+  std::pair<size_t, size_t> found = {0, 0};
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    if (file.lines[i].kind != LineKind::kUndecodable) continue;
+    if (found.first++ == 0) found.second = i + 1;
+  }
+  return found;
+}
+
+// Returns true when every line of |bytes| reads the same in UTF-8 and in
+// CP932: it is ASCII, or valid in neither.
+bool ReadsTheSameEitherWay(std::string_view bytes) {
+  std::string utf8, cp932;
+  return std::ranges::all_of(SplitLines(bytes), [&](const Line& line) {
+    const std::string_view text = bytes.substr(line.begin, line.text_size);
+    const bool valid = Decode(TextEncoding::kUtf8, text, &utf8);
+    return Decode(TextEncoding::kCp932, text, &cp932) == valid &&
+           (!valid || utf8 == cp932);
+  });
+}
+
+}  // namespace
+
+TextEncoding DetectEncoding(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Bom)) return TextEncoding::kUtf8WithBom;
+  if (bytes.starts_with(kUtf16LeBom)) return TextEncoding::kUtf16Le;
+  if (bytes.starts_with("\xFE\xFF")) return TextEncoding::kUtf16Be;
+  if (IsValidUtf8(bytes)) return TextEncoding::kUtf8;
+  const bool has_cp932 = CanConvert(TextEncoding::kCp932);
+  size_t sections[2] = {}, lines[2] = {};  // votes for UTF-8, for CP932
+  std::string text;
+  for (Line& line : SplitLines(bytes)) {
+    const std::string_view raw = bytes.substr(line.begin, line.text_size);
+    // "[", "]" and blanks are never part of another character in UTF-8 or
+    // CP932: a section's name has the same bytes either way.
+    Classify(raw, &line);
+    for (int i : {0, 1}) {
+      sections[i] += line.kind == LineKind::kSection &&
+                     std::ranges::count(kOwnSections[i], line.name) > 0;
+    }
+    const bool utf8 = IsValidUtf8(raw);
+    const bool cp932 = has_cp932 ? Cp932ToUtf8(raw, &text) : !utf8;
+    if (utf8 != cp932) ++lines[cp932];
+  }
+  const size_t* votes = sections[0] + sections[1] > 0 ? sections : lines;
+  return votes[1] > votes[0] ? TextEncoding::kCp932 : TextEncoding::kUtf8;
+}
+
+const char* EncodingName(TextEncoding encoding) {
+  constexpr const char* kNames[] = {"UTF-8", "UTF-8 with byte order mark",
+                                    "CP932", "UTF-16LE", "UTF-16BE"};
+  return kNames[static_cast<int>(encoding)];
+}
+
+bool Decode(TextEncoding encoding, std::string_view bytes, std::string* text) {
+  if (encoding == TextEncoding::kCp932) return Cp932ToUtf8(bytes, text);
+  if (encoding == TextEncoding::kUtf16Le) return Utf16LeToUtf8(bytes, text);
+  text->assign(bytes);
+  return encoding != TextEncoding::kUtf16Be && IsValidUtf8(bytes);
+}
+
+bool Encode(TextEncoding encoding, std::string_view text, std::string* bytes) {
+  if (encoding == TextEncoding::kCp932) return Utf8ToCp932(text, bytes);
+  if (encoding == TextEncoding::kUtf16Le) return Utf8ToUtf16Le(text, bytes);
+  return Decode(encoding, text, bytes);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\v\f";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key) {
-  return FindIniValue(ParseIniFile(file_bytes), section, key);
-}
-
-UndecodableLines FindUndecodableLines(std::string_view file_bytes) {
-  UndecodableLines found;
-  IniFile file = ParseIniFile(file_bytes);
-  for (size_t i = 0; i < file.lines.size(); ++i) {
-    if (!IsUndecodableSectionOrKey(file_bytes, file, file.lines[i])) continue;
-    if (found.count++ == 0) found.first = i + 1;
-  }
-  return found;
-}
-
-IniEditResult SetIniValue(std::string_view file_bytes, std::string_view section,
-                          std::string_view key, std::string_view value,
-                          std::string* new_bytes) {
-  if (!IsWritable(section, key, value)) return IniEditResult::kMalformed;
   const IniFile file = ParseIniFile(file_bytes);
-  if (!file.readable) return IniEditResult::kUnknownEncoding;
-  const TextCodec codec(file.encoding);
-  const size_t unit = UnitSize(file.encoding);
+  const Line* line = FindSite(file, section, key).key;
+  if (line == nullptr) return std::nullopt;
+  return line->value;
+}
 
-  WriteSite site =
-      FindWriteSite(file, TrimBlanks(section), TrimBlanks(key), value);
-  std::string lf;
-  std::string cr;
-  if (!codec.Encode("\n", &lf) || !codec.Encode("\r", &cr)) {
-    return IniEditResult::kUnknownEncoding;
+Status CheckIniText(std::string_view file_bytes, const std::string& path) {
+  const IniFile file = ParseIniFile(file_bytes);
+  const std::string encoding = EncodingName(file.encoding);
+  if (!file.readable) {
+    return Status::Error("cannot read " + path + ": text in " + encoding +
+                         " cannot be read");
   }
-  // The file's first line ending, LF when it has none.
-  std::string_view eol = lf;
-  if (!file.lines.empty() && file.lines.front().ending_size > 0) {
-    eol = EndingOf(file_bytes, file.lines.front());
-  }
+  const auto [count, first] = CountUndecodable(file);
+  if (count == 0) return Status::Ok();
+  const std::string where =
+      count == 1 ? "line " + std::to_string(first) + " of " + path
+                 : std::to_string(count) + " lines of " + path +
+                       " (the first is line " + std::to_string(first) + ")";
+  return Status::Error("cannot read " + where + ": not valid " + encoding +
+                       (count == 1
+                            ? "; it is ignored and kept as it is"
+                            : "; they are ignored and kept as they are"));
+}
 
+Status SetIniValue(std::string_view file_bytes, std::string_view section,
+                   std::string_view key, std::string_view value,
+                   const std::string& path, std::string* new_bytes) {
+  const std::string head = "cannot write " + std::string(key) + " in [" +
+                           std::string(section) + "] of " + path + ": ";
+  const std::string_view trimmed_key = TrimBlanks(key);
+  bool malformed = section.find(']') != std::string_view::npos ||
+                   key.find('=') != std::string_view::npos ||
+                   trimmed_key.starts_with('[') || trimmed_key.starts_with(';');
+  for (std::string_view text : {section, key, value}) {
+    malformed |= text.find_first_of("\r\n") != std::string_view::npos;
+  }
+  if (malformed) {
+    return Status::Error(head + "the name or the value would not read back");
+  }
+  const IniFile file = ParseIniFile(file_bytes);
+  const TextEncoding encoding = file.encoding;
+  const std::string name = EncodingName(encoding);
+  if (!file.readable) {
+    return Status::Error(head + "the file's encoding (" + name +
+                         ") cannot be written");
+  }
+  const Status not_encodable = Status::Error(
+      head + "the value has no form in the file's encoding (" + name + ")");
+  // A value that reads back only inside quotes.
+  const bool quoted =
+      TrimBlanks(value).size() != value.size() || Unquote(value) != value;
   std::string encoded_value;
-  if (!codec.Encode(NeedsQuotes(value) ? "\"" + std::string(value) + "\""
-                                       : std::string(value),
-                    &encoded_value)) {
-    return IniEditResult::kNotEncodable;
+  if (!Encode(encoding,
+              quoted ? "\"" + std::string(value) + "\"" : std::string(value),
+              &encoded_value)) {
+    return not_encodable;
   }
-  if (site.key_line != nullptr) {
-    if (site.key_value_same) {
-      new_bytes->assign(file_bytes);
-      return IniEditResult::kDone;
-    }
-    // The raw bytes up to the first "=" code unit are exactly the key part
-    // of the line.
-    const IniLine& line = *site.key_line;
-    size_t key_part =
-        line.begin + FindAscii(TextOf(file_bytes, line), '=', unit) + unit;
-    new_bytes->assign(file_bytes.substr(0, key_part));
-    new_bytes->append(encoded_value);
-    new_bytes->append(EndingOf(file_bytes, line));
-    new_bytes->append(file_bytes.substr(line.end()));
+  const Site site = FindSite(file, section, key);
+  if (site.key != nullptr) {
+    const Line& line = *site.key;
+    new_bytes->assign(file_bytes);
+    if (line.value == value) return Status::Ok();
+    new_bytes->replace(line.value_begin,
+                       line.begin + line.text_size - line.value_begin,
+                       encoded_value);
     // Added lines never change the file's encoding, but a replaced value
-    // may have held what made it CP932 (or UTF-8). Lines that are ASCII or
-    // valid in neither read the same either way.
-    if (DetectEncoding(*new_bytes) != file.encoding &&
+    // may have held what made it CP932 (or UTF-8).
+    if (DetectEncoding(*new_bytes) != encoding &&
         !ReadsTheSameEitherWay(*new_bytes)) {
-      return IniEditResult::kEncodingWouldChange;
+      return Status::Error(
+          head + "the file is " + name +
+          " only because of the old value; without it the file would read "
+          "as " +
+          (encoding == TextEncoding::kCp932 ? "UTF-8" : "CP932") +
+          " and its other lines would change");
     }
-    return IniEditResult::kDone;
+    return Status::Ok();
   }
 
-  std::string key_line;
-  if (!codec.Encode(std::string(key) + "=", &key_line)) {
-    return IniEditResult::kNotEncodable;
-  }
-  key_line.append(encoded_value);
   std::string added;
-  size_t at = 0;
-  if (site.section_found) {
-    const IniLine& after = *site.last_filled_line;
-    const std::string_view after_ending = EndingOf(file_bytes, after);
-    at = after.end();
-    std::string_view line_eol = eol;
-    if (eol == cr && file_bytes.substr(at).starts_with(lf)) {
-      // A CR here would join the LF of the blank line that follows; the line
-      // before ends in LF or CRLF, so the added one does too.
-      line_eol = after_ending;
-    }
-    if (after_ending.empty()) added.append(eol);
-    added.append(key_line).append(line_eol);
-  } else {
+  if (!Encode(encoding, std::string(key) + "=", &added)) return not_encodable;
+  added += encoded_value;
+  std::string section_line;
+  if (site.last_filled == nullptr) {
     // A line that cannot be decoded may be this very section, written in
     // another encoding: a new one would hide it and its keys for good.
-    for (const IniLine& line : file.lines) {
-      if (IsUndecodableSectionOrKey(file_bytes, file, line)) {
-        return IniEditResult::kUndecodableLines;
-      }
+    if (const auto [count, first] = CountUndecodable(file); count > 0) {
+      return Status::Error(
+          head + "the section is not in the file, and " +
+          std::to_string(count) + " of its lines (the first is line " +
+          std::to_string(first) + ") are not valid " + name +
+          "; one of them may be the section, so none is added");
     }
-    std::string section_line;
-    if (!codec.Encode("[" + std::string(section) + "]", &section_line)) {
-      return IniEditResult::kNotEncodable;
+    if (!Encode(encoding, "[" + std::string(section) + "]", &section_line)) {
+      return not_encodable;
     }
-    const std::string_view body = BodyOf(file_bytes, file.encoding);
-    at = static_cast<size_t>(body.data() - file_bytes.data()) + body.size();
-    if (!file.lines.empty() && file.lines.back().ending_size == 0) {
-      added.append(eol);
-    }
-    added.append(section_line).append(eol).append(key_line).append(eol);
   }
+  const size_t unit = encoding == TextEncoding::kUtf16Le ? 2 : 1;
+  const std::string lf("\n\0", unit), cr("\r\0", unit);
+  auto ending_of = [&](const Line& line) {
+    return file_bytes.substr(line.begin + line.text_size, line.ending_size);
+  };
+  const std::string_view eol =
+      file.lines.empty() || file.lines[0].ending_size == 0
+          ? lf
+          : ending_of(file.lines[0]);
+  const Line* before = site.last_filled;
+  if (before == nullptr && !file.lines.empty()) before = &file.lines.back();
+  const size_t at = before != nullptr ? before->end() : file.lines_end;
+  // A CR before the LF of a blank line would join it: the line before ends
+  // in LF or CRLF, and the added one the same way.
+  const std::string_view last_eol =
+      eol == cr && file_bytes.substr(at).starts_with(lf) ? ending_of(*before)
+                                                         : eol;
   new_bytes->assign(file_bytes.substr(0, at));
-  new_bytes->append(added);
-  new_bytes->append(file_bytes.substr(at));
-  return IniEditResult::kDone;
+  if (before != nullptr && before->ending_size == 0) *new_bytes += eol;
+  if (!section_line.empty()) new_bytes->append(section_line).append(eol);
+  new_bytes->append(added).append(last_eol).append(file_bytes.substr(at));
+  return Status::Ok();
 }
 
 }  // namespace dravelkent

@@ -44,115 +44,76 @@ class FaultyEnv : public Env {
   void set_today(CivilDate today) { today_ = today; }
 
   CivilDate Today() override { return today_; }
-  bool MayFollowLink(const FileInfo& link) override {
-    return real_->MayFollowLink(link);
-  }
-  Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
-                   std::string* rest) override {
-    return real_->OpenStart(path, start, rest);
-  }
-  Status OpenFolder(const Folder& parent, const std::string& name,
-                    std::unique_ptr<Folder>* folder) override {
-    return Hit(Call::kOpenFolder, [&] {
-      return real_->OpenFolder(parent, name, folder);
-    });
-  }
-  Status ReadLink(const Folder& folder, const std::string& name,
-                  std::string* target) override {
-    return real_->ReadLink(folder, name, target);
-  }
-  Status List(const Folder& folder,
-              const std::function<void(const FileInfo&)>& each) override {
-    return Hit(Call::kList, [&] { return real_->List(folder, each); });
-  }
-  Status Stat(const Folder& folder, const std::string& name, Follow follow,
-              FileInfo* info) override {
-    return Hit(Call::kStat,
-               [&] { return real_->Stat(folder, name, follow, info); });
-  }
-  Status MakeFolder(const Folder& parent, const std::string& name,
-                    const FileInfo* like,
-                    std::unique_ptr<Folder>* made) override {
-    return Hit(Call::kMakeFolder,
-               [&] { return real_->MakeFolder(parent, name, like, made); });
-  }
-  Status FinishFolder(const Folder& folder, const FileInfo& like) override {
-    return Hit(Call::kFinishFolder,
-               [&] { return real_->FinishFolder(folder, like); });
-  }
-  Status MayChangeNames(const Folder& folder) override {
-    return real_->MayChangeNames(folder);
-  }
-  Status MayRemove(const Folder& folder, const FileInfo& entry) override {
-    return real_->MayRemove(folder, entry);
-  }
-  Status MayRead(const Folder& folder, const std::string& name) override {
-    return real_->MayRead(folder, name);
-  }
-  Status Remove(const Folder& folder, const std::string& name) override {
-    return Hit(Call::kRemove, [&] { return real_->Remove(folder, name); });
-  }
-  Status Rename(const Folder& from, const std::string& from_name,
-                const Folder& to, const std::string& to_name) override {
-    return Hit(Call::kRename,
-               [&] { return real_->Rename(from, from_name, to, to_name); });
-  }
-  Status OpenForCopy(const Folder& folder, const std::string& name,
-                     Follow follow, std::unique_ptr<OpenFile>* file,
-                     FileInfo* info) override {
-    return Hit(Call::kOpenForCopy, [&] {
-      return real_->OpenForCopy(folder, name, follow, file, info);
-    });
-  }
-  Status StatOpen(OpenFile& file, FileInfo* info) override {
-    return real_->StatOpen(file, info);
-  }
-  Status CreateTemp(const Folder& folder, const std::string* link_target,
-                    std::unique_ptr<OpenFile>* temp) override {
-    return Hit(Call::kCreateTemp,
-               [&] { return real_->CreateTemp(folder, link_target, temp); });
-  }
-  Status CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) override {
-    return Hit(Call::kCopyData,
-               [&] { return real_->CopyData(from, info, to); });
-  }
-  Status SetAttributes(OpenFile& to, const FileInfo& like,
-                       Owner owner) override {
-    return Hit(Call::kSetAttributes,
-               [&] { return real_->SetAttributes(to, like, owner); });
-  }
-  Status Flush(const std::vector<OpenFile*>& files) override {
-    return Hit(Call::kFlush, [&] { return real_->Flush(files); });
-  }
-  Status Publish(OpenFile& temp, const std::string& name,
-                 Replace replace) override {
-    return Hit(Call::kPublish,
-               [&] { return real_->Publish(temp, name, replace); });
-  }
-  Status FlushFolder(const Folder& folder) override {
-    return Hit(Call::kFlushFolder, [&] { return real_->FlushFolder(folder); });
-  }
-  Status ReadWholeFile(const std::string& path, WholeFile* file) override {
-    return real_->ReadWholeFile(path, file);
-  }
-  SaveWay ChooseSaveWay(const WholeFile& file) override {
-    return real_->ChooseSaveWay(file);
-  }
-  Status SaveWholeFile(const WholeFile& file, std::string_view bytes,
-                       SaveWay way, SaveStep step) override {
-    return Hit(Call::kSave, [&] {
-      return real_->SaveWholeFile(file, bytes, way, step);
-    });
-  }
-  Status LockFile(const std::string& path, SaveStep step,
-                  const std::function<void()>& on_wait,
-                  std::unique_ptr<FileLock>* lock) override {
-    return real_->LockFile(path, step, on_wait, lock);
-  }
 
- private:
-  template <typename Forward>
-  Status Hit(Call call, Forward forward) {
+// Forwards a call to the real Env: counted and failed as |kind| says.
+#define DRAVELKENT_FORWARD(kind, call)             \
+  {                                                \
+    return Hit(kind, [&] { return real_->call; }); \
+  }
+#define DRAVELKENT_PASS(call) \
+  { return real_->call; }
+  // clang-format off
+  bool MayFollowLink(const FileInfo& l) override DRAVELKENT_PASS(MayFollowLink(l))
+  Status OpenStart(const std::string& p, std::unique_ptr<Folder>* s,
+                   std::string* r) override DRAVELKENT_PASS(OpenStart(p, s, r))
+  Status OpenFolder(const Folder& p, const std::string& n,
+                    std::unique_ptr<Folder>* f) override
+      DRAVELKENT_FORWARD(Call::kOpenFolder, OpenFolder(p, n, f))
+  Status ReadLink(const Folder& f, const std::string& n,
+                  std::string* t) override DRAVELKENT_PASS(ReadLink(f, n, t))
+  Status List(const Folder& f,
+              const std::function<void(const FileInfo&)>& each) override
+      DRAVELKENT_FORWARD(Call::kList, List(f, each))
+  Status Stat(const Folder& f, const std::string& n, Follow w,
+              FileInfo* i) override DRAVELKENT_FORWARD(Call::kStat, Stat(f, n, w, i))
+  Status MakeFolder(const Folder& p, const std::string& n, const FileInfo* l,
+                    std::unique_ptr<Folder>* m) override
+      DRAVELKENT_FORWARD(Call::kMakeFolder, MakeFolder(p, n, l, m))
+  Status FinishFolder(const Folder& f, const FileInfo& l) override
+      DRAVELKENT_FORWARD(Call::kFinishFolder, FinishFolder(f, l))
+  Status MayChangeNames(const Folder& f) override DRAVELKENT_PASS(MayChangeNames(f))
+  Status MayRemove(const Folder& f, const FileInfo& e, Leave l) override
+      DRAVELKENT_PASS(MayRemove(f, e, l))
+  Status MayRead(const Folder& f, const std::string& n) override
+      DRAVELKENT_PASS(MayRead(f, n))
+  Status Remove(const Folder& f, const std::string& n) override
+      DRAVELKENT_FORWARD(Call::kRemove, Remove(f, n))
+  Status Rename(const Folder& f, const std::string& n, const Folder& t,
+                const std::string& m) override
+      DRAVELKENT_FORWARD(Call::kRename, Rename(f, n, t, m))
+  Status OpenForCopy(const Folder& f, const std::string& n, Follow w,
+                     std::unique_ptr<OpenFile>* o, FileInfo* i) override
+      DRAVELKENT_FORWARD(Call::kOpenForCopy, OpenForCopy(f, n, w, o, i))
+  Status StatOpen(OpenFile& f, FileInfo* i) override DRAVELKENT_PASS(StatOpen(f, i))
+  Status CreateTemp(const Folder& f, const std::string* l,
+                    std::unique_ptr<OpenFile>* t) override
+      DRAVELKENT_FORWARD(Call::kCreateTemp, CreateTemp(f, l, t))
+  Status CopyData(OpenFile& f, const FileInfo& i, OpenFile& t) override
+      DRAVELKENT_FORWARD(Call::kCopyData, CopyData(f, i, t))
+  Status SetAttributes(OpenFile& t, const FileInfo& l, Owner o) override
+      DRAVELKENT_FORWARD(Call::kSetAttributes, SetAttributes(t, l, o))
+  Status Flush(const std::vector<OpenFile*>& f) override
+      DRAVELKENT_FORWARD(Call::kFlush, Flush(f))
+  Status Publish(OpenFile& t, const std::string& n, Replace r) override
+      DRAVELKENT_FORWARD(Call::kPublish, Publish(t, n, r))
+  Status FlushFolder(const Folder& f) override
+      DRAVELKENT_FORWARD(Call::kFlushFolder, FlushFolder(f))
+  Status ReadWholeFile(const std::string& p, WholeFile* f) override
+      DRAVELKENT_PASS(ReadWholeFile(p, f))
+  SaveWay ChooseSaveWay(const WholeFile& f) override DRAVELKENT_PASS(ChooseSaveWay(f))
+  Status SaveWholeFile(const WholeFile& f, std::string_view b, SaveWay w,
+                       SaveStep s) override
+      DRAVELKENT_FORWARD(Call::kSave, SaveWholeFile(f, b, w, s))
+  Status LockFile(const std::string& p, SaveStep s,
+                  const std::function<void()>& w,
+                  std::unique_ptr<FileLock>* l) override
+      DRAVELKENT_PASS(LockFile(p, s, w, l))
+  // clang-format on
+#undef DRAVELKENT_FORWARD
+#undef DRAVELKENT_PASS
+
+          private : template <typename Forward>
+                    Status Hit(Call call, Forward forward) {
     const std::pair<Call, int> at{call, ++counts_[static_cast<int>(call)]};
     if (auto action = actions_.find(at); action != actions_.end()) {
       action->second();

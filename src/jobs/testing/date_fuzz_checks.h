@@ -6,8 +6,9 @@
 namespace dravelkent {
 
 // Reads |input| as a day count (its first four bytes) and a file name (the
-// rest) and checks AddDaysToDate against the C library's UTC calendar and
-// itself, and that the expiry's name tests hold. Returns "" or what broke.
+// rest), and checks AddDaysToDate on them against the C library's UTC
+// calendar, and that the expiry's name tests do not fail on the name.
+// Returns "" or what broke.
 std::string CheckNameDate(std::string_view input);
 
 }  // namespace dravelkent

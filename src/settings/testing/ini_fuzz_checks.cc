@@ -1,102 +1,92 @@
 #include "settings/testing/ini_fuzz_checks.h"
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 #include "base/utf8.h"
 #include "settings/ini_text.h"
-#include "settings/text_encoding.h"
 
 namespace dravelkent {
 namespace {
 
-// A file's lines, each with its ending (LF, CRLF, CR), after a byte order
-// mark; code units are |unit| bytes, and a stray last byte of UTF-16 is
-// |stray|.
+// A file's byte order mark, lines (each with its LF, CRLF or CR) and, in
+// UTF-16, stray last byte; code units are |unit| bytes.
 struct Lines {
-  std::vector<std::string_view> all;
+  std::string_view bom, stray;
   size_t unit = 1;
-  std::string_view stray;
+  std::vector<std::string_view> all;
 };
 
-// The offset of the first CR or LF code unit of |bytes|, or its size.
-size_t BreakAt(std::string_view bytes, size_t unit) {
-  for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
-    std::string_view code = bytes.substr(i, unit);
-    if (code == std::string_view("\r\0", unit) ||
-        code == std::string_view("\n\0", unit)) {
-      return i;
-    }
+// Whether the code unit at |i| of |bytes| is the ASCII |c|.
+bool UnitIs(std::string_view bytes, size_t i, size_t unit, char c) {
+  return i + unit <= bytes.size() && bytes[i] == c &&
+         (unit == 1 || bytes[i + 1] == '\0');
+}
+
+std::string_view TextOf(std::string_view line, size_t unit) {
+  while (line.size() >= unit &&
+         (UnitIs(line, line.size() - unit, unit, '\r') ||
+          UnitIs(line, line.size() - unit, unit, '\n'))) {
+    line.remove_suffix(unit);
   }
-  return bytes.size();
+  return line;
 }
 
 Lines SplitLines(std::string_view bytes) {
   Lines lines;
-  if (bytes.starts_with(kUtf8Bom)) {
-    bytes.remove_prefix(kUtf8Bom.size());
-  } else if (bytes.starts_with(kUtf16LeBom)) {
-    bytes.remove_prefix(kUtf16LeBom.size());
-    lines.unit = 2;
-    lines.stray = bytes.substr(bytes.size() & ~size_t{1});
-    bytes.remove_suffix(lines.stray.size());
+  for (std::string_view bom : {kUtf8Bom, kUtf16LeBom}) {
+    if (bytes.starts_with(bom)) lines.bom = bom;
   }
-  const size_t u = lines.unit;
-  while (!bytes.empty()) {
-    size_t end = std::min(BreakAt(bytes, u) + u, bytes.size());
-    if (bytes.substr(end - u, u) == std::string_view("\r\0", u) &&
-        bytes.substr(end, u) == std::string_view("\n\0", u)) {
-      end += u;
+  if (lines.bom == kUtf16LeBom) {
+    lines.unit = 2;
+    lines.stray = bytes.substr(bytes.size() - bytes.size() % 2);
+  }
+  const size_t u = lines.unit, end = bytes.size() - lines.stray.size();
+  for (size_t begin = lines.bom.size(), i = begin; i < end; i += u) {
+    const bool cr = UnitIs(bytes, i, u, '\r');
+    if (cr && UnitIs(bytes, i + u, u, '\n')) i += u;
+    if (cr || UnitIs(bytes, i, u, '\n') || i + u >= end) {
+      lines.all.push_back(bytes.substr(begin, i + u - begin));
+      begin = i + u;
     }
-    lines.all.push_back(bytes.substr(0, end));
-    bytes.remove_prefix(end);
   }
   return lines;
 }
 
-std::string_view TextOf(std::string_view line, size_t unit) {
-  return line.substr(0, BreakAt(line, unit));
-}
-
 // Whether |after| is |before| with up to two lines added, or one line's
-// value (after its first "=") replaced, or a break added to the last line.
+// value (after its first "=") replaced, or a break added to the last line
+// and lines after it.
 bool OtherLinesKept(std::string_view before, std::string_view after) {
-  Lines old_lines = SplitLines(before), new_lines = SplitLines(after);
+  const Lines old_lines = SplitLines(before), new_lines = SplitLines(after);
   const auto &b = old_lines.all, &a = new_lines.all;
   const size_t u = old_lines.unit;
-  if (old_lines.stray != new_lines.stray) return false;
-  size_t p = 0, s = 0;
-  while (p < b.size() && p < a.size() && b[p] == a[p]) ++p;
-  while (s < b.size() - p && s < a.size() - p &&
-         b[b.size() - 1 - s] == a[a.size() - 1 - s]) {
-    ++s;
+  if (old_lines.bom != new_lines.bom || old_lines.stray != new_lines.stray) {
+    return false;
   }
-  size_t removed = b.size() - p - s, added = a.size() - p - s;
+  const size_t p = std::ranges::mismatch(b, a).in1 - b.begin();
+  const size_t s =
+      std::mismatch(b.rbegin(), b.rend() - p, a.rbegin(), a.rend() - p).first -
+      b.rbegin();
+  const size_t removed = b.size() - p - s, added = a.size() - p - s;
   if (removed != 1 || added == 0) return removed == 0 && added <= 2;
-  std::string_view was = b[p], now = a[p];
-  size_t eq = was.find(std::string_view("=\0", u)) + u;
+  const std::string_view was = b[p], now = a[p];
+  const size_t eq = was.find(std::string_view("=\0", u)) + u;
   return (added == 1 && eq >= u && now.substr(0, eq) == was.substr(0, eq) &&
           now.substr(TextOf(now, u).size()) ==
               was.substr(TextOf(was, u).size())) ||
          (added <= 3 && p + 1 == b.size() && TextOf(now, u) == was);
 }
 
-// Whether |after| keeps a byte order mark and every line reads as in
-// |before|'s encoding.
+// Whether every line of |after| reads as in |before|'s encoding.
 bool EncodingKept(std::string_view before, std::string_view after) {
-  for (std::string_view bom : {kUtf8Bom, kUtf16LeBom}) {
-    if (before.starts_with(bom) != after.starts_with(bom)) return false;
-  }
-  TextCodec old_codec(DetectEncoding(before)), codec(DetectEncoding(after));
-  if (old_codec.encoding() == codec.encoding()) return true;
+  const TextEncoding was = DetectEncoding(before), is = DetectEncoding(after);
+  const Lines lines = SplitLines(after);
   std::string old_text, text;
-  Lines lines = SplitLines(after);
-  return std::ranges::all_of(lines.all, [&](std::string_view line) {
-    std::string_view line_text = TextOf(line, lines.unit);
-    bool ok = old_codec.Decode(line_text, &old_text);
-    return codec.Decode(line_text, &text) == ok && (!ok || old_text == text);
-  });
+  return was == is || std::ranges::all_of(lines.all, [&](auto line) {
+           line = TextOf(line, lines.unit);
+           const bool ok = Decode(was, line, &old_text);
+           return Decode(is, line, &text) == ok && (!ok || old_text == text);
+         });
 }
 
 }  // namespace
@@ -105,21 +95,20 @@ std::string CheckSettingsFile(std::string_view file) {
   std::vector<std::pair<std::string, std::string>> names = {
       {"基本", "VIEW"}, {"設定", "01DIRNAMEFROM"}};
   std::vector<std::string> values = {"Off", "", "C:\\表\\ゾ", " x ", "'q'"};
-  Lines lines = SplitLines(file);
+  const Lines lines = SplitLines(file);
   if (!lines.all.empty()) {
     values.emplace_back(TextOf(lines.all.back(), lines.unit));
   }
-  TextCodec codec(DetectEncoding(file));
-  std::string section, text, after, again;
+  const TextEncoding encoding = DetectEncoding(file);
+  std::string section, text, after;
   for (std::string_view line : lines.all) {
-    if (names.size() > 8 || !codec.Decode(TextOf(line, lines.unit), &text)) {
-      continue;
-    }
-    std::string_view trimmed = TrimBlanks(text);
-    size_t eq = trimmed.find('=');
+    if (!Decode(encoding, TextOf(line, lines.unit), &text)) continue;
+    const std::string_view trimmed = TrimBlanks(text);
+    const size_t eq = trimmed.find('=');
     if (trimmed.starts_with('[')) {
       section = TrimBlanks(trimmed.substr(1, trimmed.find(']') - 1));
-    } else if (!trimmed.starts_with(';') && eq != std::string_view::npos) {
+    } else if (!trimmed.starts_with(';') && eq != std::string_view::npos &&
+               names.size() <= 8) {
       std::string key(TrimBlanks(trimmed.substr(0, eq)));
       names.insert(names.end(), {{section, key}, {section, key + "_2"}});
       values.emplace_back(trimmed.substr(eq + 1));
@@ -127,19 +116,19 @@ std::string CheckSettingsFile(std::string_view file) {
   }
   for (size_t i = 0; i < names.size(); ++i) {
     const auto& [section_name, key] = names[i];
-    values.push_back(FindIniValue(file, section_name, key).value_or("1"));
+    const std::optional<std::string> own =
+        FindIniValue(file, section_name, key);
+    values.push_back(own.value_or("1"));
     for (size_t v = 0; v < values.size(); ++v) {
       if (v % 3 != i % 3 && v + 1 < values.size()) continue;  // and its own
       const std::string& value = values[v];
       const char* broken = nullptr;
-      if (SetIniValue(file, section_name, key, value, &after) !=
-          IniEditResult::kDone) {
+      if (!SetIniValue(file, section_name, key, value, "f", &after).ok()) {
         if (IsValidUtf8(file) && IsValidUtf8(value)) broken = "refused";
       } else if (FindIniValue(after, section_name, key) != value) {
         broken = "no read back";
-      } else if (SetIniValue(after, section_name, key, value, &again),
-                 again != after) {
-        broken = "writing it again changed the file";
+      } else if (own == value && after != file) {
+        broken = "its own value changed the file";
       } else if (!OtherLinesKept(file, after)) {
         broken = "other bytes changed";
       } else if (!EncodingKept(file, after)) {

@@ -1,17 +1,10 @@
-# The window module (src/ui/window): the main dialog, the About box and the
+# The window module (src/ui/window): the main window, the About box and the
 # message boxes, built as dravelkent-gui.so, which the program loads with
 # dlopen only when it has something to show, so that the program itself
 # never links the toolkit. The module only shows a run: the program hands it
 # its start-up sequence through the entry point (gui_module_abi.h), so the
-# engine and the settings are not in the module.
-
-# Texts made fit for the screen; no toolkit, so the unit tests link it too.
-# The module knows only the base library (and the toolkit).
-add_library(dravelkent_display_text STATIC
-  ${CMAKE_SOURCE_DIR}/src/ui/window/display_text.cc)
-set_target_properties(dravelkent_display_text PROPERTIES
-  POSITION_INDEPENDENT_CODE ON)
-target_link_libraries(dravelkent_display_text PUBLIC dravelkent_base)
+# engine and the settings are not in the module, which knows only the base
+# library (and the toolkit).
 
 find_package(wxWidgets 3.2 COMPONENTS core base)
 if(NOT wxWidgets_FOUND)
@@ -19,12 +12,7 @@ if(NOT wxWidgets_FOUND)
   return()
 endif()
 
-add_library(dravelkent_gui MODULE
-  ${CMAKE_SOURCE_DIR}/src/ui/window/gui_about_dialog.cc
-  ${CMAKE_SOURCE_DIR}/src/ui/window/gui_app.cc
-  ${CMAKE_SOURCE_DIR}/src/ui/window/gui_main_dialog.cc
-  ${CMAKE_SOURCE_DIR}/src/ui/window/gui_message_box.cc
-  ${CMAKE_SOURCE_DIR}/src/ui/window/gui_support.cc)
+add_library(dravelkent_gui MODULE ${CMAKE_SOURCE_DIR}/src/ui/window/window.cc)
 set_target_properties(dravelkent_gui PROPERTIES
   PREFIX ""
   OUTPUT_NAME dravelkent-gui
@@ -36,7 +24,7 @@ target_include_directories(dravelkent_gui PRIVATE ${PROJECT_BINARY_DIR}/generate
 target_include_directories(dravelkent_gui SYSTEM PRIVATE ${wxWidgets_INCLUDE_DIRS})
 target_compile_definitions(dravelkent_gui PRIVATE ${wxWidgets_DEFINITIONS})
 target_compile_options(dravelkent_gui PRIVATE ${wxWidgets_CXX_FLAGS})
-target_link_libraries(dravelkent_gui PRIVATE dravelkent_display_text
+target_link_libraries(dravelkent_gui PRIVATE dravelkent_base
   ${wxWidgets_LIBRARIES})
 target_link_options(dravelkent_gui PRIVATE -Wl,--no-undefined)
 

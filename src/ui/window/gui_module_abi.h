@@ -5,18 +5,15 @@
 // The one entry point of the window module (dravelkent-gui.so), which the
 // program loads with dlopen only when it has something to show. Plain C, so
 // that nothing of the toolkit or of C++ crosses the boundary, exceptions
-// included: every function here returns what went wrong instead.
-//
-// The module only provides the window. The program hands the entry point its
-// start-up sequence, and the module runs that sequence with the window as
-// its host once the window is built; the sequence, the engine and the
-// settings live in the program alone.
+// included. The module only provides the window: the program hands the entry
+// point its start-up sequence, which the module runs with the window as its
+// host; the engine and the settings live in the program alone.
 
 extern "C" {
 
 // The window as the host of a run. Texts are |length| bytes, meant as UTF-8
 // (a file name in them may be any bytes). Each operation returns 0, or -1
-// when it failed (the failure is said on stderr).
+// when it failed (said on stderr).
 struct DravelkentGuiHost {
   void* window;
   // Replaces the status line and paints it at once.
@@ -26,15 +23,15 @@ struct DravelkentGuiHost {
   // Ends the window after a run.
   int (*end_run)(void* window);
   // Shows the window and waits for the user: "実行" calls run(run_context)
-  // while the window is on screen (run returns 0, or -1 when it failed);
-  // "閉じる" closes the window. Returns once the window has closed: 0, or
-  // -1 when the window or the run failed.
+  // while the window is on screen (0, or -1 when the run failed); "閉じる"
+  // closes the window. Returns once it has closed: 0, or -1 when the window
+  // or the run failed.
   int (*wait_for_user)(void* window, int (*run)(void* run_context),
                        void* run_context);
 };
 
 // The program's start-up sequence, with |host| as its front end. Returns the
-// program's exit status (0, or 1 when any operation failed).
+// program's exit status.
 typedef int (*DravelkentStartUpFunction)(void* context,
                                          const DravelkentGuiHost* host);
 
@@ -49,8 +46,8 @@ struct DravelkentGuiStartArgs {
 
 // Builds the window and runs args->start_up with it. Returns what start_up
 // returned, 1 when the module itself failed, or kDravelkentGuiUnavailable
-// when the display cannot be opened, in which case start_up was not called
-// and nothing was printed.
+// when the display cannot be opened: then start_up was not called and
+// nothing was printed.
 typedef int (*DravelkentGuiMainFunction)(const DravelkentGuiStartArgs* args);
 
 }  // extern "C"

@@ -1,4 +1,4 @@
-#include "ui/console_host.h"
+#include "ui/console.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace {
 
 // Status texts and the prompt go only to a terminal on stderr, so that
 // stdout holds nothing but what a reader of the action lines wants.
-TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
+TEST(ConsoleTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
   const std::string kShown = "a\\nb\\x1B[2J を移動中\n";
   const std::string kPrompt = "[Enter] 実行  [q/Esc] 閉じる: ";
   const struct {
@@ -26,8 +26,7 @@ TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
       {"sw", Terminal::kNo, "x\nQ\n", "", "", false},
       {"w", Terminal::kYes, "\x1b\n", "", kPrompt, false},
       {"w", Terminal::kYes, "q\n", "", kPrompt, false},
-      {"w", Terminal::kYes, "x\n", "", kPrompt + kPrompt + "\n", false},
-  };
+      {"w", Terminal::kYes, "x\n", "", kPrompt + kPrompt + "\n", false}};
   for (const auto& c : cases) {
     std::FILE* in = std::tmpfile();
     std::fputs(c.input.c_str(), in);
@@ -36,17 +35,14 @@ TEST(ConsoleHostTest, StatusAndPromptOnlyOnATerminalMessagesOnStdout) {
     size_t out_size = 0, err_size = 0;
     std::FILE* out = open_memstream(&out_text, &out_size);
     std::FILE* err = open_memstream(&err_text, &err_size);
-    ConsoleHost host(in, out, err, Terminal::kNo, c.err_terminal);
+    Console console(in, out, err, Terminal::kNo, c.err_terminal);
     bool ran = false;
     for (char call : c.calls) {
-      const std::string text = "a\nb\x1b[2J を移動中";
-      if (call == 's') host.ShowStatus(text);
-      if (call == 'm') host.ShowMessage(text);
-      if (call == 'w') host.WaitForUser([&] { ran = true; });
+      if (call == 's') console.ShowStatus("a\nb\x1b[2J を移動中");
+      if (call == 'm') console.ShowMessage("a\nb\x1b[2J を移動中");
+      if (call == 'w') console.WaitForUser([&] { ran = true; });
     }
-    std::fclose(in);
-    std::fclose(out);
-    std::fclose(err);
+    for (std::FILE* file : {in, out, err}) std::fclose(file);
     EXPECT_EQ(std::string(out_text, out_size), c.out) << c.calls << c.input;
     EXPECT_EQ(std::string(err_text, err_size), c.err) << c.calls << c.input;
     EXPECT_EQ(ran, c.ran) << c.calls << c.input;
