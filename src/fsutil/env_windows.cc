@@ -1,6 +1,6 @@
 // The Windows Env: the date, paths, folders and names, and what the user may
-// do with them. Files are in file_windows.cc, whole files and the lock in
-// whole_file_windows.cc, what they share in system_windows.cc.
+// do with them; files are in file_windows.cc, whole files and the lock in
+// whole_file_windows.cc.
 
 #include "fsutil/env_windows.h"
 
@@ -30,63 +30,143 @@ Env* Env::Default() {
   return env;
 }
 
-namespace {
-
-constexpr DWORD kShareAll =
-    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool IsMissing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+Status BadName(const std::string& what, const std::string& path) {
+  return Status::Failure(what, path, "not a valid file name on Windows",
+                         EINVAL);
 }
 
-// The length of the drive, share or volume that the "\\?\" path |path|
-// starts with, its separator included.
-size_t RootSize(const std::wstring& path) {
-  size_t end = 4;
-  for (int names = path.compare(4, 4, L"UNC\\") == 0 ? 3 : 1; names > 0;
-       --names) {
-    size_t separator = path.find(L'\\', end);
-    if (separator == std::wstring::npos) return path.size();
-    end = separator + 1;
+bool PathIn(const std::wstring& folder, const std::string& name,
+            std::wstring* path) {
+  std::wstring wide;
+  if (name.empty() || name == "." || name == ".." ||
+      std::any_of(name.begin(), name.end(),
+                  [](char c) {
+                    return static_cast<unsigned char>(c) < 0x20 ||
+                           std::strchr("\\/:*?\"<>|", c) != nullptr;
+                  }) ||
+      !WideOf(name, &wide)) {
+    return false;
   }
-  return end;
+  *path = folder + wide;
+  return true;
 }
+
+unsigned long FullPathOf(const std::string& path, std::wstring* full) {
+  std::wstring wide;
+  if (path.empty() || !WideOf(path, &wide)) return ERROR_INVALID_NAME;
+  std::wstring buffer(GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr),
+                      L'\0');
+  const DWORD size =
+      GetFullPathNameW(wide.c_str(), buffer.size(), buffer.data(), nullptr);
+  if (size == 0 || size >= buffer.size()) return GetLastError();
+  buffer.resize(size);
+  if (buffer.starts_with(L"\\\\?\\") || buffer.starts_with(L"\\\\.\\")) {
+    *full = buffer;
+  } else if (buffer.starts_with(L"\\\\")) {
+    *full = L"\\\\?\\UNC\\" + buffer.substr(2);
+  } else {
+    *full = L"\\\\?\\" + buffer;
+  }
+  return 0;
+}
+
+void* OpenPath(const std::wstring& path, unsigned long access, bool follow) {
+  return CreateFileW(
+      path.c_str(), access,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+      nullptr);
+}
+
+unsigned long InfoOfHandle(void* handle, FileInfo* info) {
+  BY_HANDLE_FILE_INFORMATION by;
+  if (!GetFileInformationByHandle(handle, &by)) return GetLastError();
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if ((by.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag,
+                                    sizeof tag)) {
+    return GetLastError();
+  }
+  info->kind = IsLinkTag(by.dwFileAttributes, tag.ReparseTag) ? FileKind::kLink
+               : by.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
+                   ? FileKind::kFolder
+                   : FileKind::kFile;
+  info->id = {by.dwVolumeSerialNumber,
+              uint64_t{by.nFileIndexHigh} << 32 | by.nFileIndexLow};
+  info->complete = true;
+  info->mtime_ns =
+      NsOfFileTime(uint64_t{by.ftLastWriteTime.dwHighDateTime} << 32 |
+                   by.ftLastWriteTime.dwLowDateTime);
+  info->size =
+      static_cast<int64_t>(uint64_t{by.nFileSizeHigh} << 32 | by.nFileSizeLow);
+  info->may_have_holes = false;
+  info->mode = by.dwFileAttributes;
+  info->links = by.nNumberOfLinks;
+  return 0;
+}
+
+bool IsLinkTag(uint32_t attributes, uint32_t reparse_tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         IsReparseTagNameSurrogate(reparse_tag);
+}
+
+// 116444736000000000: the 100 ns ticks from 1601 to 1970.
+int64_t NsOfFileTime(uint64_t ticks) {
+  return (static_cast<int64_t>(ticks) - 116444736000000000) * 100;
+}
+
+uint64_t FileTimeOfNs(int64_t ns) {
+  return static_cast<uint64_t>(ns / 100 - (ns % 100 < 0 ? 1 : 0) +
+                               116444736000000000);
+}
+
+unsigned long SetTimeAndAttributes(void* handle, const FileInfo& like) {
+  FILE_BASIC_INFO basic = {};
+  basic.LastWriteTime.QuadPart =
+      static_cast<LONGLONG>(FileTimeOfNs(like.mtime_ns));
+  basic.FileAttributes =
+      like.mode & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                   FILE_ATTRIBUTE_ARCHIVE);
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)
+             ? 0
+             : GetLastError();
+}
+
+namespace {
 
 bool PathOf(const Folder& folder, const std::string& name, std::wstring* path) {
   return PathIn(folder.native()->path, name, path);
 }
 
-// The name |path| (ending in "\") is opened by: a root with its separator,
-// another folder without.
+// The name the folder |path| (ending in "\") is opened by: a root with its
+// separator, another folder without.
 std::wstring OpenName(const std::wstring& path, size_t root_size) {
   return path.size() > root_size ? path.substr(0, path.size() - 1) : path;
 }
 
-HANDLE OpenPath(const std::wstring& path, DWORD access, bool follow) {
-  return CreateFileW(
-      path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-      nullptr);
-}
-
 // Opens the folder |path| (full, ending in "\") into |*folder|, named
-// |shown|: shared for reading and writing but not for deleting, so that
-// its path names it while it is held.
+// |shown|: shared for reading and writing but not for deleting, so that its
+// path names it while it is held.
 Status OpenFolderAt(std::wstring path, size_t root_size, std::string shown,
                     bool follow, std::unique_ptr<Folder>* folder) {
   const std::wstring name = OpenName(path, root_size);
   const DWORD flags =
       FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   bool listable = true;
-  HANDLE handle = CreateFileW(
-      name.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      share, nullptr, OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    // Only to reach the names in it.
-    listable = false;
-    handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                         share, nullptr, OPEN_EXISTING, flags, nullptr);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (DWORD access : {DWORD{FILE_LIST_DIRECTORY}, DWORD{0}}) {
+    // Without the right to list it, opened to reach the names in it.
+    handle =
+        CreateFileW(name.c_str(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    flags, nullptr);
+    listable = access != 0;
+    if (handle != INVALID_HANDLE_VALUE ||
+        GetLastError() != ERROR_ACCESS_DENIED) {
+      break;
+    }
   }
   if (handle == INVALID_HANDLE_VALUE) {
     return WindowsError("cannot open folder", shown, GetLastError());
@@ -112,8 +192,8 @@ Status OpenFolderAt(std::wstring path, size_t root_size, std::string shown,
   return Status::Ok();
 }
 
-// Fills |*info| for |path|, the link itself unless |follow|. Returns 0 or
-// a Windows error.
+// Fills |*info| for |path|, the link itself unless |follow|. Returns 0 or a
+// Windows error.
 DWORD StatPath(const std::wstring& path, bool follow, FileInfo* info) {
   HANDLE handle = OpenPath(path, FILE_READ_ATTRIBUTES, follow);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
@@ -125,12 +205,7 @@ DWORD StatPath(const std::wstring& path, bool follow, FileInfo* info) {
 // The part of a reparse point's data that names where it leads.
 struct ReparseHeader {
   ULONG tag;
-  USHORT data_length;
-  USHORT reserved;
-  USHORT substitute_offset;
-  USHORT substitute_length;
-  USHORT print_offset;
-  USHORT print_length;
+  USHORT data_length, reserved, substitute_offset, substitute_length;
 };
 
 }  // namespace
@@ -156,8 +231,7 @@ Status WindowsEnv::OpenStart(const std::string& path,
     if (path.size() > 3 && (path[2] == '?' || path[2] == '.') && separator(3)) {
       names = path.compare(4, 4, "UNC\\") == 0 ? 4 : 2;
     }
-    end = 2;
-    for (; names > 0; --names) {
+    for (end = 2; names > 0; --names) {
       size_t after = end;
       while (after < path.size() && !separator(after)) ++after;
       if (after == end) {
@@ -173,15 +247,19 @@ Status WindowsEnv::OpenStart(const std::string& path,
     end = 1;  // the root of the current drive
   }
   const std::string root = path.substr(0, end);
-  size_t names = path.find_first_not_of("\\/", end);
+  const size_t names = path.find_first_not_of("\\/", end);
   *rest = names == std::string::npos ? "" : path.substr(names);
   std::wstring full;
-  DWORD error = 0;
-  if (!FullPathOf(root.empty() ? "." : root, &full, &error)) {
+  if (DWORD error = FullPathOf(root.empty() ? "." : root, &full)) {
     return WindowsError("cannot open folder", root, error);
   }
   if (!full.ends_with(L'\\')) full += L'\\';
-  const size_t root_size = RootSize(full);
+  // The drive, share or volume it starts with, its separator included.
+  size_t root_size = 4;
+  for (int parts = full.compare(4, 4, L"UNC\\") == 0 ? 3 : 1; parts > 0;
+       --parts) {
+    root_size = std::min(full.find(L'\\', root_size), full.size() - 1) + 1;
+  }
   return OpenFolderAt(std::move(full), root_size, root, true, start);
 }
 
@@ -192,9 +270,9 @@ Status WindowsEnv::OpenFolder(const Folder& parent, const std::string& name,
   if (name == "..") {
     // Held open, a folder's path names it: its parent is the path's.
     const std::wstring& path = native.path;
-    size_t end = path.size() > native.root_size
-                     ? path.rfind(L'\\', path.size() - 2) + 1
-                     : path.size();
+    const size_t end = path.size() > native.root_size
+                           ? path.rfind(L'\\', path.size() - 2) + 1
+                           : path.size();
     return OpenFolderAt(path.substr(0, end), native.root_size, shown, true,
                         folder);
   }
@@ -221,14 +299,16 @@ Status WindowsEnv::ReadLink(const Folder& folder, const std::string& name,
   CloseHandle(handle);
   if (!read) return WindowsError("cannot read link", shown, error);
   const auto* header = reinterpret_cast<const ReparseHeader*>(buffer.data());
-  size_t names = sizeof(ReparseHeader);
+  // The names follow the header, its print name's offset and length, and
+  // for a symbolic link its flags.
+  size_t start = sizeof(ReparseHeader) + 2 * sizeof(USHORT);
   if (header->tag == IO_REPARSE_TAG_SYMLINK) {
-    names += sizeof(ULONG);  // its flags
+    start += sizeof(ULONG);
   } else if (header->tag != IO_REPARSE_TAG_MOUNT_POINT) {
     return Status::Failure("cannot read link", shown,
                            "not a symbolic link or a junction", EINVAL);
   }
-  const size_t start = names + header->substitute_offset;
+  start += header->substitute_offset;
   if (start + header->substitute_length > size) {
     return Status::Failure("cannot read link", shown, "malformed link", EIO);
   }
@@ -247,23 +327,17 @@ Status WindowsEnv::List(const Folder& folder,
   std::vector<FileInfo> entries;
   std::vector<uint64_t> buffer(8192);
   FILE_INFO_BY_HANDLE_CLASS which = FileIdBothDirectoryRestartInfo;
-  while (true) {
-    if (!GetFileInformationByHandleEx(folder.native()->handle, which,
+  while (GetFileInformationByHandleEx(folder.native()->handle, which,
                                       buffer.data(),
                                       buffer.size() * sizeof(uint64_t))) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_NO_MORE_FILES) break;
-      return WindowsError("cannot list", folder.path(), error);
-    }
     which = FileIdBothDirectoryInfo;
-    const char* at = reinterpret_cast<const char*>(buffer.data());
-    while (true) {
+    for (const char* at = reinterpret_cast<const char*>(buffer.data());;) {
       const auto* e = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
       std::wstring_view name(e->FileName, e->FileNameLength / sizeof(wchar_t));
       if (name != L"." && name != L"..") {
         FileInfo info;
         info.name = Utf8Of(name);
-        // The reparse tag of a reparse point is given in place of EaSize.
+        // A reparse point's tag is given in place of EaSize.
         info.kind = IsLinkTag(e->FileAttributes, e->EaSize) ? FileKind::kLink
                     : e->FileAttributes & FILE_ATTRIBUTE_DIRECTORY
                         ? FileKind::kFolder
@@ -287,6 +361,9 @@ Status WindowsEnv::List(const Folder& folder,
       at += e->NextEntryOffset;
     }
   }
+  if (GetLastError() != ERROR_NO_MORE_FILES) {
+    return WindowsError("cannot list", folder.path(), GetLastError());
+  }
   for (const FileInfo& entry : entries) each(entry);
   return Status::Ok();
 }
@@ -303,7 +380,9 @@ Status WindowsEnv::Stat(const Folder& folder, const std::string& name,
   }
   if (error != 0) {
     *info = FileInfo();
-    if (!IsMissing(error)) return WindowsError("cannot examine", shown, error);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+      return WindowsError("cannot examine", shown, error);
+    }
   }
   info->name = name;
   return Status::Ok();
@@ -314,8 +393,9 @@ Status WindowsEnv::MakeFolder(const Folder& parent, const std::string& name,
   // Its attributes and time come with FinishFolder.
   const std::string shown = parent.path() + name;
   std::wstring path;
-  if (!PathOf(parent, name, &path))
+  if (!PathOf(parent, name, &path)) {
     return BadName("cannot create folder", shown);
+  }
   if (!CreateDirectoryW(path.c_str(), nullptr)) {
     return WindowsError("cannot create folder", shown, GetLastError());
   }
@@ -341,17 +421,18 @@ Status WindowsEnv::FinishFolder(const Folder& folder, const FileInfo& like) {
 
 Status WindowsEnv::MayChangeNames(const Folder&) { return Status::Ok(); }
 
-Status WindowsEnv::MayRemove(const Folder& folder, const FileInfo& entry) {
+Status WindowsEnv::MayRemove(const Folder& folder, const FileInfo& entry,
+                             Leave leave) {
+  // A read-only file may be renamed, not removed.
   FileInfo info = entry;
-  if (!info.complete) {
-    Status examined = Stat(folder, entry.name, Follow::kNo, &info);
-    if (!examined.ok()) return examined;
+  if (leave == Leave::kRenamed ||
+      (!info.complete && !Stat(folder, entry.name, Follow::kNo, &info).ok()) ||
+      info.kind == FileKind::kFolder ||
+      !(info.mode & FILE_ATTRIBUTE_READONLY)) {
+    return Status::Ok();
   }
-  if (info.kind != FileKind::kFolder && (info.mode & FILE_ATTRIBUTE_READONLY)) {
-    return Status::Failure("cannot remove", folder.path() + entry.name,
-                           "the file is read-only", EACCES);
-  }
-  return Status::Ok();
+  return Status::Failure("cannot remove", folder.path() + entry.name,
+                         "the file is read-only", EACCES);
 }
 
 Status WindowsEnv::MayRead(const Folder&, const std::string&) {
@@ -365,15 +446,15 @@ Status WindowsEnv::Remove(const Folder& folder, const std::string& name) {
   // A link to a folder is a folder's entry: it goes as a folder does, and
   // what it leads to stays.
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  const bool folder_link = attributes != INVALID_FILE_ATTRIBUTES &&
-                           (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+  const bool known = attributes != INVALID_FILE_ATTRIBUTES;
+  const bool folder_link = known && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                            (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   if (folder_link ? RemoveDirectoryW(path.c_str())
                   : DeleteFileW(path.c_str())) {
     return Status::Ok();
   }
   const DWORD error = GetLastError();
-  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+  if (error == ERROR_ACCESS_DENIED && known &&
       (attributes & FILE_ATTRIBUTE_READONLY)) {
     return Status::Failure("cannot remove", shown, "the file is read-only",
                            EACCES);

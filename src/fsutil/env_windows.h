@@ -1,15 +1,15 @@
 #pragma once
 
-// The Windows Env, for env_windows.cc, file_windows.cc, whole_file_windows.cc,
-// system_windows.cc (what they share) and their test. Paths are UTF-8 inside
-// the program and UTF-16 on the disk; every path given to the system is a full
-// one in the "\\?\" form, so that no length limit applies. Handles are kept as
-// void*: <windows.h> stays out of headers.
+// The Windows Env, for env_windows.cc, file_windows.cc, whole_file_windows.cc
+// and their test. Paths are UTF-8 in the program and UTF-16 on the disk;
+// every path given to the system is a full one in the "\\?\" form, free of
+// the length limit. Handles are void*: <windows.h> stays out of headers.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "base/system_windows.h"
 #include "fsutil/env.h"
 
 namespace dravelkent {
@@ -48,7 +48,8 @@ class WindowsEnv : public Env {
                     std::unique_ptr<Folder>* made) override;
   Status FinishFolder(const Folder& folder, const FileInfo& like) override;
   Status MayChangeNames(const Folder& folder) override;
-  Status MayRemove(const Folder& folder, const FileInfo& entry) override;
+  Status MayRemove(const Folder& folder, const FileInfo& entry,
+                   Leave leave) override;
   Status MayRead(const Folder& folder, const std::string& name) override;
   Status Remove(const Folder& folder, const std::string& name) override;
   Status Rename(const Folder& from, const std::string& from_name,
@@ -75,54 +76,46 @@ class WindowsEnv : public Env {
                   std::unique_ptr<FileLock>* lock) override;
 };
 
-// Returns the failure "what path: reason" for the Windows error |error|
-// (a GetLastError value): the system's text, and the errno value it stands
-// for. The one place a Windows error becomes a message.
-Status WindowsError(const std::string& what, const std::string& path,
-                    unsigned long error);
-
-// Converts between UTF-8 and UTF-16. A name on the disk that holds a lone
-// surrogate becomes the three bytes that would encode it (WTF-8), and
-// converts back to itself. WideOf returns false for text that is not UTF-8.
-bool WideOf(std::string_view text, std::wstring* wide);
-std::string Utf8Of(std::wstring_view wide);
-
-// Returns the full "\\?\" form of the Windows path |path| (drive, UNC or
-// relative to the current folder), resolving "/", "." and "..". Returns
-// false (with the reason in |*error|) when it has none.
-bool FullPathOf(const std::string& path, std::wstring* full,
-                unsigned long* error);
+// The helpers the files share. Those returning unsigned long give 0 or a
+// Windows error.
 
 // Returns the failure "what path: not a valid file name on Windows".
 Status BadName(const std::string& what, const std::string& path);
 
-// Sets |*path| to the full path of |name| in the folder |folder| (full,
-// ending in "\"). Returns false for a name Windows cannot give a file.
+// Sets |*path| to |folder| (full, ending in "\") + |name|. Returns false for
+// a name Windows cannot give a file.
 bool PathIn(const std::wstring& folder, const std::string& name,
             std::wstring* path);
 
-// Gives the open |handle| the last-write time of |like| and its read-only,
-// hidden and archive attributes, no others. Returns 0 or a Windows error.
-unsigned long SetTimeAndAttributes(void* handle, const FileInfo& like);
+// Sets |*full| to the "\\?\" form of |path| (drive, UNC or relative to the
+// current folder), "/", "." and ".." resolved.
+unsigned long FullPathOf(const std::string& path, std::wstring* full);
 
-// Fills |*info| (complete) from the open |handle|, whose reparse tag is
-// asked for. Returns 0 or a Windows error.
+// Opens |path|, shared for everything, a link itself unless |follow|, a
+// folder too. Returns the handle or INVALID_HANDLE_VALUE.
+void* OpenPath(const std::wstring& path, unsigned long access, bool follow);
+
+// Fills |*info| (complete) from the open |handle|.
 unsigned long InfoOfHandle(void* handle, FileInfo* info);
 
 // True for a reparse point that stands for another name: a symbolic link or
-// a junction. Other reparse points (cloud and deduplicated files) are the
-// files or folders they show.
+// a junction, not a cloud or deduplicated file.
 bool IsLinkTag(uint32_t attributes, uint32_t reparse_tag);
 
 // Nanoseconds since 1970 and Windows file times (100 ns ticks since 1601).
 int64_t NsOfFileTime(uint64_t ticks);
 uint64_t FileTimeOfNs(int64_t ns);
 
-// Writes all of |bytes| to |handle| at |offset|. Returns 0 or a Windows
-// error.
+// Gives |handle| the last-write time of |like| and of its attributes the
+// read-only, hidden and archive ones.
+unsigned long SetTimeAndAttributes(void* handle, const FileInfo& like);
+
+// Writes all of |bytes| to |handle| at |offset|.
 unsigned long WriteAt(void* handle, std::string_view bytes, uint64_t offset);
 
-// Returns a new temporary file name (FileTempName) with random bits.
-std::wstring NewTempName();
+// Makes a new file of a FileTempName in |folder| (full, ending in "\") with
+// |attributes|, open for reading, writing and deleting, into |*temp|.
+unsigned long CreateTempIn(const std::wstring& folder, unsigned long attributes,
+                           OpenFile::Native* temp);
 
 }  // namespace dravelkent

@@ -6,21 +6,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "fsutil/env_windows.h"
 #include "fsutil/temp_names.h"
 
 namespace dravelkent {
-namespace {
-
-constexpr int kNameAttempts = 100;
-
-Status Failure(const char* what, const OpenFile& file, DWORD error) {
-  return WindowsError(what, file.native()->shown, error);
-}
-
-}  // namespace
 
 void OpenFile::NativeDeleter::operator()(Native* native) const {
   if (native->handle != nullptr) CloseHandle(native->handle);
@@ -36,19 +28,35 @@ void OpenFile::NativeDeleter::operator()(Native* native) const {
   delete native;
 }
 
-std::wstring NewTempName() {
-  unsigned int high = 0, low = 0;
-  if (rand_s(&high) != 0 || rand_s(&low) != 0) {
-    // No random source: the clock makes it unique enough, and every user
-    // of the name retries when it is taken.
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    high ^= GetCurrentProcessId();
-    low ^= static_cast<unsigned int>(now.QuadPart);
+unsigned long CreateTempIn(const std::wstring& folder, unsigned long attributes,
+                           OpenFile::Native* temp) {
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned int high = 0, low = 0;
+    if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+      // No random source: the clock makes it unique enough.
+      LARGE_INTEGER now;
+      QueryPerformanceCounter(&now);
+      high ^= GetCurrentProcessId();
+      low ^= static_cast<unsigned int>(now.QuadPart);
+    }
+    std::wstring name;
+    WideOf(FileTempName(uint64_t{high} << 32 | low), &name);
+    // Shared for deleting, so that it can be renamed and removed while open.
+    HANDLE handle = CreateFileW((folder + name).c_str(),
+                                GENERIC_READ | GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, attributes, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      temp->handle = handle;
+      temp->path = folder + name;
+      temp->folder = folder;
+      return 0;
+    }
+    error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
   }
-  std::wstring name;
-  WideOf(FileTempName(uint64_t{high} << 32 | low), &name);
-  return name;
+  return error;
 }
 
 unsigned long WriteAt(void* handle, std::string_view bytes, uint64_t offset) {
@@ -56,10 +64,10 @@ unsigned long WriteAt(void* handle, std::string_view bytes, uint64_t offset) {
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    const DWORD size =
-        static_cast<DWORD>(std::min<size_t>(bytes.size(), size_t{1} << 30));
     DWORD written = 0;
-    if (!WriteFile(handle, bytes.data(), size, &written, &at)) {
+    if (!WriteFile(handle, bytes.data(),
+                   std::min<size_t>(bytes.size(), size_t{1} << 30), &written,
+                   &at)) {
       return GetLastError();
     }
     bytes.remove_prefix(written);
@@ -78,21 +86,12 @@ Status WindowsEnv::OpenForCopy(const Folder& folder, const std::string& name,
   }
   // Shared with writers (a log being written is copied as it stands) and
   // with a delete (a move removes its source once copied).
-  auto open = [&](bool follow_link) {
-    return CreateFileW(path.c_str(), GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_SEQUENTIAL_SCAN |
-                           (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                       nullptr);
-  };
-  HANDLE handle = open(follow == Follow::kYes);
+  HANDLE handle = OpenPath(path, GENERIC_READ, follow == Follow::kYes);
   if (handle == INVALID_HANDLE_VALUE) {
     return WindowsError("cannot copy", shown, GetLastError());
   }
   auto* native = new OpenFile::Native;
   native->handle = handle;
-  native->path = path;
   native->shown = shown;
   file->reset(new OpenFile(native));
   DWORD error = InfoOfHandle(handle, info);
@@ -101,7 +100,7 @@ Status WindowsEnv::OpenForCopy(const Folder& folder, const std::string& name,
     // A cloud or deduplicated file: its data is what it shows when opened
     // as any file, the same one.
     const FileId id = info->id;
-    HANDLE shown_data = open(true);
+    HANDLE shown_data = OpenPath(path, GENERIC_READ, true);
     if (shown_data == INVALID_HANDLE_VALUE) {
       error = GetLastError();
     } else {
@@ -122,7 +121,7 @@ Status WindowsEnv::OpenForCopy(const Folder& folder, const std::string& name,
 
 Status WindowsEnv::StatOpen(OpenFile& file, FileInfo* info) {
   if (DWORD error = InfoOfHandle(file.native()->handle, info)) {
-    return Failure("cannot examine", file, error);
+    return WindowsError("cannot examine", file.native()->shown, error);
   }
   return Status::Ok();
 }
@@ -134,30 +133,19 @@ Status WindowsEnv::CreateTemp(const Folder& folder,
     return Status::Failure("cannot create a link in", folder.path(),
                            "links are not carried on Windows", ENOTSUP);
   }
-  DWORD error = ERROR_FILE_EXISTS;
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::wstring name = NewTempName();
-    const std::wstring path = folder.native()->path + name;
-    // Hidden until SetAttributes gives it the source's attributes; shared
-    // for deleting, so that it can be renamed and removed while open.
-    HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      auto* native = new OpenFile::Native;
-      native->handle = handle;
-      native->path = path;
-      native->folder = folder.native()->path;
-      native->shown = folder.path() + Utf8Of(name);
-      native->folder_shown = folder.path();
-      temp->reset(new OpenFile(native));
-      return Status::Ok();
-    }
-    error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  // Hidden until SetAttributes gives it the source's attributes.
+  auto* native = new OpenFile::Native;
+  temp->reset(new OpenFile(native));
+  if (DWORD error = CreateTempIn(
+          folder.native()->path,
+          FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY, native)) {
+    temp->reset();
+    return WindowsError("cannot create a file in", folder.path(), error);
   }
-  return WindowsError("cannot create a file in", folder.path(), error);
+  native->shown =
+      folder.path() + Utf8Of(native->path.substr(folder.native()->path.size()));
+  native->folder_shown = folder.path();
+  return Status::Ok();
 }
 
 Status WindowsEnv::CopyData(OpenFile& from, const FileInfo& info,
@@ -167,18 +155,20 @@ Status WindowsEnv::CopyData(OpenFile& from, const FileInfo& info,
   const uint64_t end =
       info.size > 0 ? static_cast<uint64_t>(info.size) : UINT64_MAX;
   std::vector<char> buffer(size_t{1} << 20);
-  uint64_t copied = 0;
-  while (copied < end) {
-    const DWORD size =
-        static_cast<DWORD>(std::min<uint64_t>(buffer.size(), end - copied));
-    DWORD got = 0;
-    if (!ReadFile(from.native()->handle, buffer.data(), size, &got, nullptr)) {
-      return Failure("cannot copy the data of", from, GetLastError());
+  for (uint64_t copied = 0; copied < end;) {
+    DWORD got = 0, error = 0;
+    if (!ReadFile(from.native()->handle, buffer.data(),
+                  std::min<uint64_t>(buffer.size(), end - copied), &got,
+                  nullptr)) {
+      error = GetLastError();
+    } else if (got == 0) {
+      break;
+    } else {
+      error = WriteAt(to.native()->handle, {buffer.data(), got}, copied);
     }
-    if (got == 0) break;
-    if (DWORD error =
-            WriteAt(to.native()->handle, {buffer.data(), got}, copied)) {
-      return Failure("cannot copy the data of", from, error);
+    if (error != 0) {
+      return WindowsError("cannot copy the data of", from.native()->shown,
+                          error);
     }
     copied += got;
   }
@@ -188,7 +178,8 @@ Status WindowsEnv::CopyData(OpenFile& from, const FileInfo& info,
 Status WindowsEnv::SetAttributes(OpenFile& to, const FileInfo& like, Owner) {
   // A copy is the user's, with the folder's permissions, as any new file.
   if (DWORD error = SetTimeAndAttributes(to.native()->handle, like)) {
-    return Failure("cannot set the time and attributes of", to, error);
+    return WindowsError("cannot set the time and attributes of",
+                        to.native()->shown, error);
   }
   return Status::Ok();
 }
@@ -197,7 +188,8 @@ Status WindowsEnv::Flush(const std::vector<OpenFile*>& files) {
   for (OpenFile* file : files) {
     if (file->native()->handle != nullptr &&
         !FlushFileBuffers(file->native()->handle)) {
-      return Failure("cannot flush", *file, GetLastError());
+      return WindowsError("cannot flush", file->native()->shown,
+                          GetLastError());
     }
   }
   return Status::Ok();
@@ -208,18 +200,17 @@ Status WindowsEnv::Publish(OpenFile& temp, const std::string& name,
   OpenFile::Native& native = *temp.native();
   const std::string shown = native.folder_shown + name;
   std::wstring path;
-  if (!PathIn(native.folder, name, &path))
+  if (!PathIn(native.folder, name, &path)) {
     return BadName("cannot create", shown);
+  }
   // Closed first: a rename by handle takes the new name in a form that
   // differs between versions of Windows. It was flushed before.
-  if (native.handle != nullptr) {
-    CloseHandle(native.handle);
-    native.handle = nullptr;
-  }
-  const DWORD flags =
-      MOVEFILE_WRITE_THROUGH |
-      (replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (!MoveFileExW(native.path.c_str(), path.c_str(), flags)) {
+  if (native.handle != nullptr) CloseHandle(native.handle);
+  native.handle = nullptr;
+  if (!MoveFileExW(
+          native.path.c_str(), path.c_str(),
+          MOVEFILE_WRITE_THROUGH |
+              (replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0))) {
     return WindowsError("cannot create", shown, GetLastError());
   }
   native.published = true;

@@ -4,54 +4,31 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "fsutil/env_windows.h"
 
 namespace dravelkent {
 namespace {
 
-constexpr int kNameAttempts = 100;
-constexpr DWORD kLockRetryMs = 100;
-
-bool IsMissing(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 // The path the user would write for the "\\?\" path |path|.
 std::string ShownPath(const std::wstring& path) {
   if (path.starts_with(L"\\\\?\\UNC\\")) return "\\" + Utf8Of(path.substr(7));
-  if (path.starts_with(L"\\\\?\\")) return Utf8Of(path.substr(4));
-  return Utf8Of(path);
+  return Utf8Of(path.starts_with(L"\\\\?\\") ? path.substr(4) : path);
 }
 
-// The path of the file |handle| is open on, as the user would write it.
-std::string FinalPathOf(HANDLE handle, const std::string& otherwise) {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    DWORD size = GetFinalPathNameByHandleW(handle, path.data(), path.size(),
-                                           FILE_NAME_NORMALIZED);
-    if (size == 0) return otherwise;
-    const bool fits = size < path.size();
-    path.resize(size);
-    if (fits) return ShownPath(path);
-  }
-}
-
-// Reads the rest of the open |handle|, more than |expected| bytes should it
-// have grown. Returns 0 or a Windows error.
+// Reads the rest of |handle|, more than |expected| bytes should it have
+// grown. Returns 0 or a Windows error.
 DWORD ReadAll(HANDLE handle, size_t expected, std::string* bytes) {
   bytes->resize(expected + 1);
   size_t filled = 0;
-  while (true) {
+  for (DWORD got = 1; got != 0; filled += got) {
     if (filled == bytes->size()) bytes->resize(bytes->size() * 2);
-    DWORD got = 0;
-    const DWORD size = static_cast<DWORD>(
-        std::min<size_t>(bytes->size() - filled, size_t{1} << 30));
-    if (!ReadFile(handle, bytes->data() + filled, size, &got, nullptr)) {
+    if (!ReadFile(handle, bytes->data() + filled,
+                  std::min<size_t>(bytes->size() - filled, size_t{1} << 30),
+                  &got, nullptr)) {
       return GetLastError();
     }
-    filled += got;
-    if (got == 0) break;
   }
   bytes->resize(filled);
   return 0;
@@ -71,9 +48,8 @@ DWORD SetSize(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS which, size_t size) {
              : GetLastError();
 }
 
-// Takes the room for |size| bytes for |handle|, in the folder |folder|; where
-// the file system cannot (FileAllocationInfo unsupported), says whether the
-// volume has that room free. Returns 0 or a Windows error.
+// Takes the room for |size| bytes for |handle| in |folder|; where the file
+// system cannot, tells whether the volume has that room free.
 DWORD TakeRoom(HANDLE handle, const std::wstring& folder, size_t size) {
   DWORD error = SetSize(handle, FileAllocationInfo, size);
   if (error != ERROR_CALL_NOT_IMPLEMENTED && error != ERROR_NOT_SUPPORTED &&
@@ -85,11 +61,6 @@ DWORD TakeRoom(HANDLE handle, const std::wstring& folder, size_t size) {
     return GetLastError();
   }
   return free.QuadPart >= size ? 0 : ERROR_DISK_FULL;
-}
-
-// The folder of the full path |path|, ending in "\".
-std::wstring FolderOf(const std::wstring& path) {
-  return path.substr(0, path.rfind(L'\\') + 1);
 }
 
 // Rewrites the bytes of the file |target| that |file| read as |bytes|.
@@ -112,7 +83,8 @@ Status SaveInPlace(const WholeFile& file, const std::wstring& target,
   const size_t old_size = file.bytes.size();
   if (error == 0 && step == SaveStep::kFirstOnly && bytes.size() > old_size) {
     // The room taken beyond the end, and given back.
-    error = TakeRoom(handle, FolderOf(target), bytes.size());
+    error = TakeRoom(handle, target.substr(0, target.rfind(L'\\') + 1),
+                     bytes.size());
     if (error == 0) SetSize(handle, FileAllocationInfo, old_size);
   } else if (error == 0 && step == SaveStep::kAll) {
     size_t first = 0;
@@ -143,33 +115,30 @@ class WindowsFileLock : public FileLock {
 }  // namespace
 
 Status WindowsEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
-  file->path = path;
-  file->target = path;
-  file->bytes.clear();
-  file->info = FileInfo();
+  *file = WholeFile{path, path, {}, {}};
   std::wstring full;
-  DWORD error = 0;
-  if (!FullPathOf(path, &full, &error)) {
-    return WindowsError("cannot read", path, error);
-  }
-  auto open = [&](bool follow) {
-    return CreateFileW(full.c_str(), GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS |
-                           (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                       nullptr);
-  };
+  DWORD error = FullPathOf(path, &full);
+  if (error != 0) return WindowsError("cannot read", path, error);
   FileInfo info;
-  HANDLE handle = open(false);
-  error = handle == INVALID_HANDLE_VALUE ? GetLastError()
-                                         : InfoOfHandle(handle, &info);
-  if (error == 0 && info.kind == FileKind::kLink) {
-    CloseHandle(handle);
-    handle = open(true);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool linked = false;
+  for (bool follow : {false, true}) {
+    handle = OpenPath(full, GENERIC_READ, follow);
     error = handle == INVALID_HANDLE_VALUE ? GetLastError()
                                            : InfoOfHandle(handle, &info);
-    if (error == 0) file->target = FinalPathOf(handle, path);
+    if (error != 0 || info.kind != FileKind::kLink) break;
+    linked = true;
+    CloseHandle(handle);
+  }
+  if (error == 0 && linked) {
+    // The file its links lead to, as the user would write it.
+    std::wstring target(GetFinalPathNameByHandleW(handle, nullptr, 0, 0),
+                        L'\0');
+    const DWORD size =
+        GetFinalPathNameByHandleW(handle, target.data(), target.size(), 0);
+    if (size > 0 && size < target.size()) {
+      file->target = ShownPath(target.substr(0, size));
+    }
   }
   if (error == 0 && info.kind != FileKind::kFile) {
     CloseHandle(handle);
@@ -178,7 +147,9 @@ Status WindowsEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
   }
   if (error == 0) error = ReadAll(handle, info.size, &file->bytes);
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  if (IsMissing(error)) return Status::Ok();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return Status::Ok();
+  }
   if (error != 0) return WindowsError("cannot read", path, error);
   file->info = info;
   return Status::Ok();
@@ -194,8 +165,7 @@ SaveWay WindowsEnv::ChooseSaveWay(const WholeFile& file) {
 Status WindowsEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
                                  SaveWay way, SaveStep step) {
   std::wstring target;
-  DWORD error = 0;
-  if (!FullPathOf(file.target, &target, &error)) {
+  if (DWORD error = FullPathOf(file.target, &target)) {
     return WindowsError("cannot save", file.path, error);
   }
   if (way != SaveWay::kNew && (file.info.mode & FILE_ATTRIBUTE_READONLY)) {
@@ -203,18 +173,10 @@ Status WindowsEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
   }
   if (way == SaveWay::kInPlace) return SaveInPlace(file, target, bytes, step);
   if (step == SaveStep::kForesee) return Status::Ok();
-  const std::wstring folder = FolderOf(target);
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::wstring temp_path;
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    temp_path = folder + NewTempName();
-    handle =
-        CreateFileW(temp_path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_HIDDEN, nullptr);
-    error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-  }
+  const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+  auto* native = new OpenFile::Native;
+  OpenFile temp(native);  // removed unless published
+  DWORD error = CreateTempIn(folder, FILE_ATTRIBUTE_HIDDEN, native);
   if (error == ERROR_ACCESS_DENIED && way == SaveWay::kRename) {
     // A folder that takes no new file: the file's own bytes are rewritten.
     return SaveInPlace(file, target, bytes, step);
@@ -223,53 +185,47 @@ Status WindowsEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
     return WindowsError("cannot create a temporary file to save", file.path,
                         error);
   }
-  auto* native = new OpenFile::Native;
-  native->handle = handle;
-  native->path = temp_path;
-  native->folder = folder;
-  OpenFile temp(native);  // removed unless published
   if (step == SaveStep::kFirstOnly) {
     // A full disk still lets an empty file be made: ask for the room.
-    error = TakeRoom(handle, folder, std::max<size_t>(bytes.size(), 1));
+    error = TakeRoom(native->handle, folder, std::max<size_t>(bytes.size(), 1));
     return error == 0 ? Status::Ok()
                       : WindowsError("cannot save", file.path, error);
   }
-  error = WriteAt(handle, bytes, 0);
+  error = WriteAt(native->handle, bytes, 0);
   if (error == 0 && way == SaveWay::kNew) {
-    // Made as any new file is, no longer hidden.
+    // Made as any new file is, no longer hidden; a zero time is left as it
+    // is.
     FileInfo plain;
-    plain.mtime_ns = NsOfFileTime(0);  // a zero time: left as it is
+    plain.mtime_ns = NsOfFileTime(0);
     plain.mode = FILE_ATTRIBUTE_ARCHIVE;
-    error = SetTimeAndAttributes(handle, plain);
+    error = SetTimeAndAttributes(native->handle, plain);
   }
-  if (error == 0 && !FlushFileBuffers(handle)) error = GetLastError();
-  CloseHandle(handle);
+  if (error == 0 && !FlushFileBuffers(native->handle)) error = GetLastError();
+  CloseHandle(native->handle);
   native->handle = nullptr;
   if (error != 0) return WindowsError("cannot save", file.path, error);
-  if (way == SaveWay::kNew) {
-    if (!MoveFileExW(temp_path.c_str(), target.c_str(),
-                     MOVEFILE_WRITE_THROUGH)) {
-      return WindowsError("cannot save", file.path, GetLastError());
-    }
-  } else if (!ReplaceFileW(target.c_str(), temp_path.c_str(), nullptr, 0,
-                           nullptr, nullptr)) {
-    error = GetLastError();
-    // The old file is gone and the new one still has its temporary name:
-    // it takes the file's name, or stays for the user to find.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
-        !MoveFileExW(temp_path.c_str(), target.c_str(),
-                     MOVEFILE_WRITE_THROUGH)) {
-      native->published = true;
-      const Status failed =
-          WindowsError("cannot save", file.path, GetLastError());
-      return Status::Failure(
-          "cannot save", file.path,
-          failed.reason() + "; its new text is in " + ShownPath(temp_path),
-          failed.error_number());
-    }
-    if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-      return WindowsError("cannot save", file.path, error);
-    }
+  if (way == SaveWay::kRename &&
+      ReplaceFileW(target.c_str(), native->path.c_str(), nullptr, 0, nullptr,
+                   nullptr)) {
+    native->published = true;
+    return Status::Ok();
+  }
+  // A new file, or the old one gone and the new one still under its
+  // temporary name: it takes the file's name, or stays for the user.
+  error = way == SaveWay::kNew ? 0 : GetLastError();
+  if (error != 0 && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+    return WindowsError("cannot save", file.path, error);
+  }
+  if (!MoveFileExW(native->path.c_str(), target.c_str(),
+                   MOVEFILE_WRITE_THROUGH)) {
+    const Status failed =
+        WindowsError("cannot save", file.path, GetLastError());
+    if (way == SaveWay::kNew) return failed;
+    native->published = true;
+    return Status::Failure(
+        "cannot save", file.path,
+        failed.reason() + "; its new text is in " + ShownPath(native->path),
+        failed.error_number());
   }
   native->published = true;
   return Status::Ok();
@@ -280,54 +236,57 @@ Status WindowsEnv::LockFile(const std::string& path, SaveStep step,
                             std::unique_ptr<FileLock>* lock) {
   const char* what = "cannot lock";
   std::wstring full;
-  DWORD error = 0;
-  if (!FullPathOf(path, &full, &error)) return WindowsError(what, path, error);
+  if (DWORD error = FullPathOf(path, &full)) {
+    return WindowsError(what, path, error);
+  }
+  FileInfo info;
   if (step == SaveStep::kForesee) {
     const DWORD attributes = GetFileAttributesW(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-      error = GetLastError();
+      const DWORD error = GetLastError();
       return error == ERROR_FILE_NOT_FOUND ? Status::Ok()
                                            : WindowsError(what, path, error);
     }
-    if (attributes &
-        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return Status::Failure(what, path, "not a regular file", EINVAL);
-    }
-    if (attributes & FILE_ATTRIBUTE_READONLY) return ReadOnly(what, path);
-    return Status::Ok();
+    info.kind =
+        attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
+            ? FileKind::kSpecial
+            : FileKind::kFile;
+    info.mode = attributes;
   }
-  bool waited = false;
-  while (true) {
+  for (bool waited = false; step != SaveStep::kForesee; waited = true) {
     // Held for writing, shared for reading only: a second run's open fails
     // with a sharing violation, while the run itself may still read the
-    // file (its id protects it). A file the user cannot open for writing
-    // is refused, never waited for.
+    // file (its id protects it).
     HANDLE handle = CreateFileW(
         full.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
         nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
-      FileInfo info;
-      error = InfoOfHandle(handle, &info);
-      if (error == 0 && info.kind == FileKind::kFile &&
+      if (DWORD error = InfoOfHandle(handle, &info)) {
+        CloseHandle(handle);
+        return WindowsError(what, path, error);
+      }
+      if (info.kind == FileKind::kFile &&
           !(info.mode & FILE_ATTRIBUTE_READONLY)) {
         *lock = std::make_unique<WindowsFileLock>(handle);
         return Status::Ok();
       }
       CloseHandle(handle);
-      if (error != 0) return WindowsError(what, path, error);
-      // Only an administrator opens a read-only file for writing.
-      return info.kind != FileKind::kFile
-                 ? Status::Failure(what, path, "not a regular file", EINVAL)
-                 : ReadOnly(what, path);
+      break;
     }
-    error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION)
-      return WindowsError(what, path, error);
+    // A file the user cannot open for writing is refused, never waited for.
+    if (GetLastError() != ERROR_SHARING_VIOLATION) {
+      return WindowsError(what, path, GetLastError());
+    }
     if (!waited) on_wait();
-    waited = true;
-    Sleep(kLockRetryMs);
+    Sleep(100);
   }
+  // Only an administrator opens a read-only file for writing.
+  if (info.kind != FileKind::kFile) {
+    return Status::Failure(what, path, "not a regular file", EINVAL);
+  }
+  return info.mode & FILE_ATTRIBUTE_READONLY ? ReadOnly(what, path)
+                                             : Status::Ok();
 }
 
 }  // namespace dravelkent
