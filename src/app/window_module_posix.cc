@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/start_up.h"
@@ -11,7 +12,10 @@ namespace dravelkent {
 // The first module found beside the program, then in ../lib/dravelkent/.
 DravelkentGuiMainFunction LoadWindowModule() {
   const std::string folder = ProgramFolder();
-  if (folder.empty()) return nullptr;
+  if (folder.empty() ||
+      !HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    return nullptr;
+  }
   for (const std::string& path :
        {folder + kGuiModuleFileName,
         folder + "../lib/dravelkent/" + kGuiModuleFileName}) {
