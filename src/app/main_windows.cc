@@ -1,6 +1,6 @@
-// The program on Windows, from this one source: dravelkent.exe for consoles
-// and scripts, dravelkentw.exe (no console) for the desktop and Task
-// Scheduler. The arguments come in UTF-16 and go on in UTF-8.
+// The program on Windows, from one source: dravelkent.exe for consoles and
+// scripts, dravelkentw.exe (no console) for the desktop and Task Scheduler.
+// The arguments come in UTF-16 and go on in UTF-8.
 
 #include <string>
 #include <vector>
@@ -11,12 +11,11 @@
 int wmain(int argc, wchar_t** wide_argv) {
   dravelkent::WriteConsoleInUtf16();
   std::vector<std::string> arguments(argc);
-  std::vector<char*> argv;
+  std::vector<char*> argv(argc + 1);  // null-terminated
   for (int i = 0; i < argc; ++i) {
     arguments[i] = dravelkent::Utf8Of(wide_argv[i]);
-    argv.push_back(arguments[i].data());
+    argv[i] = arguments[i].data();
   }
-  argv.push_back(nullptr);
   const int exit_status = dravelkent::RunProgram(argc, argv.data());
   dravelkent::FinishConsoleOutput();
   return exit_status;

@@ -3,18 +3,11 @@
 
 #include "app/start_up.h"
 
-#ifdef DRAVELKENT_WINDOWED
 extern "C" int DravelkentGuiMain(const DravelkentGuiStartArgs* args);
-#endif
 
-namespace dravelkent {
-
-DravelkentGuiMainFunction LoadWindowModule() {
+DravelkentGuiMainFunction dravelkent::LoadWindowModule() {
 #ifdef DRAVELKENT_WINDOWED
   return DravelkentGuiMain;
-#else
-  return nullptr;
 #endif
+  return nullptr;
 }
-
-}  // namespace dravelkent

@@ -6,71 +6,62 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <thread>
 
 #include "base/system.h"
+#include "base/utf8.h"
 
 namespace dravelkent {
 namespace {
 
-constexpr struct {
-  DWORD error;
-  int number;
-} kErrnos[] = {
-    {ERROR_FILE_NOT_FOUND, ENOENT},
-    {ERROR_PATH_NOT_FOUND, ENOENT},
-    {ERROR_INVALID_DRIVE, ENOENT},
-    {ERROR_BAD_NETPATH, ENOENT},
-    {ERROR_BAD_NET_NAME, ENOENT},
-    {ERROR_BAD_PATHNAME, ENOENT},
-    {ERROR_ALREADY_EXISTS, EEXIST},
-    {ERROR_FILE_EXISTS, EEXIST},
-    {ERROR_ACCESS_DENIED, EACCES},
-    {ERROR_NETWORK_ACCESS_DENIED, EACCES},
-    {ERROR_CANNOT_MAKE, EACCES},
-    {ERROR_PRIVILEGE_NOT_HELD, EPERM},
-    {ERROR_NOT_SAME_DEVICE, EXDEV},
-    {ERROR_DIRECTORY, ENOTDIR},
-    {ERROR_SHARING_VIOLATION, EBUSY},
-    {ERROR_LOCK_VIOLATION, EBUSY},
-    {ERROR_DISK_FULL, ENOSPC},
-    {ERROR_HANDLE_DISK_FULL, ENOSPC},
-    {ERROR_WRITE_PROTECT, EROFS},
-    {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
-    {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
-    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG},
-    {ERROR_INVALID_NAME, EINVAL},
-    {ERROR_INVALID_PARAMETER, EINVAL},
-    {ERROR_NOT_A_REPARSE_POINT, EINVAL},
-    {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-    {ERROR_OUTOFMEMORY, ENOMEM},
-    {ERROR_INVALID_FUNCTION, ENOTSUP},
-    {ERROR_NOT_SUPPORTED, ENOTSUP},
-    {ERROR_NO_UNICODE_TRANSLATION, EILSEQ},
-};
+// The errno value a Windows error stands for, or EIO.
+int ErrnoOf(DWORD error) {
+  const struct {
+    int number;
+    std::initializer_list<DWORD> errors;
+  } known[] = {
+      {ENOENT,
+       {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_INVALID_DRIVE,
+        ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME, ERROR_BAD_PATHNAME}},
+      {EEXIST, {ERROR_ALREADY_EXISTS, ERROR_FILE_EXISTS}},
+      {EACCES, {ERROR_ACCESS_DENIED, ERROR_NETWORK_ACCESS_DENIED}},
+      {EBUSY, {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION}},
+      {EINVAL, {ERROR_INVALID_NAME, ERROR_INVALID_PARAMETER}},
+      {EXDEV, {ERROR_NOT_SAME_DEVICE}},
+      {ENOTDIR, {ERROR_DIRECTORY}},
+      {EROFS, {ERROR_WRITE_PROTECT}},
+      {ELOOP, {ERROR_CANT_RESOLVE_FILENAME}},
+  };
+  for (const auto& each : known) {
+    if (std::find(each.errors.begin(), each.errors.end(), error) !=
+        each.errors.end()) {
+      return each.number;
+    }
+  }
+  return EIO;
+}
 
-// The standard streams (by descriptor) that WriteConsoleInUtf16 took, and
-// the thread that writes what they get on the console.
+// The standard streams that WriteConsoleInUtf16 took, by descriptor.
 bool taken[3];
 std::thread console_writer;
 
-// Writes what comes through |pipe| on |console| as UTF-16, each character
-// whole.
+// Writes what comes through |pipe| on |console|, each character whole.
 void WriteToConsole(int pipe, HANDLE console) {
   std::string pending;
   char buffer[4096];
   for (int got; (got = _read(pipe, buffer, sizeof buffer)) > 0;) {
     pending.append(buffer, got);
-    size_t whole = pending.size();
-    for (size_t back = 1; back <= std::min<size_t>(3, pending.size()); ++back) {
-      const unsigned char c = pending[pending.size() - back];
-      if ((c & 0xC0) == 0x80) continue;
-      if (c >= 0xC0 && back < (c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u)) {
-        whole -= back;
+    size_t whole = 0;  // a character cut at the end waits for the rest
+    for (size_t length; whole < pending.size(); whole += length) {
+      length = std::max<size_t>(
+          Utf8SequenceLength(std::string_view(pending).substr(whole)), 1);
+      if (length == 1 && pending.size() - whole < 4 && pending[whole] < 0) {
+        break;
       }
-      break;
     }
     std::wstring wide(whole, L'\0');
     wide.resize(MultiByteToWideChar(CP_UTF8, 0, pending.data(),
@@ -85,6 +76,32 @@ void WriteToConsole(int pipe, HANDLE console) {
 }
 
 }  // namespace
+
+bool ToUtf16(unsigned code_page, std::string_view in, std::wstring* out) {
+  out->resize(in.size());
+  const int size =
+      in.size() > INT_MAX / 3 || in.empty()
+          ? 0
+          : MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, in.data(),
+                                in.size(), out->data(), out->size());
+  out->resize(size);
+  return size > 0 || in.empty();
+}
+
+bool FromUtf16(unsigned code_page, std::wstring_view in, std::string* out) {
+  const bool utf8 = code_page == CP_UTF8;
+  BOOL defaulted = FALSE;
+  out->resize(3 * in.size());
+  const int size =
+      in.empty() || in.size() > INT_MAX / 3
+          ? 0
+          : WideCharToMultiByte(
+                code_page, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                in.data(), in.size(), out->data(), out->size(), nullptr,
+                utf8 ? nullptr : &defaulted);  // null for UTF-8
+  out->resize(size);
+  return (size > 0 || in.empty()) && !defaulted;
+}
 
 bool WideOf(std::string_view text, std::wstring* wide) {
   wide->clear();
@@ -141,21 +158,15 @@ Status WindowsError(const std::string& what, const std::string& path,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string reason = size > 0 ? Utf8Of({text, size}) : "";
   if (text != nullptr) LocalFree(text);
-  while (!reason.empty() && std::string_view(" .\r\n").find(reason.back()) !=
-                                std::string_view::npos) {
-    reason.pop_back();
-  }
+  reason.erase(reason.find_last_not_of(" .\r\n") + 1);
   if (reason.empty()) reason = "Windows error " + std::to_string(error);
-  int number = EIO;
-  for (const auto& known : kErrnos) {
-    if (known.error == error) number = known.number;
-  }
-  return Status::Failure(what, path, reason, number);
+  return Status::Failure(what, path, reason, ErrnoOf(error));
 }
 
 void WriteConsoleInUtf16() {
   std::fflush(stdout);
   std::fflush(stderr);
+  for (int fd : {1, 2}) _setmode(fd, _O_BINARY);
   int pipe[2] = {-1, -1};
   HANDLE console = nullptr;
   for (int fd : {1, 2}) {
@@ -179,9 +190,8 @@ void FinishConsoleOutput() {
   std::fflush(stdout);
   std::fflush(stderr);
   if (!console_writer.joinable()) return;
-  for (int fd : {1, 2}) {
-    if (taken[fd]) _close(fd);
-  }
+  if (taken[1]) _close(1);
+  if (taken[2]) _close(2);
   console_writer.join();
 }
 
@@ -194,37 +204,25 @@ bool IsTerminal(std::FILE* stream) {
 
 Status EnterFolder(const std::string& folder) {
   std::wstring wide;
-  if (!WideOf(folder, &wide)) {
-    return WindowsError("cannot enter the folder", folder, ERROR_INVALID_NAME);
-  }
-  if (!SetCurrentDirectoryW(wide.c_str())) {
-    return WindowsError("cannot enter the folder", folder, GetLastError());
-  }
-  return Status::Ok();
+  const bool named = WideOf(folder, &wide);
+  if (named && SetCurrentDirectoryW(wide.c_str())) return Status::Ok();
+  return WindowsError("cannot enter the folder", folder,
+                      named ? GetLastError() : ERROR_INVALID_NAME);
 }
 
 Status CurrentFolder(std::string* folder) {
-  std::wstring wide(GetCurrentDirectoryW(0, nullptr), L'\0');
-  const DWORD size = GetCurrentDirectoryW(wide.size(), wide.data());
-  if (size == 0 || size >= wide.size()) {
-    return WindowsError("cannot tell the current folder", "", GetLastError());
-  }
-  *folder = Utf8Of(wide.substr(0, size));
-  return Status::Ok();
+  std::wstring wide(32768, L'\0');  // the longest path Windows has
+  wide.resize(GetCurrentDirectoryW(wide.size(), wide.data()));
+  *folder = Utf8Of(wide);
+  return wide.empty() ? WindowsError("cannot tell the current folder", "",
+                                     GetLastError())
+                      : Status::Ok();
 }
 
 std::string ProgramFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD size;
-  while ((size = GetModuleFileNameW(nullptr, path.data(), path.size())) ==
-         path.size()) {
-    path.resize(path.size() * 2);
-  }
-  path.resize(size);
-  const size_t separator = path.rfind(L'\\');
-  return separator == std::wstring::npos
-             ? ""
-             : Utf8Of(path.substr(0, separator + 1));
+  std::wstring path(32768, L'\0');  // the longest path Windows has
+  path.resize(GetModuleFileNameW(nullptr, path.data(), path.size()));
+  return Utf8Of(path.substr(0, path.rfind(L'\\') + 1));
 }
 
 }  // namespace dravelkent

@@ -1,7 +1,6 @@
-// The window on Windows: dialog 102 of dialog_windows.rc as the host of the
-// program's start-up sequence (gui_module_abi.h). The sequence runs on a
-// thread of its own and posts its requests to the window, whose thread
-// stays free to paint and answer.
+// The window on Windows: dialog 102 of dialog_windows.rc hosts the start-up
+// sequence (gui_module_abi.h), which runs on a thread of its own and posts
+// its requests to the window, whose thread stays free to paint and answer.
 
 #include <windows.h>
 
@@ -21,63 +20,53 @@ namespace dravelkent {
 namespace {
 
 constexpr int kAboutBox = 100, kAboutEntry = 101, kMainDialog = 102;
-constexpr int kIcon = 128, kStatusLine = 1002;
-constexpr UINT kAboutCommand = 0x10;
+constexpr int kIcon = 128, kStatusLine = 1002, kAboutCommand = 0x10;
 constexpr UINT kRequest = WM_APP;  // wParam a Request, lParam its text
 enum Request { kStatus, kMessage, kWait, kDone };
 
-// The window and what its two threads share.
 struct Window {
   HWND dialog = nullptr;
-  bool waiting = false;  // for "実行" or "閉じる"; the window's thread's
+  bool waiting = false;  // for the user's choice (the window's thread's)
   std::mutex mutex;
   std::condition_variable answered;
-  int answer = 0;  // to the pending request: 1 once a box closed, IDOK or
-                   // IDCANCEL for the user's choice
+  int answer = 0;  // to a request: 1 once a box closed, or IDOK or IDCANCEL
 };
 
-// Returns |text| as the user reads it: escaped as on standard error and,
-// for the status line, each word with its direction isolated (U+2068 to
-// U+2069), so that no name turns the text around it.
+// Returns |text| escaped as on standard error and, to |isolate| it, each
+// word's direction isolated (U+2068 to U+2069): no name turns the rest.
 std::wstring Shown(const std::string& text, bool isolate) {
   std::wstring escaped, shown;
   WideOf(EscapeForLine(text), &escaped);
-  if (!isolate) return escaped;
-  for (size_t at = 0, end; at <= escaped.size(); at = end + 1) {
+  for (size_t at = 0, end; isolate && at <= escaped.size(); at = end + 1) {
     end = std::min(escaped.find(L' ', at), escaped.size());
-    if (at > 0) shown += L' ';
-    shown += L'\u2068' + escaped.substr(at, end - at) + L'\u2069';
+    shown += (at > 0 ? L" \u2068" : L"\u2068") + escaped.substr(at, end - at) +
+             L'\u2069';
   }
-  return shown;
+  return isolate ? shown : escaped;
 }
 
-// Runs |operation| for a caller across the module boundary, which no
-// exception may reach. Returns 0, or -1 when it threw (said on stderr).
-template <typename Operation>
-int Guarded(Operation operation) {
+// Posts |request| to the window and, for a box or the choice, waits for the
+// answer. Returns 0 (the choice: IDOK or IDCANCEL), or -1 when it failed.
+int Ask(Window* window, Request request, const char* text = "",
+        size_t length = 0) {
   try {
-    return operation();
+    std::unique_lock<std::mutex> lock(window->mutex);
+    window->answer = 0;
+    auto shown = std::make_unique<std::wstring>(
+        Shown({text, length}, request == kStatus));
+    if (!PostMessageW(window->dialog, kRequest, request,
+                      reinterpret_cast<LPARAM>(shown.get()))) {
+      return -1;
+    }
+    shown.release();
+    if (request == kMessage || request == kWait) {
+      window->answered.wait(lock, [window] { return window->answer != 0; });
+    }
+    return request == kWait ? window->answer : 0;
   } catch (...) {
-    std::fputs("dravelkent: unexpected error in the main window\n", stderr);
+    std::fputs("dravelkent: the main window failed\n", stderr);
   }
   return -1;
-}
-
-// Posts |request| with |text| to the window and, unless a status text,
-// waits for its answer. Called by the run's thread.
-int Ask(Window* window, Request request, const std::string& text = "") {
-  std::unique_lock<std::mutex> lock(window->mutex);
-  window->answer = 0;
-  auto* shown = new std::wstring(Shown(text, request == kStatus));
-  if (!PostMessageW(window->dialog, kRequest, request,
-                    reinterpret_cast<LPARAM>(shown))) {
-    delete shown;
-    return -1;
-  }
-  if (request != kStatus && request != kDone) {
-    window->answered.wait(lock, [window] { return window->answer != 0; });
-  }
-  return window->answer;
 }
 
 void Answer(Window* window, int answer) {
@@ -86,19 +75,22 @@ void Answer(Window* window, int answer) {
   window->answered.notify_one();
 }
 
-// The user's choice, once it is asked for: the buttons then work, and
-// pressing one disables both.
+void EnableButtons(HWND dialog, bool enable) {
+  EnableWindow(GetDlgItem(dialog, IDOK), enable);
+  EnableWindow(GetDlgItem(dialog, IDCANCEL), enable);
+}
+
+// "実行" or "閉じる" (Escape and the close box too) once the sequence asks
+// for the choice; a close during a run is refused.
 void Choose(Window* window, int choice) {
-  HWND dialog = window->dialog;
-  if (!window->waiting && choice == IDCANCEL) {
-    SetDlgItemTextW(dialog, kStatusLine,
+  if (window->waiting) {
+    window->waiting = false;
+    EnableButtons(window->dialog, false);
+    Answer(window, choice);
+  } else if (choice == IDCANCEL) {
+    SetDlgItemTextW(window->dialog, kStatusLine,
                     L"処理中です。終わるまでお待ちください");
   }
-  if (!window->waiting) return;
-  window->waiting = false;
-  EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-  EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
-  Answer(window, choice);
 }
 
 INT_PTR CALLBACK AboutProc(HWND box, UINT message, WPARAM w, LPARAM) {
@@ -131,9 +123,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
                    reinterpret_cast<LPARAM>(icon(SM_CXICON)));
       SendMessageW(dialog, WM_SETICON, ICON_SMALL,
                    reinterpret_cast<LPARAM>(icon(SM_CXSMICON)));
-      // The buttons wait for the sequence to ask for the user's choice.
-      EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-      EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+      EnableButtons(dialog, false);  // until the sequence asks
       return TRUE;
     }
     case WM_SYSCOMMAND:
@@ -154,10 +144,10 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
       return TRUE;
     }
     case WM_COMMAND:
-      if (LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL) Choose(window, LOWORD(w));
-      return TRUE;
     case WM_CLOSE:
-      Choose(window, IDCANCEL);
+      if (message == WM_CLOSE || LOWORD(w) == IDOK || LOWORD(w) == IDCANCEL) {
+        Choose(window, message == WM_CLOSE ? IDCANCEL : LOWORD(w));
+      }
       return TRUE;
     case kRequest: {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(l));
@@ -173,8 +163,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
       }
       if (w == kWait) {
         window->waiting = true;
-        EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
-        EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
+        EnableButtons(dialog, true);
         SetFocus(GetDlgItem(dialog, IDOK));
       }
       if (w == kDone) {
@@ -187,18 +176,15 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
   return FALSE;
 }
 
-// Shows the window and runs |args| with it. Returns the exit status, or
-// kDravelkentGuiUnavailable where no window can be seen (a service's or
-// a scheduled task's session without a desktop).
+// Runs |args| with the window. Returns the exit status, or
+// kDravelkentGuiUnavailable where no window is seen (a service's session).
 int RunWindow(const DravelkentGuiStartArgs& args) {
   USEROBJECTFLAGS flags = {};
-  if (GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags,
-                                sizeof flags, nullptr) &&
-      !(flags.dwFlags & WSF_VISIBLE)) {
-    return kDravelkentGuiUnavailable;
-  }
   Window window;
-  if (!CreateDialogParamW(GetModuleHandleW(nullptr),
+  if ((GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags,
+                                 sizeof flags, nullptr) &&
+       !(flags.dwFlags & WSF_VISIBLE)) ||
+      !CreateDialogParamW(GetModuleHandleW(nullptr),
                           MAKEINTRESOURCEW(kMainDialog), nullptr, DialogProc,
                           reinterpret_cast<LPARAM>(&window))) {
     return kDravelkentGuiUnavailable;
@@ -206,23 +192,15 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
   DravelkentGuiHost host{
       &window,
       [](void* self, const char* text, size_t length) {
-        return Guarded([&] {
-          return Ask(static_cast<Window*>(self), kStatus, {text, length});
-        });
+        return Ask(static_cast<Window*>(self), kStatus, text, length);
       },
       [](void* self, const char* text, size_t length) {
-        return Guarded([&] {
-          return Ask(static_cast<Window*>(self), kMessage, {text, length}) > 0
-                     ? 0
-                     : -1;
-        });
+        return Ask(static_cast<Window*>(self), kMessage, text, length);
       },
       [](void*) { return 0; },  // the window goes once the sequence ends
       [](void* self, int (*run)(void*), void* run_context) {
-        return Guarded([&] {
-          const int choice = Ask(static_cast<Window*>(self), kWait);
-          return choice == IDOK ? run(run_context) : choice > 0 ? 0 : -1;
-        });
+        const int choice = Ask(static_cast<Window*>(self), kWait);
+        return choice == IDOK ? run(run_context) : choice > 0 ? 0 : -1;
       }};
   int exit_status = 1;
   std::thread sequence([&] {
@@ -252,7 +230,7 @@ extern "C" int DravelkentGuiMain(const DravelkentGuiStartArgs* args) {
   try {
     return dravelkent::RunWindow(*args);
   } catch (...) {
-    std::fputs("dravelkent: unexpected error in the main window\n", stderr);
+    std::fputs("dravelkent: the main window failed\n", stderr);
   }
   return 1;
 }
