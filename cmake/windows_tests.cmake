@@ -1,6 +1,7 @@
-# The unit tests of the Windows build: the portable ones and those of the
-# Windows Env, built with GoogleTest from its sources and run under Wine
-# (CMAKE_CROSSCOMPILING_EMULATOR) in a private prefix in the build folder.
+# The tests of the Windows build, under Wine (CMAKE_CROSSCOMPILING_EMULATOR)
+# in a private prefix in the build folder: the portable unit tests and those
+# of the Windows Env, built with GoogleTest from its sources, and the
+# end-to-end cases against dravelkent.exe.
 if(NOT DRAVELKENT_BUILD_TESTS)
   return()
 endif()
@@ -37,5 +38,24 @@ add_test(NAME wine.prefix COMMAND sh
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine
   ENVIRONMENT "${wine_environment}" TIMEOUT 600)
 gtest_add_tests(TARGET dravelkent_unittests TEST_LIST windows_tests)
-set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine
-  ENVIRONMENT "${wine_environment}" TIMEOUT 120)
+
+# One test per case of tests/e2e/cases.txt; those marked posix say that they
+# are not for Windows and count as skipped. A case restarts the server for
+# its day, so the tests take the server one at a time.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/tests/e2e/cases.txt)
+file(STRINGS ${CMAKE_SOURCE_DIR}/tests/e2e/cases.txt e2e_cases REGEX "^== ")
+set(e2e_tests)
+foreach(case_line ${e2e_cases})
+  string(REGEX REPLACE "^== ([^ ]+).*" "\\1" case_name "${case_line}")
+  add_test(NAME e2e.${case_name} COMMAND ${Python3_EXECUTABLE}
+    ${CMAKE_SOURCE_DIR}/tests/e2e/run_cases.py ${case_name})
+  list(APPEND e2e_tests e2e.${case_name})
+endforeach()
+set_tests_properties(${e2e_tests} PROPERTIES SKIP_RETURN_CODE 77
+  ENVIRONMENT "${wine_environment};DRAVELKENT_BIN=$<TARGET_FILE:dravelkent>;DRAVELKENT_WINE=${CMAKE_SOURCE_DIR}/cmake/wine_run.sh ${CMAKE_CROSSCOMPILING_EMULATOR};PYTHONDONTWRITEBYTECODE=1")
+set_tests_properties(${windows_tests} PROPERTIES ENVIRONMENT
+  "${wine_environment}")
+set_tests_properties(${windows_tests} ${e2e_tests} PROPERTIES
+  FIXTURES_REQUIRED wine RESOURCE_LOCK wineserver TIMEOUT 300)
