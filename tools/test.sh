@@ -2,8 +2,8 @@
 # Builds the program and runs every test (unit and end to end) under CTest.
 # Usage: tools/test.sh [preset]   (default: "default"; "debug" adds the
 # sanitizers; "ci" and "ci-debug" also turn warnings into errors; "windows"
-# is the cross build for Windows with its unit tests under Wine, which
-# "default" and "ci" run as well)
+# is the cross build for Windows with its tests (unit and end to end) under
+# Wine, which "default" and "ci" run as well)
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
