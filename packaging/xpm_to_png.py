@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Draws the program's XPM icon as a PNG of a theme size.
+"""Draws the program's XPM icon as a PNG of a theme size, or as an ICO.
 
 Usage: xpm_to_png.py --size N -o OUT.png ICON.xpm [ICON.xpm ...]
+       xpm_to_png.py -o OUT.ico ICON.xpm [ICON.xpm ...]
 
 Of the given pictures it takes the largest whose width divides N and
 enlarges it by a whole factor, pixel by pixel, so the drawing stays sharp.
-Only the standard library is used, and the output depends only on the
-input: no time stamps or other metadata go into the PNG.
+An ICO holds every picture at its own size (Windows' 32-bit form). Only the
+standard library is used, and the output depends only on the input: no
+time stamps or other metadata go into the file.
 """
 
 import argparse
@@ -95,24 +97,55 @@ def png_bytes(rows):
             chunk(b"IEND", b""))
 
 
+def ico_bytes(pictures):
+    """Returns an ICO of |pictures|, each rows of (r, g, b, a), as 32-bit
+    bitmaps with their transparency mask."""
+    images = []
+    for rows in pictures:
+        size = len(rows)
+        pixels = b"".join(bytes((b, g, r, a)) for row in reversed(rows)
+                          for r, g, b, a in row)
+        stride = (size + 31) // 32 * 4
+        mask = b"".join(
+            sum((a == 0) << (7 - i % 8) << (8 * (i // 8)) for i, (*_, a)
+                in enumerate(row)).to_bytes(stride, "little")
+            for row in reversed(rows))
+        images.append(struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32,
+                                  0, len(pixels) + len(mask), 0, 0, 0, 0) +
+                      pixels + mask)
+    data = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(data) + 16 * len(images)
+    for rows, image in zip(pictures, images):
+        data += struct.pack("<BBBBHHII", len(rows) % 256, len(rows) % 256, 0,
+                            0, 1, 32, len(image), offset)
+        offset += len(image)
+    return data + b"".join(images)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--size", type=int, required=True)
+    parser.add_argument("--size", type=int)
     parser.add_argument("-o", "--output", required=True)
     parser.add_argument("icons", nargs="+")
     args = parser.parse_args(argv)
     try:
-        best = None
+        best, pictures = None, []
         for path in args.icons:
             with open(path, encoding="ascii") as f:
                 width, height, rows = parse_xpm(f.read())
             if width != height:
                 raise XpmError("%s is not square" % path)
+            pictures.append(rows)
+            if args.size is None:
+                continue
             if args.size % width == 0 and (best is None or width > best[0]):
                 best = (width, rows)
-        if best is None:
+        if args.size is None:
+            data = ico_bytes(pictures)
+        elif best is None:
             raise XpmError("no picture fits %d x %d" % (args.size, args.size))
-        data = png_bytes(scale(best[1], args.size // best[0]))
+        else:
+            data = png_bytes(scale(best[1], args.size // best[0]))
     except (OSError, ValueError, XpmError) as e:
         print("xpm_to_png: %s" % e, file=sys.stderr)
         return 1

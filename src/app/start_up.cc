@@ -1,9 +1,10 @@
 #include "app/start_up.h"
 
-#include <cstdlib>
 #include <exception>
 #include <functional>
 
+#include "base/system.h"
+#include "base/text_util.h"
 #include "jobs/texts.h"
 #include "ui/console.h"
 #include "ui/window/gui_module_abi.h"
@@ -156,8 +157,7 @@ bool ShowsWindow(const std::string& view, const std::string& message) {
 
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err) {
-  if (options.run_kind == RunKind::kReal &&
-      HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+  if (options.run_kind == RunKind::kReal) {
     // Only reads here: the start-up sequence reads VIEW again and writes
     // back what it must.
     SettingsStore settings(Env::Default(),
@@ -178,6 +178,30 @@ int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
   }
   Console console(in, out, err, TerminalOf(in), TerminalOf(err));
   return RunStartUp(current_directory, options, &console, out, err);
+}
+
+int RunProgram(int argc, char** argv) {
+  int exit_status = 0;
+  RunOptions options;
+  if (ParseCommandLine(argc, argv, stdout, stderr, &options, &exit_status) ==
+      CommandLineAction::kExit) {
+    return exit_status;
+  }
+  // Entering the folder makes the run exactly one started there.
+  for (const std::string& folder : options.directories) {
+    if (Status entered = EnterFolder(folder); !entered.ok()) {
+      std::fprintf(stderr,
+                   "dravelkent: cannot enter the folder '%s' given to -C: %s\n",
+                   EscapeForLine(folder).c_str(), entered.reason().c_str());
+      return 2;
+    }
+  }
+  std::string folder;
+  if (Status found = CurrentFolder(&folder); !found.ok()) {
+    std::fprintf(stderr, "dravelkent: %s\n", found.message().c_str());
+    return 1;
+  }
+  return RunFrontEnd(folder, options, stdin, stdout, stderr);
 }
 
 }  // namespace dravelkent

@@ -32,18 +32,23 @@ bool ShowsWindow(const std::string& view, const std::string& message);
 
 // Returns the entry point of the window module, loaded for the life of the
 // process (the toolkit's libraries do not survive unloading), or null when
-// there is none that loads (window_module_posix.cc and its twins). A module
-// that is there but not loaded (cut short, of another version, or failing
-// to load) is said on stderr.
+// there is no display or no module that loads (window_module_posix.cc and
+// its twins). A module that is there but not loaded (cut short, of another
+// version, or failing to load) is said on stderr.
 DravelkentGuiMainFunction LoadWindowModule();
 
 // Runs RunStartUp in |current_directory| with the front end that fits: the
-// window when there is a display, the run is no dry run and ShowsWindow,
-// and the window module loads and opens the display; otherwise the console
-// (with no word about the module unless LoadWindowModule says one), reading
-// answers from |in| and writing status texts to |err| when it is a
-// terminal. Returns the exit status.
+// window when the run is no dry run and ShowsWindow, and the window module
+// loads and opens the display; otherwise the console (with no word about
+// the module unless LoadWindowModule says one), reading answers from |in|
+// and writing status texts to |err| when it is a terminal. Returns the exit
+// status.
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err);
+
+// The program after its start: reads the arguments |argv| (UTF-8), enters
+// the folders of -C and runs RunFrontEnd on the standard streams. Returns
+// the exit status.
+int RunProgram(int argc, char** argv);
 
 }  // namespace dravelkent

@@ -3,6 +3,7 @@
 #include <link.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -59,7 +60,10 @@ std::string Refusal(const std::string& bytes) {
 // that is whole, of this version, and loads.
 DravelkentGuiMainFunction LoadWindowModule() {
   const std::string folder = ProgramFolder();
-  if (folder.empty()) return nullptr;
+  if (folder.empty() ||
+      !HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    return nullptr;
+  }
   for (const std::string& path :
        {folder + kGuiModuleFileName,
         folder + "../lib/dravelkent/" + kGuiModuleFileName}) {

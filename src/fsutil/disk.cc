@@ -181,10 +181,12 @@ Status Disk::Remove(const Folder& folder, const FileInfo& entry) {
 Status Disk::Move(const Folder& from, const FileInfo& entry, const Folder& to,
                   const std::string& to_name) {
   const std::string paths = Paths(from, entry.name, to, to_name);
-  Status status = CheckTake(from, entry, Leave::kRenamed);
+  const bool across = from.id().device != to.id().device;
+  Status status =
+      CheckTake(from, entry, across ? Leave::kRemoved : Leave::kRenamed);
   if (status.ok()) status = CheckAdd(to);
   // Across file systems the data is copied: only a file or a link, read.
-  if (status.ok() && from.id().device != to.id().device) {
+  if (status.ok() && across) {
     if (entry.kind != FileKind::kFile && entry.kind != FileKind::kLink) {
       status = Status::Error(
           "only a file or a link moves to another "

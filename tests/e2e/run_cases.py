@@ -4,7 +4,7 @@ in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 (1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
 [date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
 [tmpfs=DIR] [enc=cp932] [crlf] [inimode=OCT] [twice] [waiting] [closed]
-[repeat=N] [dry[=N]]",
+[repeat=N] [dry[=N]] [lang=LOCALE] [posix]",
 then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
@@ -18,6 +18,9 @@ entries; keep: the settings file too. The status is 1 when stderr speaks.
 A run given -C starts in "/".
 twice: two runs start at once; waiting: beside a run whose message waits;
 closed: its standard output is a pipe nobody reads.
+DRAVELKENT_WINE: the command that runs a Windows DRAVELKENT_BIN; $ is then
+Z:\... and "/" "\" in the settings and lines said, and a case marked posix
+(owners, modes, links, FIFOs, mounts) exits 77 whatever STRICT says.
 dry: a dry run (-n) comes first, beside a held run lock; it must leave every
 byte, time and inode as it was, exit with N (else the case's status) and
 print what the real run, given -v, then prints on stdout (checked by "1"
@@ -51,9 +54,14 @@ def cannot_run(why):
     sys.exit(1 if os.environ.get("DRAVELKENT_E2E_STRICT") == "1" else 77)
 
 
-def program(args=(), date="2026-12-06", user=()):
+WINE = os.environ.get("DRAVELKENT_WINE", "").split()
+
+
+def program(args=(), opts=None, user=()):
     """A run's command and environment: libfaketime preloaded by env (past
     setpriv, ahead of a sanitizer runtime), UTC, file times left alone."""
+    opts = opts or {}
+    date, lang = opts.get("date", "2026-12-06"), opts.get("lang", "")
     found = glob.glob("/usr/lib/*/faketime/libfaketime.so.1")
     if not found:
         cannot_run("libfaketime is not installed")
@@ -61,8 +69,19 @@ def program(args=(), date="2026-12-06", user=()):
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "LD_PRELOAD")}
     env.update(TZ="UTC", NO_FAKE_STAT="1", FAKETIME=f"@{date} 12:00:00")
     env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
-    return ([*user, "env", "LD_PRELOAD=" + found[0],
-             os.environ["DRAVELKENT_BIN"], *args], env)
+    env.update({"LANG": lang, "LC_ALL": lang} if lang else {})
+    cmd = [*user, "env", "LD_PRELOAD=" + found[0], *WINE,
+           os.environ["DRAVELKENT_BIN"], *args]
+    return cmd, env
+
+
+def named(text, root, said=False):
+    """|text|, "$" the scratch folder; for Windows on Z:, each "/" a "\\",
+    in a line |said| doubled where it would start an escape."""
+    if not WINE:
+        return text.replace("$", root)
+    return re.sub(r"/(?=([\\/nrtx]?))", lambda m: "\\\\" if said and m[1]
+                  else "\\", text.replace("$", "Z:" + root))
 
 
 def unescape(text, root):
@@ -171,7 +190,7 @@ def settings_bytes(lines, opts, root):
                      for key, value in zip(KEYS, job.groups()[2:])]
         text += [] if job else [line]
     eol = "\r\n" if "crlf" in opts else "\n"
-    return unescape(eol.join(text) + eol, root).encode(
+    return named(unescape(eol.join(text) + eol, "$"), root).encode(
         opts.get("enc", "utf-8"), "surrogateescape")
 
 
@@ -212,14 +231,12 @@ def run_case(opts, lines):
         if "inimode" in opts:
             os.chmod(ini, int(opts["inimode"], 8))
         os.chmod(root, int(opts.get("dirmode", "755"), 8))
-        args = [a.replace("$", root)
-                for a in opts.get("args", "").split(",") if a]
+        args = [named(a, root) for a in opts.get("args", "").split(",") if a]
         cwd = "/" if "-C" in args else root  # -C names the folder
         status = int(opts.get("status", 1 if marks["2"] else 0))
         faults, dry = [], None
         if "dry" in opts:
-            cmd, env = program(["-n", *args], opts.get("date", "2026-12-06"),
-                               user)
+            cmd, env = program(["-n", *args], opts, user)
             # The run lock, held: a dry run does not wait for it.
             held = os.open(os.path.join(broot, LOCK), os.O_RDWR | os.O_CREAT,
                            0o600)
@@ -235,7 +252,7 @@ def run_case(opts, lines):
             if dry.returncode != int(opts["dry"] or status):
                 faults.append(f"the dry run's status is {dry.returncode}")
             args.insert(0, "-v")
-        cmd, env = program(args, opts.get("date", "2026-12-06"), user)
+        cmd, env = program(args, opts, user)
         if "waiting" in opts:  # A run whose message waits at a terminal.
             terminal, slave = pty.openpty()
             waiting = subprocess.Popen(cmd, cwd=root, env=env, stdin=slave,
@@ -256,7 +273,7 @@ def run_case(opts, lines):
                 for run in runs]
         said = [(out or b"", err, code) for out, err, code in said]
         if "waiting" in opts:
-            os.write(terminal, b"\n")
+            os.write(terminal, b"\r" if WINE else b"\n")  # Enter
             waiting.communicate(timeout=120)
         os.chmod(root, 0o755)
         after = open(ini, "rb").read() if os.path.exists(ini) else None
@@ -275,7 +292,7 @@ def run_case(opts, lines):
                 lines = [line for line in lines.decode(
                     "utf-8", "replace").splitlines()
                     if "waiting for the run in progress" not in line]
-                wanted = [w.replace("$", root) for w in wanted]
+                wanted = [named(w, root, True) for w in wanted]
                 pairs = zip(lines, wanted) if ordered else (
                     (next((x for x in lines if w in x), ""), w)
                     for w in wanted)
@@ -287,7 +304,7 @@ def run_case(opts, lines):
             faults.append(f"the settings file reads {after!r}")
         text = (after or b"").decode(opts.get("enc", "utf-8"), "replace")
         for line in marks["~"]:
-            if unescape(line, root) not in text.splitlines():
+            if named(unescape(line, "$"), root) not in text.splitlines():
                 faults.append(f"the settings file lacks {line}: {text!r}")
         wanted = {p: s for p, s, _ in entries["="] + entries[">"]}
         for path in list(wanted):
@@ -320,15 +337,19 @@ def main(names):
                 cases[name] = (dict(o.partition("=")[::2] for o in opts), [])
             elif mark and mark != "#":
                 cases[name][1].extend((mark, p) for p in rest.split(" | "))
-    failed = False
+    failed = skipped = False
     for name in names or cases:
         print(f"{name}: ", end="", flush=True)
+        if WINE and "posix" in cases[name][0]:
+            print("not for Windows (posix: owners, modes, links or mounts)")
+            skipped = True
+            continue
         faults = []
         for _ in range(int(cases[name][0].get("repeat", 1))):
             faults = faults or run_case(*cases[name])
         print("FAILED" if faults else "ok", *faults, sep="\n  ")
         failed = failed or bool(faults)
-    return 1 if failed else 0
+    return 1 if failed else 77 if skipped else 0
 
 
 if __name__ == "__main__":
