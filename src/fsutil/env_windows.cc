@@ -115,7 +115,7 @@ std::string ShownPath(const std::wstring& path) {
 }
 
 // Opens |path| (a folder too) shared for all, a link itself unless |follow|.
-HANDLE OpenPath(const std::wstring& path, DWORD access, bool follow) {
+HANDLE OpenAny(const std::wstring& path, DWORD access, bool follow) {
   return CreateFileW(
       path.c_str(), access,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -162,7 +162,7 @@ DWORD InfoOfHandle(HANDLE handle, FileInfo* info) {
 }
 
 DWORD StatPath(const std::wstring& path, bool follow, FileInfo* info) {
-  HANDLE handle = OpenPath(path, FILE_READ_ATTRIBUTES, follow);
+  HANDLE handle = OpenAny(path, FILE_READ_ATTRIBUTES, follow);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   const DWORD error = InfoOfHandle(handle, info);
   CloseHandle(handle);
@@ -369,6 +369,12 @@ class WindowsEnv : public Env {
   }
   // Every rename is made with MOVEFILE_WRITE_THROUGH.
   Status FlushFolder(const Folder&) override { return Status::Ok(); }
+  size_t FilesAtOnce() override { return 256; }  // each flushed on its own
+
+  // Only a walk name by name can tell a link (a reparse point) on the way.
+  Status OpenPath(const std::string&, std::unique_ptr<Folder>*) override {
+    return Status::Failure("cannot open folder", "", "", ENOSYS);
+  }
 
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
                    std::string* rest) override {
@@ -439,7 +445,7 @@ class WindowsEnv : public Env {
     const std::string shown = folder.path() + name;
     std::wstring path;
     if (!PathOf(folder, name, &path)) return BadName("cannot read link", shown);
-    HANDLE handle = OpenPath(path, FILE_READ_ATTRIBUTES, false);
+    HANDLE handle = OpenAny(path, FILE_READ_ATTRIBUTES, false);
     std::vector<ULONG> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(ULONG));
     DWORD size = 0;
     const bool read =
@@ -544,8 +550,8 @@ class WindowsEnv : public Env {
 
   Status FinishFolder(const Folder& folder, const FileInfo& like) override {
     const Folder::Native& native = *folder.native();
-    HANDLE handle = OpenPath(OpenName(native.path, native.root_size),
-                             FILE_WRITE_ATTRIBUTES, false);
+    HANDLE handle = OpenAny(OpenName(native.path, native.root_size),
+                            FILE_WRITE_ATTRIBUTES, false);
     DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (error == 0) {
       error = SetTimeAndAttributes(handle, like);
@@ -613,7 +619,7 @@ class WindowsEnv : public Env {
     std::wstring path;
     if (!PathOf(folder, name, &path)) return BadName("cannot copy", shown);
     // Shared with writers (a live log is copied as it stands) and deletes.
-    HANDLE handle = OpenPath(path, GENERIC_READ, follow == Follow::kYes);
+    HANDLE handle = OpenAny(path, GENERIC_READ, follow == Follow::kYes);
     if (handle == INVALID_HANDLE_VALUE) {
       return WindowsError("cannot copy", shown, GetLastError());
     }
@@ -626,7 +632,7 @@ class WindowsEnv : public Env {
         (info->mode & FILE_ATTRIBUTE_REPARSE_POINT)) {
       // A cloud or deduplicated file: its data is what it shows as a file.
       const FileId id = info->id;
-      HANDLE data = OpenPath(path, GENERIC_READ, true);
+      HANDLE data = OpenAny(path, GENERIC_READ, true);
       error = data == INVALID_HANDLE_VALUE ? GetLastError() : 0;
       if (error == 0) {
         CloseHandle(native->handle);
@@ -742,7 +748,7 @@ class WindowsEnv : public Env {
     DWORD error = 0;
     bool linked = false;
     for (bool follow : {false, true}) {
-      handle = OpenPath(full, GENERIC_READ, follow);
+      handle = OpenAny(full, GENERIC_READ, follow);
       error = handle == INVALID_HANDLE_VALUE ? GetLastError()
                                              : InfoOfHandle(handle, &info);
       if (error != 0 || info.kind != FileKind::kLink) break;
