@@ -117,7 +117,7 @@ int RunStartUp(const std::string& current_directory, const RunOptions& options,
   RunLock lock(&disk, InFolder(current_directory, kLockFileName),
                settings.path());
   FileId settings_file;
-  if (settings.FindFile(&settings_file)) disk.Protect(settings_file);
+  if (settings.FindFile(&settings_file)) disk.ProtectSettings(settings_file);
   const RunContext context{&disk, &settings,        host, &failures, &actions,
                            &lock, current_directory};
   JobEngine engine(context);

@@ -20,7 +20,8 @@ Status EnterFolder(const std::string& folder);
 Status CurrentFolder(std::string* folder);
 
 // Returns the folder that holds the running program, with a separator at
-// the end; "" when it cannot be told.
+// the end; "" when it cannot be told. POSIX only: its window module loader
+// needs it, and the Windows programs link their dialog.
 std::string ProgramFolder();
 
 }  // namespace dravelkent

@@ -219,10 +219,4 @@ Status CurrentFolder(std::string* folder) {
                       : Status::Ok();
 }
 
-std::string ProgramFolder() {
-  std::wstring path(32768, L'\0');  // the longest path Windows has
-  path.resize(GetModuleFileNameW(nullptr, path.data(), path.size()));
-  return Utf8Of(path.substr(0, path.rfind(L'\\') + 1));
-}
-
 }  // namespace dravelkent

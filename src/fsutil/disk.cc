@@ -18,8 +18,9 @@ std::string Paths(const Folder& from, const std::string& name, const Folder& to,
 
 bool Disk::IsProtected(const FileInfo& entry) const {
   return entry.kind == FileKind::kFile &&
-         std::find(protected_.begin(), protected_.end(), entry.id) !=
-             protected_.end();
+         (entry.id == settings_ ||
+          std::find(protected_.begin(), protected_.end(), entry.id) !=
+              protected_.end());
 }
 
 const FileInfo* Disk::Recorded(const Folder& folder,

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,13 @@ class Disk {
   Env* env() const { return env_; }
   RunKind kind() const { return kind_; }
 
-  // Keeps the file |id| (the settings file, the run's lock file) from ever
-  // being moved, copied or removed by the run.
+  // Keeps the file |id| (the run's lock file) from ever being moved, copied
+  // or removed by the run.
   void Protect(const FileId& id) { protected_.push_back(id); }
+
+  // The same for the settings file, as it is now: a save that made it anew
+  // freed its old id, which a file made later may take.
+  void ProtectSettings(const FileId& id) { settings_ = id; }
 
   // Returns true when |entry| is a protected file.
   bool IsProtected(const FileInfo& entry) const;
@@ -127,6 +132,7 @@ class Disk {
   Env* env_;
   RunKind kind_;
   std::vector<FileId> protected_;
+  std::optional<FileId> settings_;
   std::map<FileId, Status> may_change_;  // MayChangeNames, once per folder
   std::map<FileId, Names> record_;       // a dry run's, by folder
   uint64_t pretended_ = 0;               // folders a dry run made

@@ -115,7 +115,7 @@ std::string ShownPath(const std::wstring& path) {
 }
 
 // Opens |path| (a folder too) shared for all, a link itself unless |follow|.
-HANDLE OpenHandle(const std::wstring& path, DWORD access, bool follow) {
+HANDLE OpenAny(const std::wstring& path, DWORD access, bool follow) {
   return CreateFileW(
       path.c_str(), access,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -162,7 +162,7 @@ DWORD InfoOfHandle(HANDLE handle, FileInfo* info) {
 }
 
 DWORD StatPath(const std::wstring& path, bool follow, FileInfo* info) {
-  HANDLE handle = OpenHandle(path, FILE_READ_ATTRIBUTES, follow);
+  HANDLE handle = OpenAny(path, FILE_READ_ATTRIBUTES, follow);
   if (handle == INVALID_HANDLE_VALUE) return GetLastError();
   const DWORD error = InfoOfHandle(handle, info);
   CloseHandle(handle);
@@ -369,6 +369,12 @@ class WindowsEnv : public Env {
   }
   // Every rename is made with MOVEFILE_WRITE_THROUGH.
   Status FlushFolder(const Folder&) override { return Status::Ok(); }
+  size_t FilesAtOnce() override { return 256; }  // each flushed on its own
+
+  // Only a walk name by name can tell a link (a reparse point) on the way.
+  Status OpenPath(const std::string&, std::unique_ptr<Folder>*) override {
+    return Status::Failure("cannot open folder", "", "", ENOSYS);
+  }
 
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
                    std::string* rest) override {
@@ -414,11 +420,6 @@ class WindowsEnv : public Env {
     return OpenFolderAt(std::move(full), root_size, root, true, start);
   }
 
-  // A walk name by name finds the reparse points on the way.
-  Status OpenPath(const std::string& path, std::unique_ptr<Folder>*) override {
-    return Status::FromErrno("cannot open folder", path, ENOSYS);
-  }
-
   Status OpenFolder(const Folder& parent, const std::string& name,
                     std::unique_ptr<Folder>* folder) override {
     const std::string shown = parent.path() + name + kPathSeparator;
@@ -444,7 +445,7 @@ class WindowsEnv : public Env {
     const std::string shown = folder.path() + name;
     std::wstring path;
     if (!PathOf(folder, name, &path)) return BadName("cannot read link", shown);
-    HANDLE handle = OpenHandle(path, FILE_READ_ATTRIBUTES, false);
+    HANDLE handle = OpenAny(path, FILE_READ_ATTRIBUTES, false);
     std::vector<ULONG> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE / sizeof(ULONG));
     DWORD size = 0;
     const bool read =
@@ -549,8 +550,8 @@ class WindowsEnv : public Env {
 
   Status FinishFolder(const Folder& folder, const FileInfo& like) override {
     const Folder::Native& native = *folder.native();
-    HANDLE handle = OpenHandle(OpenName(native.path, native.root_size),
-                             FILE_WRITE_ATTRIBUTES, false);
+    HANDLE handle = OpenAny(OpenName(native.path, native.root_size),
+                            FILE_WRITE_ATTRIBUTES, false);
     DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (error == 0) {
       error = SetTimeAndAttributes(handle, like);
@@ -618,7 +619,7 @@ class WindowsEnv : public Env {
     std::wstring path;
     if (!PathOf(folder, name, &path)) return BadName("cannot copy", shown);
     // Shared with writers (a live log is copied as it stands) and deletes.
-    HANDLE handle = OpenHandle(path, GENERIC_READ, follow == Follow::kYes);
+    HANDLE handle = OpenAny(path, GENERIC_READ, follow == Follow::kYes);
     if (handle == INVALID_HANDLE_VALUE) {
       return WindowsError("cannot copy", shown, GetLastError());
     }
@@ -631,7 +632,7 @@ class WindowsEnv : public Env {
         (info->mode & FILE_ATTRIBUTE_REPARSE_POINT)) {
       // A cloud or deduplicated file: its data is what it shows as a file.
       const FileId id = info->id;
-      HANDLE data = OpenHandle(path, GENERIC_READ, true);
+      HANDLE data = OpenAny(path, GENERIC_READ, true);
       error = data == INVALID_HANDLE_VALUE ? GetLastError() : 0;
       if (error == 0) {
         CloseHandle(native->handle);
@@ -704,8 +705,6 @@ class WindowsEnv : public Env {
                    "cannot set the time and attributes of", to.native()->shown);
   }
 
-  size_t FilesAtOnce() override { return 512; }
-
   Status Flush(const std::vector<OpenFile*>& files) override {
     for (OpenFile* file : files) {
       if (file->native()->handle != nullptr &&
@@ -749,7 +748,7 @@ class WindowsEnv : public Env {
     DWORD error = 0;
     bool linked = false;
     for (bool follow : {false, true}) {
-      handle = OpenHandle(full, GENERIC_READ, follow);
+      handle = OpenAny(full, GENERIC_READ, follow);
       error = handle == INVALID_HANDLE_VALUE ? GetLastError()
                                              : InfoOfHandle(handle, &info);
       if (error != 0 || info.kind != FileKind::kLink) break;

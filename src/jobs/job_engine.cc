@@ -254,7 +254,7 @@ Status WriteRunSetting(const RunContext& context, std::string_view section,
                                     value);
     // A save by rename makes the settings file anew: protected anew.
     FileId id;
-    if (context.settings->FindFile(&id)) context.disk->Protect(id);
+    if (context.settings->FindFile(&id)) context.disk->ProtectSettings(id);
   }
   return written;
 }
