@@ -107,7 +107,7 @@ struct TestRun : Host, FailureLog {
   }
 
   const fs::path saved = fs::current_path();
-  testing::TempFolder temp{access("/dev/shm", W_OK) == 0 ? "/dev/shm" : ""};
+  testing::TempFolder temp;
   testing::FaultyEnv env;
   Disk disk{&env, RunKind::kReal};
   SettingsStore settings{&env, temp / "Dravelkent.ini"};
@@ -231,7 +231,7 @@ TEST(JobEngineTest, TheRun) {
     std::istringstream extra(c.extra);
     for (std::string name; extra >> name;) WriteFile(name, name);
     if (std::strstr(c.basic, "UNSAVABLE")) {
-      for (int n = 1; n <= 3; ++n) t.env.FailAt(Call::kSave, n);
+      for (int n = 1; n <= 3; ++n) t.env.FailAt(Call::kSaveWholeFile, n);
     }
     t.Go(std::string("[基本]\n") + c.basic + "[設定]\n" + Job(1, c.jobs));
     EXPECT_EQ(Names("src"), c.src);
