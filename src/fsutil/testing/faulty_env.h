@@ -29,7 +29,6 @@ class FaultyEnv : public PosixEnv {
   void Before(Call call, int n, std::function<void()> action) {
     actions_[{call, count(call) + n}] = std::move(action);
   }
-  void ClearFaults() { faults_.clear(), actions_.clear(); }
   int count(Call call) const { return counts_[static_cast<int>(call)]; }
 
   CivilDate Today() override { return {2026, 12, 8}; }
