@@ -13,19 +13,17 @@ namespace {
 
 // Reads back a text written by EscapeForLine.
 std::string Unescape(std::string_view text) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
   std::string bytes;
   for (size_t i = 0; i < text.size(); ++i) {
-    const size_t what = text[i] == '\\' && i + 1 < text.size()
-                            ? std::string_view("\\nrtx").find(text[i + 1])
-                            : std::string_view::npos;
-    if (what == 4) {
-      bytes += static_cast<char>(kHex.find(text.at(i + 2)) * 16 +
-                                 kHex.find(text.at(i + 3)));
+    const char next = text[i] == '\\' && i + 1 < text.size() ? text[i + 1] : 0;
+    const size_t what = std::string_view("\\nrt").find(next);
+    if (next == 'x') {
+      bytes += static_cast<char>(
+          std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
       i += 3;
     } else {
       bytes += what == std::string_view::npos ? text[i] : "\\\n\r\t"[what];
-      i += what == std::string_view::npos ? 0 : 1;
+      i += what != std::string_view::npos;
     }
   }
   return bytes;
@@ -37,8 +35,7 @@ TEST(TextUtilTest, EscapeForLineGivesOneLineThatReadsBackExactly) {
       {"a\nb\\nc", "a\\nb\\\\nc"},
       {"a -> b ", "a -\\x3E b\\x20"},
       {"\\\x1B\xC2\x85\xC2\xA0\xFF", "\\\\\\x1B\\xC2\\x85\xC2\xA0\\xFF"},
-      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},
-  };
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"}};
   for (const auto& [text, escaped] : examples) {
     EXPECT_EQ(EscapeForLine(text), escaped);
   }
@@ -53,16 +50,15 @@ TEST(TextUtilTest, EscapeForLineGivesOneLineThatReadsBackExactly) {
     }
     const std::string escaped = EscapeForLine(text);
     ASSERT_EQ(Unescape(escaped), text) << escaped;
-    ASSERT_TRUE(IsValidUtf8(escaped)) << escaped;
-    for (size_t i = 0; i < escaped.size(); ++i) {
-      const unsigned char byte = escaped[i];
-      ASSERT_TRUE(
-          byte >= 0x20 && byte != 0x7F &&
-          (byte != 0xC2 || static_cast<unsigned char>(escaped[i + 1]) >= 0xA0))
+    ASSERT_TRUE(IsValidUtf8(escaped) && !escaped.ends_with(" ") &&
+                escaped.find("->") == std::string::npos)
+        << escaped;
+    for (size_t i = 0; i < escaped.size(); ++i) {  // no C0 or C1 control
+      const unsigned char byte = escaped[i], next = escaped[i + 1];
+      ASSERT_TRUE(byte >= 0x20 && byte != 0x7F &&
+                  (byte != 0xC2 || next >= 0xA0))
           << escaped;
     }
-    ASSERT_EQ(escaped.find("->"), std::string::npos) << escaped;
-    ASSERT_FALSE(escaped.ends_with(" ")) << escaped;
   }
 }
 

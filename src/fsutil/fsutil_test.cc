@@ -1,12 +1,11 @@
-// The disk below the tree transfer: name patterns, and what copies and
-// moves leave on the real file system, a system call failing anywhere.
+// Name patterns, and what copies, moves and the tree transfer leave on the
+// real file system, a system call failing anywhere.
 
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include "fsutil/disk.h"
-#include "fsutil/env_posix.h"
 #include "fsutil/name_pattern.h"
 #include "fsutil/testing/faulty_env.h"
 #include "fsutil/testing/temp_folder.h"
@@ -25,46 +24,44 @@ enum class Op { kCopy, kMove, kBatch, kFolder };
 // "*" any run, "?" one UTF-8 character (or one byte that starts none), a
 // pattern ending in ".*" also names without a dot; case as told.
 TEST(NamePatternTest, StarQuestionMarkAndTheStarDotRule) {
-  const struct {
-    const char *pattern, *name;
-    bool sensitive, insensitive;
-  } cases[] = {
-      {"*.log", "20240101app.log", true, true},
-      {"*.log", "a.LOG", false, true},
-      {"*.log", "a.log.bak", false, false},
-      {"*.*", "20240101a", true, true},
-      {"a.*", "a", true, true},
-      {"a.*", "ab", false, false},
-      {"*.?", "x.cc", false, false},
-      {"*.?", "x.\xE3\x83\xAD", true, true},
-      {"*.?", "x.\xFF", true, true},
-      {"*a*b.c", "xbxa.c", false, false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(MatchesNamePattern(c.pattern, c.name, NameCase::kSensitive),
-              c.sensitive)
-        << c.pattern << " " << c.name;
-    EXPECT_EQ(MatchesNamePattern(c.pattern, c.name, NameCase::kInsensitive),
-              c.insensitive)
-        << c.pattern << " " << c.name;
+  // Pattern, name, whether they match with case and without: "y" or "n".
+  const char* const cases[][3] = {
+      {"*.log", "20240101app.log", "yy"}, {"*.log", "a.LOG", "ny"},
+      {"*.?", "x.\xE3\x83\xAD", "yy"},    {"*.?", "x.\xFF", "yy"},
+      {"*.log", "a.log.bak", "nn"},       {"*.?", "x.cc", "nn"},
+      {"*a*b.c", "xbxa.c", "nn"},         {"a.*", "ab", "nn"},
+      {"*.*", "20240101a", "yy"},         {"a.*", "a", "yy"}};
+  for (const auto& [pattern, name, expected] : cases) {
+    const std::string got = {
+        "ny"[MatchesNamePattern(pattern, name, NameCase::kSensitive)],
+        "ny"[MatchesNamePattern(pattern, name, NameCase::kInsensitive)]};
+    EXPECT_EQ(got, expected) << pattern << " " << name;
   }
 }
 
-// Runs |op| of dir/src (a file of holes and one byte) into dir/out as "dst"
-// (a batch also as "new") on |env|: a move goes across file systems.
+// Runs |op| of dir/src into dir/out as "dst" (a batch also as "new"; a
+// folder is made like src, 02755) on |env|: a move goes across file systems.
 std::vector<Status> RunOp(Op op, FaultyEnv* env, const TempFolder& dir) {
   Disk disk(env, RunKind::kReal);
-  std::unique_ptr<Folder> from = OpenPath(env, dir.path());
+  std::unique_ptr<Folder> from = OpenPath(env, dir.path()), made;
   std::shared_ptr<const Folder> to = OpenPath(env, dir / "out");
   FileInfo entry, there;
   if (!from || !to || !env->Stat(*from, "src", Follow::kNo, &entry).ok() ||
       !env->Stat(*to, "dst", Follow::kNo, &there).ok()) {
     return {Status::Error("cannot set up")};
   }
-  if (op == Op::kMove) return {disk.Move(*from, entry, *to, "dst")};
+  if (op == Op::kMove) {
+    env->FailAt(Call::kRename, 1, EXDEV);
+    return {disk.Move(*from, entry, *to, "dst")};
+  }
   if (op == Op::kCopy) {
     return {disk.Copy(*from, entry, Follow::kNo, *to, "dst", there,
                       Overwrite::kFile)};
+  }
+  if (op == Op::kFolder) {
+    entry.mode = 02755;
+    Status s = env->MakeFolder(*to, "dst", &entry, &made);
+    return {s.ok() ? env->FinishFolder(*made, entry) : s};
   }
   Disk::Batch batch(&disk);
   batch.Add(*from, entry, to, "dst", there, Overwrite::kOlderFile);
@@ -93,7 +90,6 @@ TEST(DiskTest, EveryFailedCallLeavesTheOldFilesAndNoTemporary) {
     const std::string data = ReadFile(src);
     if (op != Op::kMove) WriteFile(out + "dst", "old", 0600, kOld);
     FaultyEnv env;
-    if (op == Op::kMove) env.FailAt(Call::kRename, 1, EXDEV);
     if (n > 0) env.FailAt(call, n);
     const std::vector<Status> results = RunOp(op, &env, dir);
     std::string left;
@@ -102,13 +98,15 @@ TEST(DiskTest, EveryFailedCallLeavesTheOldFilesAndNoTemporary) {
       const std::string name = i == 0 ? "dst" : "new", path = out + name;
       struct stat st = {};
       lstat(path.c_str(), &st);
+      failed = failed || !results[i].ok();
       if (results[i].ok()) {
-        EXPECT_TRUE(ReadFile(path) == data && st.st_blocks <= 128);
-        EXPECT_EQ(st.st_mode & 07777, 0640u);
-        EXPECT_EQ(MtimeOf(path), kNew);
+        EXPECT_TRUE(ReadFile(path) == data && st.st_blocks <= 128 &&
+                    (st.st_mode & 07777) == 0640 &&
+                    st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec ==
+                        kNew);
+      } else if (name == "new" || op == Op::kMove) {
+        continue;
       } else {
-        failed = true;
-        if (name == "new" || op == Op::kMove) continue;
         EXPECT_EQ(ReadFile(path), "old");
       }
       left += name + " ";
@@ -131,40 +129,32 @@ TEST(DiskTest, EveryFailedCallLeavesTheOldFilesAndNoTemporary) {
 }
 
 // A writer at work while a move copies: the copy would miss what it wrote,
-// so the move fails and leaves the source as the writer left it.
+// so the move fails and leaves the source as the writer left it. A name
+// taken is refused before any data is copied.
 TEST(DiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
   const struct {
     Call before;
-    const char *to, *content;  // written to |to|, then renamed to "src"
+    const char *to, *content;  // written to |to|; "new" then renamed to src
     int64_t mtime;
+    const char* after;  // src and the names in out
   } cases[] = {
-      {Call::kFlush, "src", "line 1\nline 2\n", 0},
-      {Call::kFlushFolder, "src", "LINE 1\n", kNew},  // the same size
-      {Call::kFlushFolder, "new", "new file", kOld},
-  };
+      {Call::kFlush, "src", "line 1\nline 2\n", 0, "line 1\nline 2\n"},
+      {Call::kFlushFolder, "src", "LINE 1\n", kNew, "LINE 1\n"},  // same size
+      {Call::kFlushFolder, "new", "new file", kOld, "new file"},
+      {Call::kStat, "out/dst", "y", 0, "line 1\ndst "}};
   for (const auto& c : cases) {
     TempFolder dir;
     ASSERT_TRUE(WriteFile(dir / "src", "line 1\n", 0644, kOld));
     ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
     FaultyEnv env;
-    env.FailAt(Call::kRename, 1, EXDEV);
     env.Before(c.before, 1, [&] {
-      if (WriteFile(dir / c.to, c.content, 0644, c.mtime)) {
-        rename((dir / c.to).c_str(), (dir / "src").c_str());
-      }
+      WriteFile(dir / c.to, c.content, 0644, c.mtime);
+      rename((dir / "new").c_str(), (dir / "src").c_str());
     });
     EXPECT_FALSE(RunOp(Op::kMove, &env, dir)[0].ok()) << c.to;
-    EXPECT_EQ(ReadFile(dir / "src"), c.content);
-    EXPECT_EQ(ListTree(dir / "out"), "");
+    EXPECT_EQ(ReadFile(dir / "src") + ListTree(dir / "out"), c.after);
+    EXPECT_TRUE(c.before != Call::kStat || env.count(Call::kCopyData) == 0);
   }
-  // A name taken is refused before any data is copied.
-  TempFolder dir;
-  ASSERT_EQ(mkdir((dir / "out").c_str(), 0755), 0);
-  ASSERT_TRUE(WriteFile(dir / "src", "x") && WriteFile(dir / "out/dst", "y"));
-  FaultyEnv env;
-  env.FailAt(Call::kRename, 1, EXDEV);
-  EXPECT_EQ(RunOp(Op::kMove, &env, dir)[0].error_number(), EEXIST);
-  EXPECT_EQ(env.count(Call::kCopyData), 0);
 }
 
 // Where renameat2 cannot refuse to replace, link and unlink refuse as well.
@@ -175,8 +165,8 @@ TEST(DiskTest, TheRenameFallbackNeverReplaces) {
   std::unique_ptr<Folder> folder = OpenPath(&env, dir.path());
   EXPECT_EQ(env.Rename(*folder, "a", *folder, "b").error_number(), EEXIST);
   EXPECT_TRUE(env.Rename(*folder, "a", *folder, "c").ok());
-  EXPECT_EQ(ReadFile(dir / "b") + ReadFile(dir / "c"), "ba");
-  EXPECT_EQ(ListTree(dir.path()), "b c ");
+  EXPECT_EQ(ListTree(dir.path()) + ReadFile(dir / "b") + ReadFile(dir / "c"),
+            "b c ba");
 }
 
 // Root's copies and folders keep the source's owner, another user's are its
@@ -191,115 +181,59 @@ TEST(DiskTest, OwnersSetIdBitsAndTheLock) {
     for (const Op op : {Op::kCopy, Op::kMove, Op::kFolder}) {
       SCOPED_TRACE(runner * 10 + static_cast<int>(op));
       TempFolder dir;
-      const std::string src = dir / "src", dst = dir / "out/dst";
       const uid_t owner = runner == 0 ? kNobody : 0;
-      ASSERT_EQ(mkdir((dir / "out").c_str(), 0777), 0);
-      ASSERT_EQ(chmod((dir / "out").c_str(), 0777), 0);
-      ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-      ASSERT_TRUE(WriteFile(src, "#!/bin/sh\n"));
-      ASSERT_EQ(lchown(src.c_str(), owner, owner), 0);
-      ASSERT_EQ(chmod(src.c_str(), 06755), 0);
-      ASSERT_TRUE(WriteFile(dir / "lock", "", 0600));
-      ASSERT_EQ(lchown((dir / "lock").c_str(), owner, owner), 0);
+      for (const std::string& name : {dir.path(), dir / "out"}) {
+        mkdir(name.c_str(), 0777);
+        ASSERT_EQ(chmod(name.c_str(), 0777), 0);  // past the umask
+      }
+      for (const std::string& name : {dir / "src", dir / "lock"}) {
+        ASSERT_TRUE(WriteFile(name, "#!/bin/sh\n", 0600));
+        ASSERT_EQ(lchown(name.c_str(), owner, owner), 0);
+      }
+      ASSERT_EQ(chmod((dir / "src").c_str(), 06755), 0);
       const pid_t child = fork();
       if (child == 0) {  // |runner| copies, moves, or makes a folder
         const bool switched = setgroups(0, nullptr) == 0 &&
                               setresgid(runner, runner, runner) == 0 &&
                               setresuid(runner, runner, runner) == 0;
-        PosixEnv posix;
-        FaultyEnv env(&posix);
-        env.FailAt(Call::kRename, 1, EXDEV);
-        Status s;
-        if (op == Op::kFolder) {
-          std::unique_ptr<Folder> out = OpenPath(&env, dir / "out"), made;
-          FileInfo like;
-          s = env.Stat(*OpenPath(&env, dir.path()), "src", Follow::kNo, &like);
-          like.mode = 02755;
-          if (s.ok()) s = env.MakeFolder(*out, "dst", &like, &made);
-          if (s.ok()) s = env.FinishFolder(*made, like);
-        } else {
-          s = RunOp(op, &env, dir)[0];
-        }
+        FaultyEnv env;  // made as |runner|
         std::unique_ptr<FileLock> lock;
-        const bool refused = !env.LockFile(
-                                     dir / "lock", SaveStep::kAll, [] {}, &lock)
-                                  .ok();
-        _exit(switched && s.ok() && refused ? 0 : 1);
+        const Status locked = env.LockFile(
+            dir / "lock", SaveStep::kAll, [] {}, &lock);
+        _exit(switched && !locked.ok() && RunOp(op, &env, dir)[0].ok() ? 0 : 1);
       }
       int status = -1;
       ASSERT_TRUE(waitpid(child, &status, 0) == child && status == 0);
       struct stat st;
-      ASSERT_EQ(lstat(dst.c_str(), &st), 0);
-      EXPECT_EQ(st.st_uid, kNobody);
-      EXPECT_EQ(st.st_gid, kNobody);
+      ASSERT_EQ(lstat((dir / "out/dst").c_str(), &st), 0);
+      EXPECT_TRUE(st.st_uid == kNobody && st.st_gid == kNobody);
       const unsigned kept = runner != 0 ? 0 : op == Op::kFolder ? 02000 : 06000;
       EXPECT_EQ(st.st_mode & 07777, 0755 | kept);
     }
   }
 }
 
-constexpr int64_t kTimeA = 1710000000111111111;
-constexpr int64_t kTimeB = 1690000000222222222;
-
-// src/a.txt, src/sub/b.txt, an empty dst, out/x.txt; keeps the failures.
-struct Trees : TransferObserver {
-  Trees() {
-    for (const std::string& name : {src, src + "/sub", dst, out}) {
-      mkdir(name.c_str(), 0755);
-    }
-    WriteFile(src + "/a.txt", "alpha", 0644, kTimeA);
-    WriteFile(src + "/sub/b.txt", "beta", 0600, kTimeB);
-    WriteFile(out + "/x.txt", "out");
-  }
+// Keeps what a tree transfer tells of failures, one a line.
+struct Failures : TransferObserver {
   void OnFile(FileAction, const std::string&, const Folder&, const std::string&,
               const Status& result) override {
     if (!result.ok()) OnFailure(result);
   }
   void OnFolderMade(const Folder&) override {}
   void OnFailure(const Status& failure) override {
-    failures += failure.message() + "\n";
+    said += failure.message() + "\n";
   }
-  std::string Run(TransferMode mode, Env* env, int retention = 0,
-                  const std::string& protect = "") {
-    Disk disk(env, RunKind::kReal);
-    FileInfo info;
-    Env* real = Env::Default();  // the folders opened uncounted
-    if (!protect.empty() &&
-        real->Stat(*OpenPath(real, src), protect, Follow::kNo, &info).ok()) {
-      disk.Protect(info.id);
-    }
-    TransferTree(&disk, *OpenPath(real, src), *OpenPath(real, dst), "20240315",
-                 mode, retention, this);
-    return failures;
-  }
-
-  TempFolder root;
-  std::string src = root / "src", dst = root / "dst", out = root / "out";
-  std::string failures;
+  std::string said;
 };
 
-// A made folder gets its source's bits at once and its time once its
-// contents are in; a protected file stays, judged by identity.
-TEST(TreeTransferTest, MadeFoldersTakeTheirSourcesBitsAndTime) {
-  for (const TransferMode mode : {kCopy, kMove}) {
-    Trees t;
-    ASSERT_TRUE(WriteFile(t.src + "/sub/jobs.ini", ""));
-    ASSERT_EQ(chmod((t.src + "/sub").c_str(), 02750), 0);
-    ASSERT_TRUE(SetMtime(t.src + "/sub", kTimeB));
-    EXPECT_EQ(t.Run(mode, Env::Default(), 7, "sub/jobs.ini"), "");
-    const std::string sub = t.dst + "/20240315sub";
-    EXPECT_EQ(ListTree(t.dst),
-              "20240315a.txt 20240315sub/ 20240315sub/20240315b.txt ");
-    EXPECT_EQ(ReadFile(t.src + "/sub/jobs.ini"), "");
-    EXPECT_EQ(std::filesystem::status(sub).permissions(),
-              static_cast<std::filesystem::perms>(02750));
-    EXPECT_EQ(MtimeOf(sub), kTimeB);
-  }
-}
-
-// Each failure is told and the rest goes on; nothing is lost or replaced; a
-// link in either tree, there or swapped in, is never written or read through.
+// src/a.txt, src/sub/b.txt and the protected src/sub/jobs.ini into an empty
+// dst, out/x.txt beside them. Each failure is told and the rest goes on;
+// nothing is lost or replaced; a link in either tree, there or swapped in,
+// is never written or read through; the protected file stays, judged by
+// identity. A made folder gets its source's bits at once and its time once
+// its contents are in.
 TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
+  constexpr int64_t kTimeA = 1710000000111111111;
   const struct {
     TransferMode mode;
     Call call;
@@ -314,45 +248,64 @@ TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
       {kMove, Call::kRename, "theirs", "src/a.txt", "a.txt sub/ sub/b.txt "},
       {kCopy, Call::kPublish, "theirs", "", "a.txt sub/ sub/b.txt "},
       {kCopy, Call::kFlush, "old+theirs", "", "a.txt sub/ sub/b.txt "},
-      {kMove, Call::kMakeFolder, "dst/sub", "dst/sub", "a.txt sub "},
+      {kMove, Call::kMakeFolder, "dst/sub", "dst/sub: a link is in the way",
+       "a.txt sub "},
       {kMove, Call::kOpenFolder, "src/sub", "src/sub", "a.txt "},
       {kMove, Call::kMakeFolder, "src/sub", "", "a.txt sub/ sub/b.txt "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.call)) + " " + c.change);
-    Trees t;
-    FaultyEnv env;
+    TempFolder root;
+    const std::string src = root / "src", dst = root / "dst",
+                      out = root / "out";
+    WriteFiles(root.path(),
+               {"src/a.txt", "src/sub/b.txt", "src/sub/jobs.ini", "out/x.txt"});
+    mkdir(dst.c_str(), 0755);
+    SetMtime(src + "/a.txt", kTimeA);
     if (c.change.starts_with("old")) {
-      WriteFile(t.dst + "/a.txt", "old", 0644, kTimeA - 1);
+      WriteFile(dst + "/a.txt", "old", 0644, kTimeA - 1);
     }
+    chmod((src + "/sub").c_str(), 02750);
+    SetMtime(src + "/sub", kOld);  // after the files it holds
+    FaultyEnv env;
+    Disk disk(&env, RunKind::kReal);
+    std::unique_ptr<Folder> from = OpenPath(&env, src),
+                            to = OpenPath(&env, dst);
+    struct stat st;
+    ASSERT_EQ(lstat((src + "/sub/jobs.ini").c_str(), &st), 0);
+    disk.Protect({st.st_dev, st.st_ino});
     if (c.change.empty()) {
       env.FailAt(c.call, 1);
     } else {
       env.Before(c.call, 1, [&] {
         if (c.change.ends_with("theirs")) {
-          WriteFile(t.dst + "/a.txt", "theirs", 0644, kTimeA + 1);
+          WriteFile(dst + "/a.txt", "theirs", 0644, kTimeA + 1);
           return;
         }
-        const std::string sub = t.root / c.change;
+        const std::string sub = root / c.change;
         rename(sub.c_str(), (sub.substr(0, sub.size() - 3) + "was").c_str());
-        symlink(t.out.c_str(), sub.c_str());
+        symlink(out.c_str(), sub.c_str());
       });
     }
-    const std::string failures = t.Run(c.mode, &env);
-    EXPECT_EQ(std::count(failures.begin(), failures.end(), '\n'),
-              *c.named ? 1 : 0)
-        << failures;
-    EXPECT_TRUE(!*c.named ||
-                failures.find(t.root / c.named) != std::string::npos);
-    EXPECT_TRUE(c.change != "dst/sub" ||
-                failures.find("a link is in the way") != std::string::npos);
-    EXPECT_EQ(ListTree(t.dst), c.target);
-    EXPECT_EQ(ListTree(t.out) + ReadFile(t.out + "/x.txt"), "x.txt out");
-    const std::string all = ListTree(t.root.path());  // nothing lost
-    EXPECT_NE(all.find("a.txt "), std::string::npos) << all;
-    EXPECT_NE(all.find("b.txt "), std::string::npos) << all;
+    Failures failures;
+    TransferTree(&disk, *from, *to, "20240315", c.mode, 0, &failures);
+    const std::string& said = failures.said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), *c.named ? 1 : 0)
+        << said;
+    EXPECT_TRUE(!*c.named || said.find(root / c.named) != std::string::npos);
+    EXPECT_EQ(ListTree(dst), c.target);
+    EXPECT_EQ(ListTree(out, true), "x.txt=out/x.txt ");
+    const std::string all = ListTree(root.path());  // nothing lost
+    for (const char* name : {"a.txt ", "b.txt ", "jobs.ini "}) {
+      EXPECT_NE(all.find(name), std::string::npos) << all;
+    }
     EXPECT_TRUE(!c.change.ends_with("theirs") ||
-                ReadFile(t.dst + "/a.txt") == "theirs");
+                ReadFile(dst + "/a.txt") == "theirs");
+    if (std::string(c.target).find("sub/") != std::string::npos) {
+      ASSERT_EQ(lstat((dst + "/sub").c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 02750u);
+      EXPECT_EQ(st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec, kOld);
+    }
   }
 }
 

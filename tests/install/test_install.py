@@ -2,6 +2,7 @@
 
 import glob
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
@@ -32,8 +33,8 @@ class InstallTest(unittest.TestCase):
         for relative in FILES:
             self.assertTrue(os.path.isfile(tree + relative), relative)
         for example in ("dravelkent.service", "dravelkent.cron"):
-            with open(tree + DOC + "examples/" + example) as f:
-                self.assertIn(prefix + "/bin/dravelkent -C ", f.read())
+            self.assertIn(prefix + "/bin/dravelkent -C ", pathlib.Path(
+                tree + DOC + "examples/" + example).read_text())
         # MESSAGE=On: the window module loads, then the console stands in.
         demo = shutil.copytree(tree + DOC + "examples/demo",
                                self.scratch + "/demo")
@@ -45,16 +46,14 @@ class InstallTest(unittest.TestCase):
         # The menu entry's starter writes settings only where there are none.
         env = dict(os.environ, XDG_CONFIG_HOME=tree + "config")
         env.pop("DISPLAY", None)
-        ini = tree + "config/dravelkent/Dravelkent.ini"
+        ini = pathlib.Path(tree + "config/dravelkent/Dravelkent.ini")
         mine = "[基本]\r\nVIEW=On\r\n; mine\r\n".encode()
         for before, after in ((None, b"VIEW=On\n"), (mine, mine)):
             if before:
-                with open(ini, "wb") as f:
-                    f.write(before)
+                ini.write_bytes(before)
             run([tree + "lib/dravelkent/dravelkent-desktop"], env=env,
                 input=b"", check=True)
-            with open(ini, "rb") as f:
-                self.assertIn(after, f.read())
+            self.assertIn(after, ini.read_bytes())
         if os.environ.get("DRAVELKENT_GUI_MODULE") == "1":
             loaded = open(glob.glob(self.scratch + "/loaded.*")[0]).read()
             self.assertIn(os.path.realpath(tree + "bin") +

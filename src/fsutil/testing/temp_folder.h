@@ -19,21 +19,21 @@
 
 namespace dravelkent::testing {
 
-// A fresh folder below |base| ($TMPDIR, else "/tmp"), removed with all in
-// it at the end.
+// A fresh folder in $TMPDIR (else /tmp), removed with all in it at the end.
 class TempFolder {
  public:
-  explicit TempFolder(std::string base = "") {
+  TempFolder() {
     const char* tmpdir = std::getenv("TMPDIR");
-    if (base.empty()) base = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
-    std::string name = base + "/dravelkent_XXXXXX";
-    if (mkdtemp(name.data()) != nullptr) path_ = name;
+    std::string name = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
+    if (mkdtemp((name += "/dravelkent_XXXXXX").data()) != nullptr) {
+      path_ = name;
+    }
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   ~TempFolder() {
     std::error_code error;
-    if (!path_.empty()) std::filesystem::remove_all(path_, error);
+    std::filesystem::remove_all(path_, error);
   }
 
   // Without a trailing "/"; empty when the folder could not be made.
@@ -63,6 +63,17 @@ inline bool WriteFile(const std::string& path, const std::string& content,
          (mtime_ns == 0 || SetMtime(path, mtime_ns));
 }
 
+// Writes each file of |names| below |root|, its name as its content, the
+// folders on its way made as needed.
+inline void WriteFiles(const std::string& root,
+                       std::initializer_list<std::string> names) {
+  for (const std::string& name : names) {
+    std::filesystem::create_directories(root + "/" +
+                                        name.substr(0, name.rfind('/') + 1));
+    WriteFile(root + "/" + name, name);
+  }
+}
+
 // Returns the whole content of the file |path|, or "<missing>".
 inline std::string ReadFile(const std::string& path) {
   std::error_code error;
@@ -71,39 +82,37 @@ inline std::string ReadFile(const std::string& path) {
   return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-// Returns the mtime of |path| itself, or -1 when it has no entry.
-inline int64_t MtimeOf(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return -1;
-  return st.st_mtim.tv_sec * int64_t{1000000000} + st.st_mtim.tv_nsec;
-}
-
-// Returns the sorted names below |path|, each + " ", folders ending in "/".
-inline std::string ListTree(const std::string& path) {
+// Returns the sorted names below |path|, each + " ", folders ending in "/";
+// with |contents|, a file's bytes after "=", a link's target after " -> ".
+inline std::string ListTree(const std::string& path, bool contents = false) {
   std::set<std::string> names;
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(path, error);
        !error && it != std::filesystem::recursive_directory_iterator();
        it.increment(error)) {
-    const bool folder = it->is_directory(error) && !it->is_symlink(error);
-    names.insert(it->path().lexically_relative(path).string() +
-                 (folder ? "/ " : " "));
+    std::string name = it->path().lexically_relative(path).string();
+    if (it->is_symlink(error)) {
+      if (contents) name += " -> " + read_symlink(it->path(), error).string();
+    } else if (it->is_directory(error)) {
+      name += "/";
+    } else if (contents) {
+      name += "=" + ReadFile(it->path());
+    }
+    names.insert(name + " ");
   }
   return std::accumulate(names.begin(), names.end(), std::string());
 }
 
 // Opens the folder |path| through |env|, name by name.
 inline std::unique_ptr<Folder> OpenPath(Env* env, const std::string& path) {
-  std::unique_ptr<Folder> folder;
+  std::unique_ptr<Folder> folder, next;
   std::string rest;
   if (!env->OpenStart(path, &folder, &rest).ok()) return nullptr;
   std::stringstream names(rest);
   for (std::string name; std::getline(names, name, '/');) {
-    std::unique_ptr<Folder> next;
-    if (!name.empty() && !env->OpenFolder(*folder, name, &next).ok()) {
-      return nullptr;
-    }
-    if (next) folder = std::move(next);
+    if (name.empty()) continue;
+    if (!env->OpenFolder(*folder, name, &next).ok()) return nullptr;
+    folder = std::move(next);
   }
   return folder;
 }

@@ -23,9 +23,8 @@ std::string CheckNameDate(std::string_view input) {
 
   // The reference reads the fields with atoi, not as the code under test.
   auto field = [&](size_t offset, size_t length) {
-    return offset >= name.size()
-               ? 0
-               : std::atoi(name.substr(offset, length).c_str());
+    return offset < name.size() ? std::atoi(name.substr(offset, length).c_str())
+                                : 0;
   };
   struct tm fields = {};
   fields.tm_year = field(0, 4) - 1900;
