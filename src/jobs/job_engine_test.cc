@@ -135,6 +135,8 @@ TEST(JobEngineTest, TheJobList) {
       {"02KIND=表\n", "dst01/ dst02/ ", "KIND=\"表\"", "02KIND=\n"},  // 2 bytes
       {"02KIND=ﾛｸﾞ\n", "dst01/ dst02/ dst03/ ", "", "KIND=ﾛｸﾞ\n"},  // CP932: 3
       {"02DELETEDAY=x7\n", "dst01/ dst02/ dst03/ ", "DAY=\"x7\"", "DAY=0\n"},
+      {"02DELETEDAY=10000\n", "dst01/ dst02/ dst03/ ", "DAY=\"10000\"",
+       "DAY=0\n"},
       {"02DELETEDAY=99999999999999999999\n", "dst01/ dst02/ dst03/ ",
        "DAY=\"99", "DAY=0\n"},
       {"02DELETEDAY=\n", "dst01/ dst02/ dst03/ ", "", "02DELETEDAY=0\n"},
