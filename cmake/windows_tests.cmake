@@ -30,9 +30,10 @@ target_link_libraries(dravelkent_unittests PRIVATE dravelkent_fsutil_testing
   gtest gtest_main)
 
 # The first start of Wine makes the prefix; every test waits for it, so
-# that none races another to make it. No Mono or Gecko is asked for.
+# that none races another to make it. No Mono or Gecko is asked for, and
+# no menu entry is made on the build machine for a Start menu entry.
 set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix"
-  "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+  "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=")
 add_test(NAME wine.prefix COMMAND sh
   ${CMAKE_SOURCE_DIR}/cmake/wine_prefix.sh ${CMAKE_CROSSCOMPILING_EMULATOR})
 set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine
@@ -59,3 +60,21 @@ set_tests_properties(${windows_tests} PROPERTIES ENVIRONMENT
   "${wine_environment}")
 set_tests_properties(${windows_tests} ${e2e_tests} PROPERTIES
   FIXTURES_REQUIRED wine RESOURCE_LOCK wineserver TIMEOUT 300)
+
+# Our settings store against Windows' own profile functions, in a Japanese
+# locale (code page 932).
+add_executable(profile_windows_test src/settings/profile_windows_test.cc)
+target_link_libraries(profile_windows_test PRIVATE dravelkent_settings gtest
+  gtest_main)
+add_test(NAME windows.profile COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/wine_run.sh
+  ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:profile_windows_test>)
+set_tests_properties(windows.profile PROPERTIES FIXTURES_REQUIRED wine
+  RESOURCE_LOCK wineserver TIMEOUT 300
+  ENVIRONMENT "${wine_environment};LC_ALL=ja_JP.UTF-8")
+
+# The zip and the installer, installed and uninstalled under Wine.
+add_test(NAME windows.package COMMAND ${Python3_EXECUTABLE}
+  ${CMAKE_SOURCE_DIR}/tests/windows/package.py)
+set_tests_properties(windows.package PROPERTIES FIXTURES_REQUIRED wine
+  RESOURCE_LOCK wineserver TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+  ENVIRONMENT "${wine_environment};DRAVELKENT_WINE=${CMAKE_SOURCE_DIR}/cmake/wine_run.sh ${CMAKE_CROSSCOMPILING_EMULATOR};CPACK_COMMAND=${CMAKE_CPACK_COMMAND};DRAVELKENT_BUILD_DIR=${CMAKE_BINARY_DIR};DRAVELKENT_VERSION=${PROJECT_VERSION}")

@@ -12,12 +12,12 @@ if [ -n "$LC_ALL" ]; then
     localedef -i "${LC_ALL%%.*}" -f UTF-8 "$LOCPATH/$LC_ALL" >/dev/null 2>&1; }
 fi
 day="$WINEPREFIX/dravelkent-day"
-if [ "$(cat "$day" 2>/dev/null)" != "$FAKETIME $LC_ALL" ]; then
+if [ "$(cat "$day" 2>/dev/null)" != "$FAKETIME $LC_ALL $DISPLAY" ]; then
   wineserver -k 2>/dev/null
   wineserver -w
   wineserver -p10 </dev/null >/dev/null 2>&1 &
   "$wine" cmd /c exit </dev/null >/dev/null 2>&1
-  echo "$FAKETIME $LC_ALL" >"$day"
+  echo "$FAKETIME $LC_ALL $DISPLAY" >"$day"
 fi
 wineserver -p10 </dev/null >/dev/null 2>&1 &
 exec "$wine" "$@"

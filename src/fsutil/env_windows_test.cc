@@ -14,7 +14,6 @@
 #include "base/system_windows.h"
 #include "fsutil/copy.h"
 #include "fsutil/disk.h"
-#include "fsutil/testing/faulty_env.h"
 
 namespace dravelkent {
 namespace {
@@ -167,7 +166,7 @@ TEST(WindowsEnvTest, OpensPathsInEveryForm) {
 // its removal shared, is not removed, and the failure names it and why. No
 // temporary stays, read-only as it may be.
 TEST(WindowsEnvTest, CopiesMovesAndRemovalsKeepWhatTheyMust) {
-  enum Action { kCopy, kMove, kMoveAcross, kRemove, kRemoveHeld };
+  enum Action { kCopy, kMove, kRemove, kRemoveHeld };
   const struct {
     Action action;
     DWORD attributes;
@@ -182,9 +181,6 @@ TEST(WindowsEnvTest, CopiesMovesAndRemovalsKeepWhatTheyMust) {
        "dst src "},
       {kMove, FILE_ATTRIBUTE_READONLY, Overwrite::kNothing, 0, "dst "},
       {kMove, FILE_ATTRIBUTE_NORMAL, Overwrite::kFile, EEXIST, "dst src "},
-      {kMoveAcross, FILE_ATTRIBUTE_HIDDEN, Overwrite::kNothing, 0, "dst "},
-      {kMoveAcross, FILE_ATTRIBUTE_NORMAL, Overwrite::kFile, EEXIST,
-       "dst src "},
       {kRemove, FILE_ATTRIBUTE_READONLY, Overwrite::kNothing, EACCES, "src "},
       {kRemoveHeld, FILE_ATTRIBUTE_NORMAL, Overwrite::kNothing, EBUSY, "src "},
   };
@@ -197,8 +193,7 @@ TEST(WindowsEnvTest, CopiesMovesAndRemovalsKeepWhatTheyMust) {
     HANDLE held = CreateFileW(Long(dir / "src").c_str(), GENERIC_READ,
                               c.action == kRemoveHeld ? FILE_SHARE_READ : 7,
                               nullptr, OPEN_EXISTING, 0, nullptr);
-    testing::FaultyEnv env;
-    if (c.action == kMoveAcross) env.FailAt(testing::Call::kRename, 1, EXDEV);
+    Env& env = *Env::Default();
     Disk disk(&env, RunKind::kReal);
     std::unique_ptr<Folder> folder = Open(&env, dir.path());
     FileInfo entry, copy;
