@@ -2,9 +2,9 @@
 """Runs the cases of cases.txt (all, or those named) against DRAVELKENT_BIN
 in scratch folders; exits 0, 1 when one failed, 77 when one cannot run here
 (1 with DRAVELKENT_E2E_STRICT=1), which ends the run. A case: "== NAME
-[date=2026-12-06] [args=A,B] [status=N] [user=nobody] [dirmode=OCT] [keep]
-[tmpfs=DIR] [enc=cp932] [crlf] [inimode=OCT] [twice] [waiting] [closed]
-[repeat=N] [dry[=N]] [lang=LOCALE] [posix]",
+[date=2026-12-06] [args=A,B] [status=N] [user=nobody] [keep] [tmpfs=DIR]
+[enc=cp932] [crlf] [twice] [waiting] [closed] [repeat=N] [dry[=N]]
+[lang=LOCALE] [posix]",
 then items (" | " parts a line in several):
   | a settings line; "NN[..MM] FROM TO NAME KIND DAYS": jobs NN to MM
   ^ the settings file afterwards, exactly   ~ a line it must hold
@@ -143,41 +143,38 @@ def make(root, path, state):
     os.close(fd)
 
 
-def exact(root):
-    """Every entry below |root|, itself and the settings file included, as
-    lstat (but the access time) and the bytes tell it."""
-    def state(st):
-        return st[:7] + (st.st_mtime_ns, st.st_ctime_ns)
-    found = {}
-    for top, dirs, files, fd in os.fwalk(root):
-        found[top] = state(os.stat(fd))
-        for name in files:
-            st = os.lstat(name, dir_fd=fd)
-            data = (os.readlink(name, dir_fd=fd) if stat.S_ISLNK(st.st_mode)
-                    else None if stat.S_ISFIFO(st.st_mode)
-                    else open(os.open(name, os.O_RDONLY, dir_fd=fd),
-                              "rb").read())
-            found[os.path.join(top, name)] = state(st) + (data,)
-    return found
-
-
-def snapshot(root):
-    """Every entry below |root| but the settings file, by descriptors."""
-    found = {}
+def walk(root):
+    """Every entry below |root| and itself: its lstat, and a file's bytes or
+    a link's target (by descriptors: no path limit)."""
+    found = {root: (os.stat(root), None)}
     for top, dirs, files, fd in os.fwalk(root):
         for name in dirs + files:
             st = os.lstat(name, dir_fd=fd)
-            state = ("folder", None, None)
-            if stat.S_ISFIFO(st.st_mode):
-                state = ("fifo", None, None)
-            elif stat.S_ISLNK(st.st_mode):
-                state = ("link", os.readlink(name, dir_fd=fd), st.st_mtime_ns)
-            elif not stat.S_ISDIR(st.st_mode):
-                with open(os.open(name, os.O_RDONLY, dir_fd=fd), "rb") as f:
-                    state = ("file", f.read(), st.st_mtime_ns)
-            found[os.path.relpath(os.path.join(top, name), root)] = state
-    found.pop(INI, None)
-    found.pop(LOCK, None)
+            found[os.path.join(top, name)] = st, (
+                os.readlink(name, dir_fd=fd) if stat.S_ISLNK(st.st_mode)
+                else open(os.open(name, os.O_RDONLY, dir_fd=fd), "rb").read()
+                if stat.S_ISREG(st.st_mode) else None)
+    return found
+
+
+def exact(root):
+    """All that a dry run must leave as it was: all of lstat but atime."""
+    return {p: st[:7] + (st.st_mtime_ns, st.st_ctime_ns, data)
+            for p, (st, data) in walk(root).items()}
+
+
+def snapshot(root):
+    """Every entry below |root| but the settings and lock files, as items
+    describe it."""
+    found = {}
+    for path, (st, data) in walk(root).items():
+        kind = ("folder" if stat.S_ISDIR(st.st_mode) else "fifo"
+                if stat.S_ISFIFO(st.st_mode) else "link"
+                if stat.S_ISLNK(st.st_mode) else "file")
+        found[os.path.relpath(path, root)] = (kind, data, None if kind in (
+            "folder", "fifo") else st.st_mtime_ns)
+    for name in (b".", INI, LOCK):
+        found.pop(name, None)
     return found
 
 
@@ -228,9 +225,7 @@ def run_case(opts, lines):
                 os.chown(full, owner, owner, follow_symlinks=False)
             if mode is not None:
                 os.chmod(full, mode)
-        if "inimode" in opts:
-            os.chmod(ini, int(opts["inimode"], 8))
-        os.chmod(root, int(opts.get("dirmode", "755"), 8))
+        os.chmod(root, 0o755)
         args = [named(a, root) for a in opts.get("args", "").split(",") if a]
         cwd = "/" if "-C" in args else root  # -C names the folder
         status = int(opts.get("status", 1 if marks["2"] else 0))
@@ -275,7 +270,6 @@ def run_case(opts, lines):
         if "waiting" in opts:
             os.write(terminal, b"\r" if WINE else b"\n")  # Enter
             waiting.communicate(timeout=120)
-        os.chmod(root, 0o755)
         after = open(ini, "rb").read() if os.path.exists(ini) else None
         if dry and dry.stdout != said[0][0]:
             faults.append(f"the dry run said {dry.stdout!r}")
