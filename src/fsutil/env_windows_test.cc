@@ -1,5 +1,5 @@
-// What the Windows Env does that POSIX does not: paths in every form, all
-// past 260 characters; times, attributes, read-only files; lock and saves.
+// The Windows Env where POSIX has no like: path forms past 260 characters,
+// times, attributes, read-only files; the lock and saves.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -30,7 +30,6 @@ std::wstring Long(const std::string& path) {
   return L"\\\\?\\" + wide;
 }
 
-// Writes the file |path| with |attributes| and the time |mtime_ns|.
 bool Write(const std::string& path, const std::string& bytes,
            DWORD attributes = FILE_ATTRIBUTE_NORMAL, int64_t mtime_ns = kTime) {
   std::ofstream(fs::path(Long(path)), std::ios::binary) << bytes;
@@ -58,7 +57,7 @@ std::string Names(const std::wstring& path, bool remove = false) {
        more = FindNextFileW(find, &entry)) {
     const std::wstring name = entry.cFileName, inner = path + L"\\" + name;
     if (name == L"." || name == L"..") continue;
-    names.insert(Utf8Of(name));
+    names.insert(Utf8Of(name) + " ");
     if (remove && SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL) &&
         !DeleteFileW(inner.c_str())) {
       Names(inner, true);
@@ -67,20 +66,16 @@ std::string Names(const std::wstring& path, bool remove = false) {
   FindClose(find);
   if (remove) RemoveDirectoryW(path.c_str());
   std::string all;
-  for (const std::string& name : names) all += name + " ";
+  for (const std::string& name : names) all += name;
   return all;
 }
 
-// A fresh folder three folders of 100 characters deep in the temporary
-// folder, past MAX_PATH, removed with all in it at the end.
-class Scratch {
- public:
+// A fresh folder past MAX_PATH in the temporary folder, removed at the end.
+struct Scratch {
   Scratch() {
     static int count = 0;
-    top_ = fs::temp_directory_path().string() + "dravelkent-" +
-           std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(++count);
-    path_ = top_;
+    path_ = top_ = fs::temp_directory_path().string() + "dravelkent-" +
+                   std::to_string(GetCurrentProcessId() * 100 + ++count);
     for (char c : {'a', 'b', 'c'}) path_ += "\\" + std::string(100, c);
     fs::create_directories(Long(path_));
   }
@@ -90,13 +85,10 @@ class Scratch {
     return path_ + "\\" + name;
   }
   std::string Names() const { return dravelkent::Names(Long(path_)); }
-
- private:
   std::string top_, path_;
 };
 
-// Opens the folder |path| through |env|, name by name, from the folder it
-// starts at, named |*root|.
+// Opens the folder |path| name by name from where it starts, named |*root|.
 std::unique_ptr<Folder> Open(Env* env, const std::string& path,
                              Status* status = nullptr,
                              std::string* root = nullptr) {

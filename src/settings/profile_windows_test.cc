@@ -1,6 +1,6 @@
-// Our settings store against Windows' own profile functions, under Wine in
-// code page 932: on random files, each key read, each read back after one
-// write by each, and the files written are alike, or a mend says why not.
+// Our settings store against Windows' profile functions in code page 932: on
+// random files each key read, read back after a write by each, and the files
+// written are alike, or one of our mends says why not.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -24,25 +24,16 @@ struct Seen {
   std::string value;      // written to this key
 };
 
-// Why Windows and we part, or null: each of our mends in a line.
+// Why Windows and we part, or null: each of our mends.
 const char* Why(const Seen& s) {
-  if (s.utf8) {
-    return "UTF-8 files: Windows reads and writes one without a byte order "
-           "mark in code page 932; we make an ASCII file one for Japanese";
-  }
-  if (s.win.size() > 125 && s.ours.starts_with(s.win)) {
-    return "no 127-byte cut: Windows, read through 128 bytes, cuts more";
-  }
-  if (TrimBlanks(s.value) != s.value || s.value.find_first_of("'\"") == 0) {
-    return "our quoting: a value written with blanks at its ends, or in "
-           "quotes, reads back so; Windows writes it bare";
-  }
-  if (s.file && s.same) {
-    return "an unchanged value not rewritten: Windows does, in other quotes";
-  }
-  return s.file ? "bytes kept: we edit a line or add some; Windows writes the "
-                  "file anew"
-                : nullptr;
+  return s.utf8 ? "UTF-8 without a byte order mark (Windows: code page 932)"
+         : s.win.size() > 125 && s.ours.starts_with(s.win)
+             ? "no 127-byte cut (Windows, read through 128 bytes, cuts more)"
+         : TrimBlanks(s.value) != s.value || s.value.find_first_of("'\"") == 0
+             ? "our quoting keeps blanks at the ends and quotes"
+         : s.file && s.same ? "an unchanged value is not rewritten"
+         : s.file ? "we edit a line or add some, not write the file anew"
+                  : nullptr;
 }
 
 std::string A(const std::string& utf8) {  // in code page 932
