@@ -7,9 +7,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "fsutil/testing/temp_folder.h"
 
@@ -24,8 +21,8 @@ std::string LockState(const std::string& folder) {
 }
 
 // Answers the wait with "実行" (|runs|) or "閉じる"; traces calls and lock.
-// A run that waits for the lock |held| (an open file) is traced with
-// whether VIEW was written by then, and the lock let go.
+// A run waiting for the lock |held| lets it go, traced with whether VIEW
+// was written by then.
 struct ScriptedHost : Host {
   ScriptedHost(std::string f, bool r) : folder(f), runs(r) {}
   void ShowStatus(const std::string& text) override {
@@ -50,8 +47,7 @@ struct ScriptedHost : Host {
   int held = -1;
 };
 
-// The start-up sequence with a scripted host |how| the user or the run
-// differs: one who "runs" the jobs, a "dry" run, one beside a "held" lock.
+// Start-up as a user "runs" the jobs, for a "dry" run, beside a "held" lock.
 TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   const std::string kStart = "INIファイルに設定されている処理を実行します ";
   const struct {
@@ -92,9 +88,8 @@ TEST(RunStartUpTest, RunsAtOnceOrWaitsAndLocksOnlyForTheRun) {
   }
 }
 
-// As GNU tools read and word them: --help and --version win where they are
-// reached; what is said of an argument is escaped. Each case gives the exit
-// status and the options taken or what is said past "dravelkent: ".
+// Options as GNU tools read and word them, what is said of an argument
+// escaped: the exit status and the options taken or what is said.
 TEST(CommandLineTest, OptionsAndUsageErrors) {
   const std::string kJobs = "'; the jobs come only from Dravelkent.ini";
   const std::string kEmpty = "' needs a folder, not an empty name";

@@ -1,5 +1,4 @@
-// Name patterns, and what copies, moves and the tree transfer leave on the
-// real file system, a system call failing anywhere.
+// Name patterns; what copies, moves and tree transfers leave on disk.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -21,10 +20,9 @@ using enum TransferMode;
 
 enum class Op { kCopy, kMove, kBatch, kFolder };
 
-// "*" any run, "?" one UTF-8 character (or one byte that starts none), a
-// pattern ending in ".*" also names without a dot; case as told.
+// "?" is one UTF-8 character; "x.*" also names "x"; case as told.
 TEST(NamePatternTest, StarQuestionMarkAndTheStarDotRule) {
-  // Pattern, name, whether they match with case and without: "y" or "n".
+  // Pattern, name, whether they match with case and without.
   const char* const cases[][3] = {
       {"*.log", "20240101app.log", "yy"}, {"*.log", "a.LOG", "ny"},
       {"*.?", "x.\xE3\x83\xAD", "yy"},    {"*.?", "x.\xFF", "yy"},
@@ -69,12 +67,9 @@ std::vector<Status> RunOp(Op op, FaultyEnv* env, const TempFolder& dir) {
   return batch.Finish();
 }
 
-// Every call of a copy, a batch or a move across file systems failed in
-// turn: a failed copy leaves the older copy, a failed move its source and
-// no new name, neither a temporary file. What went through is whole:
-// holes, time and mode.
+// Each call of a copy, batch or move across file systems failing in turn
+// leaves the old files and no temporary; what went through is whole.
 TEST(DiskTest, EveryFailedCallLeavesTheOldFilesAndNoTemporary) {
-  // Fails the |n|th call of |call| (none for n 0); returns the calls made.
   auto attempt = [](Op op, Call call, int n) {
     SCOPED_TRACE(::testing::Message()
                  << int(op) << " " << int(call) << "/" << n);
@@ -128,9 +123,8 @@ TEST(DiskTest, EveryFailedCallLeavesTheOldFilesAndNoTemporary) {
   }
 }
 
-// A writer at work while a move copies: the copy would miss what it wrote,
-// so the move fails and leaves the source as the writer left it. A name
-// taken is refused before any data is copied.
+// A source written to while a move copies it stays; a name taken is
+// refused before any data is copied.
 TEST(DiskTest, MoveByCopyLeavesASourceChangedMeanwhile) {
   const struct {
     Call before;
@@ -169,9 +163,8 @@ TEST(DiskTest, TheRenameFallbackNeverReplaces) {
             "b c ba");
 }
 
-// Root's copies and folders keep the source's owner, another user's are its
-// own; a set-id bit stays only with the owner or group that set it. No user
-// can hold the run lock of another.
+// Root's copies keep the owner, a user's are its own; a set-id bit stays
+// only with the owner or group that set it. No user takes another's lock.
 TEST(DiskTest, OwnersSetIdBitsAndTheLock) {
   if (geteuid() != 0) {
     ASSERT_EQ(getenv("DRAVELKENT_E2E_STRICT"), nullptr) << "needs root";
@@ -226,12 +219,9 @@ struct Failures : TransferObserver {
   std::string said;
 };
 
-// src/a.txt, src/sub/b.txt and the protected src/sub/jobs.ini into an empty
-// dst, out/x.txt beside them. Each failure is told and the rest goes on;
-// nothing is lost or replaced; a link in either tree, there or swapped in,
-// is never written or read through; the protected file stays, judged by
-// identity. A made folder gets its source's bits at once and its time once
-// its contents are in.
+// src/{a.txt,sub/b.txt,sub/jobs.ini (protected)} into dst: each failure
+// told, the rest goes on, nothing lost or replaced, no link followed; a
+// made folder gets its source's mode and time.
 TEST(TreeTransferTest, FailuresAreToldAndTheRestGoesOn) {
   constexpr int64_t kTimeA = 1710000000111111111;
   const struct {

@@ -32,8 +32,8 @@ using testing::ReadFile;
 #define BOM16 "\xff\xfe"           // UTF-16LE, where 上 is 0A 4E
 #define A16 "[\0a\0]\0\r\0\n\0"    // [a] CRLF in UTF-16LE
 
-// Reads of [section] k; the encoding is decided by our own section names, or
-// else by all lines.
+// Reads of [section] k, in the encoding our section names, else all lines,
+// tell.
 TEST(FindIniValueTest, ReadsTheFirstMatchInTheFilesEncoding) {
   const std::tuple<std::string_view, std::string_view,
                    std::optional<std::string>>
@@ -59,8 +59,7 @@ TEST(FindIniValueTest, ReadsTheFirstMatchInTheFilesEncoding) {
   }
 }
 
-// Writes of [section] key: the file after, or why not after "cannot write
-// KEY in [SECTION] of f: ".
+// Writes of [section] key: the file after, or why not.
 TEST(SetIniValueTest, EditsOnlyWhatTheWriteNamesOrSaysWhyNot) {
   const std::tuple<std::string_view, std::string_view, std::string_view,
                    std::string_view, std::string_view>
@@ -138,9 +137,8 @@ TEST(IniFuzzChecksTest, FoundInputsSeedsAndSlicesPass) {
   }
 }
 
-// A new file follows the umask; a replaced one keeps its mode and names,
-// and one a rename would take from its owner, group, ACL or other names is
-// rewritten in place.
+// A new file follows the umask; a replaced one keeps its mode and names; one
+// a rename would part from its owner, attributes or names is rewritten.
 TEST(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
   enum Link { kNew, kNone, kHard, kSymbolic, kOwner, kAttribute };
   const std::pair<Link, mode_t> cases[] = {{kNew, 0640},   {kNone, 0604},
@@ -184,9 +182,8 @@ TEST(SettingsStoreTest, SaveKeepsTheModeOwnerAndEveryNameOfTheFile) {
 
 enum Block { kSizeLimit, kFsyncFails, kReadOnlyFile, kUnreadable, kFolder };
 
-// Saves in |dir| with |block| in the way, as the user the test runs as;
-// returns what went wrong, or "". Only a folder that takes no new file lets
-// the save through: the file itself is rewritten.
+// Saves in |dir| with |block| in the way; returns what went wrong, or "".
+// Only a folder that takes no new file lets the save through, in place.
 std::string CheckBlockedSave(int block, const std::string& dir) {
   const std::string path = dir + "/Dravelkent.ini", old_bytes = "[a]\nk=1\n";
   fs::create_directory(dir);
@@ -213,7 +210,6 @@ std::string CheckBlockedSave(int block, const std::string& dir) {
   SettingsStore store(&env, path);
   const std::string value(100, 'x');
   FileChange change;
-  // A file that cannot be read is not replaced, even by what it holds.
   const Status same = store.Write("a", "k", "1");
   const Status probed =
       store.CheckWrite("a", "k", value, SaveStep::kFirstOnly, &change);

@@ -17,8 +17,8 @@ enum class Call { kOpenFolder, kList, kStat, kMakeFolder, kFinishFolder,
                   kSaveWholeFile, kCount };
 // clang-format on
 
-// The POSIX Env on 8 December 2026, counting the calls of each kind, failing
-// the ones it is told to and running an action before others.
+// The POSIX Env on 8 December 2026, counting calls of each kind, failing
+// some and running an action before others.
 class FaultyEnv : public PosixEnv {
  public:
   // Makes the |n|th call of |call| from now (from 1) fail with |error|.

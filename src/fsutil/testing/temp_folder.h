@@ -1,16 +1,12 @@
 #pragma once
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <numeric>
 #include <set>
 #include <sstream>
 #include <string>
@@ -24,20 +20,15 @@ class TempFolder {
  public:
   TempFolder() {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string name = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
-    if (mkdtemp((name += "/dravelkent_XXXXXX").data()) != nullptr) {
-      path_ = name;
-    }
+    path_ = std::string(tmpdir && *tmpdir ? tmpdir : "/tmp") + "/dkXXXXXX";
+    if (mkdtemp(path_.data()) == nullptr) path_.clear();
   }
   TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
   ~TempFolder() {
     std::error_code error;
     std::filesystem::remove_all(path_, error);
   }
-
-  // Without a trailing "/"; empty when the folder could not be made.
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return path_; }  // no trailing "/"
   std::string operator/(const std::string& relative) const {
     return path_ + "/" + relative;
   }
@@ -46,14 +37,14 @@ class TempFolder {
   std::string path_;
 };
 
-// Sets the mtime of |path| itself (not followed). Returns false on failure.
+// Sets the mtime of |path| itself (not followed).
 inline bool SetMtime(const std::string& path, int64_t mtime_ns) {
   const struct timespec times[2] = {
       {0, UTIME_OMIT}, {mtime_ns / 1000000000, mtime_ns % 1000000000}};
   return utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// Writes |path| with |mode|, and with |mtime_ns| unless 0. False on failure.
+// Writes |path| with |mode|, and with |mtime_ns| unless 0.
 inline bool WriteFile(const std::string& path, const std::string& content,
                       mode_t mode = 0644, int64_t mtime_ns = 0) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -63,8 +54,7 @@ inline bool WriteFile(const std::string& path, const std::string& content,
          (mtime_ns == 0 || SetMtime(path, mtime_ns));
 }
 
-// Writes each file of |names| below |root|, its name as its content, the
-// folders on its way made as needed.
+// Writes each file of |names| below |root|, its name as its content.
 inline void WriteFiles(const std::string& root,
                        std::initializer_list<std::string> names) {
   for (const std::string& name : names) {
@@ -74,16 +64,16 @@ inline void WriteFiles(const std::string& root,
   }
 }
 
-// Returns the whole content of the file |path|, or "<missing>".
 inline std::string ReadFile(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return "<missing>";
   std::ifstream in(path, std::ios::binary);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
+  return in ? std::string(std::istreambuf_iterator<char>(in), {})
+            : "<missing>";
 }
 
-// Returns the sorted names below |path|, each + " ", folders ending in "/";
-// with |contents|, a file's bytes after "=", a link's target after " -> ".
+// The sorted names below |path|, each + " ", folders ending in "/"; with
+// |contents|, a file's bytes after "=", a link's target after " -> ".
 inline std::string ListTree(const std::string& path, bool contents = false) {
   std::set<std::string> names;
   std::error_code error;
@@ -100,7 +90,9 @@ inline std::string ListTree(const std::string& path, bool contents = false) {
     }
     names.insert(name + " ");
   }
-  return std::accumulate(names.begin(), names.end(), std::string());
+  std::string all;
+  for (const std::string& name : names) all += name;
+  return all;
 }
 
 // Opens the folder |path| through |env|, name by name.
