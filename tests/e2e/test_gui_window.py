@@ -21,11 +21,13 @@ def display(add_cleanup):
     env = dict(os.environ, GDK_BACKEND="x11", NO_AT_BRIDGE="1",
                DISPLAY=":" + x.stdout.readline().decode().strip(),
                WAYLAND_DISPLAY="", LSAN_OPTIONS="detect_leaks=0")
-    wm = subprocess.Popen(["openbox"], env=env, stderr=subprocess.DEVNULL)
-    add_cleanup(lambda: wm.kill() or wm.wait())
-    check = ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]
+    check, wm = ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], None
     while b"window id" not in run(check, env=env).stdout:  # openbox is up
+        if wm is None or wm.poll() is not None:  # or it found no display yet
+            wm = subprocess.Popen(["openbox"], env=env,
+                                  stderr=subprocess.DEVNULL)
         time.sleep(0.05)
+    add_cleanup(lambda: wm.kill() or wm.wait())
     return env, x
 
 
