@@ -1,0 +1,53 @@
+#pragma once
+
+// What the window module's dialogs share: their texts as shown, their font,
+// style and icon, and the message box and the About box.
+
+#include <wx/gdicmn.h>
+#include <wx/iconbndl.h>
+#include <wx/string.h>
+#include <wx/toplevel.h>
+#include <wx/window.h>
+
+#include <string_view>
+
+namespace dravelkent {
+
+inline constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
+
+// Returns |bytes| for the screen as standard error shows it (EscapeForLine):
+// a control character or a byte of no UTF-8 character as an escape, so
+// that every text is one line. The real bytes stay with the program for
+// every file operation.
+wxString ToWxString(std::string_view bytes);
+
+// Returns |text| with each stretch that a name may turn from right to left
+// (from a right-to-left letter or a direction mark to the last one before a
+// left-to-right letter) set apart between U+2068 and U+2069, so that it
+// turns only itself, never the program's own words around it.
+wxString Isolated(const wxString& text);
+
+// Sets the dialogs' font on |window|: the proportional Japanese Gothic at 9
+// points, IPAPGothic when installed, else Noto Sans CJK JP, else the
+// toolkit's own face. Dialog units follow the font, so it comes first.
+void SetDialogFont(wxWindow* window);
+
+// Returns the rectangle |x|, |y|, |width| x |height| in dialog units of
+// |window| in pixels.
+wxRect Units(wxWindow* window, int x, int y, int width, int height);
+
+// The program's icon, at 16 and 32 pixels.
+wxIconBundle ProgramIcons();
+
+// Shows a message box "確認" over |parent| until it is closed: |text| with
+// a margin all round, over a single "OK" at the bottom right; Enter, Escape
+// and the close button end it. The text can be selected and copied. A key
+// counts only from half a second after the box became the active window:
+// one typed ahead, meant for what was there before, must not end it unseen.
+void ShowMessageBox(wxWindow* parent, const wxString& text);
+
+// Shows the About box over |parent| until it is closed: the icon, the
+// version line, a notice line and "OK".
+void ShowAboutBox(wxWindow* parent);
+
+}  // namespace dravelkent
