@@ -20,7 +20,6 @@ std::string JobKey(int job_number, const char* suffix) {
 
 }  // namespace
 
-// Lines nobody reads are not even made: most runs tell no one.
 void ActionLog::FolderMade(const std::string& folder) {
   if (out_) Write("mkdir " + EscapeForLine(folder));
 }
@@ -119,8 +118,6 @@ Status WriteRunSetting(const RunContext& context, std::string_view section,
 }
 
 void JobEngine::RunAllJobs() {
-  // A second run waits here, then reads the TIMESTAMP the first one wrote
-  // and finds the day's work done.
   if (context_.lock != nullptr) {
     context_.lock->Acquire(context_.host, context_.failures);
   }
@@ -142,8 +139,6 @@ void JobEngine::RunAllJobs() {
     WriteSetting(texts::kBasicSection, texts::kMessage, texts::kOff);
   }
 
-  // Work whose date cannot be recorded would be done again by the next
-  // run: a move of today's file onto the name of a date that is long gone.
   const std::string today = FormatDateText(context_.disk->env()->Today());
   file_work_ = true;
   if (settings.Read(texts::kBasicSection, texts::kTimestamp, "") !=
@@ -171,8 +166,6 @@ void JobEngine::RunAllJobs() {
     WriteSetting(texts::kBasicSection, texts::kTimestamp,
                  FormatDateText(context_.disk->env()->Today()));
   }
-  // The settings are written: a run that starts now finds the day's work
-  // done, and need not wait for a person to close the message.
   if (context_.lock != nullptr) context_.lock->Release();
   if (run_.message_boxes) context_.host->ShowMessage(texts::kRunDone);
   context_.host->EndRun();
@@ -187,7 +180,6 @@ void JobEngine::ProcessJob(int job_number) {
     return;
   }
 
-  // The target folders are made before the remaining keys are checked.
   std::unique_ptr<Folder> target;
   if (file_work_) {
     Status made = MakeDirectoryPath(context_.disk, context_.actions,
@@ -223,8 +215,6 @@ void JobEngine::ProcessJob(int job_number) {
     if (days >= 1 && days <= 9999) {
       job.retention_days = static_cast<int>(days);
     } else {
-      // Empty and "0" say "no retention"; anything else that does not read
-      // as 1 to 9999 days is a slip the user should hear of.
       if (!retention.empty() && retention != "0") {
         ReportUnusable(job_number, texts::kDeleteDay, retention,
                        "is not a number of days from 1 to 9999; it was set "
@@ -242,7 +232,6 @@ void JobEngine::ProcessJob(int job_number) {
 
   if (stop_ || !file_work_) return;
 
-  // Today is taken once, so the rotation and the expiry of the job agree.
   const RunDates dates = SettleRunDates(
       FormatDateText(context_.disk->env()->Today()),
       context_.settings->Read(texts::kBasicSection, texts::kTimestamp, ""));
@@ -259,7 +248,6 @@ bool JobEngine::ReadKey(int job_number, const char* section, const char* suffix,
                         std::string* value) {
   *value = context_.settings->Read(section, JobKey(job_number, suffix), "");
   if (value->find('\0') == std::string::npos) return true;
-  // A NUL byte would end the name where the system reads it: another file.
   ReportUnusable(job_number, suffix, *value,
                  "holds a NUL byte; the job list ends with job %s");
   stop_ = true;
@@ -270,8 +258,6 @@ bool JobEngine::ReadFolderKey(int job_number, const char* suffix,
                               std::string* folder) {
   if (!ReadKey(job_number, texts::kJobSection, suffix, folder)) return false;
   if (!folder->empty()) return true;
-  // An empty folder key ends the job list as meant (job 1 of a new file
-  // too); what is written back on that job is no news.
   stop_ = true;
   list_ends_here_ = true;
   if (job_number != 1) return false;

@@ -60,7 +60,6 @@ class TreeObserver : public TransferObserver {
     const char* format = action == FileAction::kCopying ? texts::kTreeCopying
                          : action == FileAction::kMoved ? texts::kTreeMoving
                                                         : texts::kTreeNotNewer;
-    // The status line names the file by its bare name.
     size_t name = from.size();
     while (name > 0 && !IsPathSeparator(from[name - 1])) --name;
     context_.host->ShowStatus(FormatText(format, {from.substr(name)}));
@@ -106,8 +105,6 @@ class TreeObserver : public TransferObserver {
 }  // namespace
 
 bool IsDatedCopy(const Job& job, const std::string& name) {
-  // Eight digits of date and at least "x.yz" after them; "2nd quarter
-  // report.pdf" is none.
   if (name.size() < 12 || !LooksDated(name)) return false;
   const long long name_date = LeadingInteger(name.substr(0, 8));
   if (name_date < 1 || name_date > 29000000) return false;
@@ -115,8 +112,6 @@ bool IsDatedCopy(const Job& job, const std::string& name) {
   pattern.assign("*.").append(job.kind);
   if (!MatchesNamePattern(pattern, name, kFileNameCase)) return false;
   if (!job.file_name.empty() && job.file_name[0] == '*') return true;
-  // The whole rest of the name is the job's: "app" never claims the copies
-  // of "application", which another job may keep longer.
   const std::string_view rest = std::string_view(name).substr(8);
   const std::string stem = job.file_name + ".";
   if (job.kind.find('*') != std::string::npos) {
@@ -130,9 +125,8 @@ bool IsExpired(const Job& job, const std::string& today,
                const std::string& name) {
   if (job.delete_all) return true;
   if (job.retention_days == 0) return false;
-  // A name that is a day of the calendar expires before |cutoff|, today
-  // less the days, worked out once for all of them; any other (a month 13)
-  // takes the calendar's carry.
+  // A calendar day expires before |cutoff|, worked out once for all names;
+  // any other (a month 13) takes the calendar's carry.
   thread_local std::string cutoff_for, cutoff;
   const std::string key = today + "/" + std::to_string(job.retention_days);
   if (cutoff_for != key) {
@@ -160,7 +154,6 @@ void JobEngine::Rotate(const Job& job, const RunDates& dates,
         OpenDirectoryPath(context_.disk, job.source_folder, &source);
     if (!opened.ok()) context_.failures->Report(opened);
   }
-  // Without both folders nothing is done; what stopped it has been said.
   const bool open = target != nullptr && source != nullptr;
   std::string source_path = job.source_folder;
   if (source_path.empty() || !IsPathSeparator(source_path.back())) {
@@ -169,9 +162,7 @@ void JobEngine::Rotate(const Job& job, const RunDates& dates,
   if ((job.file_name + job.kind).find('*') != std::string::npos) {
     std::string said = FormatText(texts::kFailed, {source_path});
     if (open) {
-      // A dated transfer begins every name it writes with today's date; an
-      // undated one keeps the source's names, and those that could be
-      // taken for dated copies are recorded one by one.
+      // An undated transfer's names that look dated are recorded one by one.
       const bool dated = job.retention_days != 0;
       if (dated) run_.fresh_dates.emplace(target->id(), dates.today);
       TreeObserver observer(context_, *target, dated ? nullptr : &run_.fresh);
@@ -207,8 +198,7 @@ Status JobEngine::RotateFile(const Job& job, const RunDates& dates,
   FileInfo entry;
   Status done;
   if (run_.mode == TransferMode::kCopy) {
-    // The test is made against the last-run name whichever name is
-    // written: with no retention days that is the copy an earlier run made.
+    // Judged against the last-run name, whichever name is written.
     FileInfo last_run;
     done = disk->Stat(source, name, Follow::kYes, &entry);
     if (done.ok()) {
@@ -254,7 +244,6 @@ void JobEngine::Expire(const Job& job, const RunDates& dates,
     return run_.fresh.count({target.id(), name}) != 0;
   };
   Status listed = context_.disk->List(target, [&](const FileInfo& entry) {
-    // An entry kept leaves the status line as it is.
     if (entry.kind == FileKind::kFolder || !IsDatedCopy(job, entry.name) ||
         !IsExpired(job, dates.today, entry.name) || fresh(entry.name)) {
       return;
