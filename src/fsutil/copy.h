@@ -1,10 +1,8 @@
 #pragma once
 
-// Copies through a temporary file: the one way the program writes a file.
-// A copy's data, attributes and flush go into a new file with no name a
-// user or a job sees; only then does it take its final name. So a final
-// name never holds a file that is partly written or not yet on the disk,
-// and a failed copy leaves whatever stood under that name as it was.
+// Copies through a temporary file, the one way the program writes a file:
+// a final name never holds a file partly written or not yet on the disk, and
+// a failed copy leaves whatever stood under that name as it was.
 
 #include <memory>
 #include <string>
@@ -37,11 +35,9 @@ class CopyBatch {
   // waiting holds its file open.
   bool full() const { return waiting_.size() >= env_->FilesAtOnce(); }
 
-  // Starts the copy of the file or link |entry| of |from| (its name and
-  // kind known; a link is recreated as a link, unless |follow| is kYes:
-  // then the file it leads to is copied) to |to_name| in |to|, which stays
-  // open until Finish. As |owner| says, the copy takes its source's owner.
-  // Its result comes from Finish.
+  // Starts the copy of the file or link |entry| of |from| (a link recreated
+  // as a link unless |follow| is kYes) to |to_name| in |to|, held open until
+  // Finish, which gives its result. |owner| as SetAttributes takes it.
   void Add(const Folder& from, const FileInfo& entry, Follow follow,
            std::shared_ptr<const Folder> to, const std::string& to_name,
            Overwrite overwrite, Owner owner);
@@ -53,7 +49,6 @@ class CopyBatch {
  private:
   struct Copy;
 
-  // Gives the flushed |copy| its name. Returns ok or why it did not take it.
   Status Place(Copy& copy);
 
   Env* env_;

@@ -43,7 +43,9 @@ class Disk {
   // --- Reads: as Env's, of the disk as the run has left it so far ---
 
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
-                   std::string* rest);
+                   std::string* rest) {
+    return env_->OpenStart(path, start, rest);
+  }
   Status OpenPath(const std::string& path, std::unique_ptr<Folder>* folder) {
     return env_->OpenPath(path, folder);
   }
@@ -110,21 +112,16 @@ class Disk {
 
   // Returns what the record holds for |name| in |folder|, or null.
   const FileInfo* Recorded(const Folder& folder, const std::string& name) const;
-
   // Notes |info| (kind kMissing: gone) under |name| in |folder|.
   void Record(const Folder& folder, const std::string& name, FileInfo info);
-
   // Notes the copy of |entry| of |from| as |to_name| in |to|.
   Status RecordCopy(const Folder& from, const FileInfo& entry, const Folder& to,
                     const std::string& to_name);
 
-  // Returns ok when names may be added to |folder|.
+  // Each returns ok when names may be added to |folder|, when |entry| may
+  // leave |folder| as |leave| says, when the copy Copy describes may be made.
   Status CheckAdd(const Folder& folder);
-
-  // Returns ok when |entry| may leave |folder| as |leave| says.
   Status CheckTake(const Folder& folder, const FileInfo& entry, Leave leave);
-
-  // Returns ok when the copy Copy describes may be made.
   Status CheckCopy(const Folder& from, const FileInfo& entry, Follow follow,
                    const Folder& to, const FileInfo& there,
                    Overwrite overwrite);

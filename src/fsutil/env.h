@@ -1,11 +1,8 @@
 #pragma once
 
-// The operating system as the program sees it: folders held open and the
-// names in them, files made through a temporary file, the settings file
-// read and saved whole, the run lock, the date and the user. Every call into
-// the system sits behind this interface, in the *_posix.cc files and their
-// twins. A failure's message names the operation, the path and the system's
-// reason; its error_number() is the errno value it stands for.
+// The operating system as the program sees it; every call into the system
+// sits behind Env. A failure's message names the operation, the path and the
+// system's reason; its error_number() is the errno value it stands for.
 
 #include <compare>
 #include <cstdint>
@@ -46,9 +43,8 @@ struct FileInfo {
   int64_t ctime_ns = 0;  // last change of its data or attributes
   int64_t size = 0;
   bool may_have_holes = false;  // fewer bytes allocated than its size
-  // Permission or attribute bits, owner and group, as the system keeps
-  // them: read only by the system's files.
-  uint32_t mode = 0;
+  // As the system keeps them; read only by the system's files.
+  uint32_t mode = 0;  // permission or attribute bits
   uint32_t owner = 0;
   uint32_t group = 0;
   uint32_t links = 1;
@@ -76,8 +72,7 @@ class Folder {
 
   const std::string& path() const { return path_; }
   void set_path(std::string path) { path_ = std::move(path); }
-  // What the folder was when it was opened.
-  const FileInfo& info() const { return info_; }
+  const FileInfo& info() const { return info_; }  // as it was when opened
   const FileId& id() const { return info_.id; }
   Native* native() const { return native_.get(); }
   bool listable() const { return listable_; }
@@ -147,7 +142,6 @@ class Env {
   static Env* Default();
 
   virtual CivilDate Today() = 0;  // in the local time zone
-
   // True for a link the system or the running user owns.
   virtual bool MayFollowLink(const FileInfo& link) = 0;
 
@@ -172,7 +166,6 @@ class Env {
 
   virtual Status ReadLink(const Folder& folder, const std::string& name,
                           std::string* target) = 0;
-
   // Calls |each| for every entry but "." and "..", in the system's order.
   virtual Status List(const Folder& folder,
                       const std::function<void(const FileInfo&)>& each) = 0;
@@ -203,7 +196,6 @@ class Env {
   virtual Status MayRead(const Folder& folder, const std::string& name) = 0;
 
   virtual Status Remove(const Folder& folder, const std::string& name) = 0;
-
   // Never replaces: EEXIST when |to_name| is taken, EXDEV across file
   // systems.
   virtual Status Rename(const Folder& from, const std::string& from_name,
@@ -234,7 +226,6 @@ class Env {
 
   // How many new files may be open at once, waiting for their flush.
   virtual size_t FilesAtOnce() = 0;
-
   // Makes every file of |files| durable, a file system at a time.
   virtual Status Flush(const std::vector<OpenFile*>& files) = 0;
 
@@ -245,7 +236,6 @@ class Env {
 
   // Makes the names of |folder| durable, where the file system can.
   virtual Status FlushFolder(const Folder& folder) = 0;
-
   // Reads the regular file |path| (links followed); a missing one leaves
   // file->info.kind kMissing. When |*file| holds that file as read before
   // and it is unchanged (the same file, size, last-write and change times),
