@@ -32,9 +32,8 @@ constexpr char kOk[] = "OK";
 constexpr char kMessageCaption[] = "確認";
 
 // Returns |text| with every line wider than |max_width| pixels (in |dc|'s
-// font) broken: after the last blank or "/" that keeps at least half of
-// the line, else after the last character that fits. Each line is
-// Isolated.
+// font) broken after the last blank or "/" that keeps at least half of it,
+// else after the last character that fits; each line Isolated.
 wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
   wxString wrapped;
   const wxArrayString lines = wxSplit(text, '\n', '\0');
@@ -139,8 +138,7 @@ void ShowMessageBox(wxWindow* parent, const wxString& text) {
   // SetLabelText: the text is shown as it stands, "&" included.
   label->SetLabelText(wrapped);
 #ifdef __WXGTK__
-  // The toolkit has no call to make a label selectable; under GTK it is a
-  // GtkLabel, and GTK is loaded already.
+  // The toolkit cannot make a label selectable; GTK, loaded already, can.
   if (void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_NOLOAD)) {
     using SetSelectable = void (*)(void*, int);
     if (auto set_selectable = reinterpret_cast<SetSelectable>(
@@ -150,8 +148,7 @@ void ShowMessageBox(wxWindow* parent, const wxString& text) {
     dlclose(gtk);
   }
 #endif
-  // The toolkit's label would wrap the text again in a width of its own: it
-  // gets the size of the lines as broken here.
+  // The size of the lines as broken here, lest the label wrap them again.
   wxSize text_size = dc.GetMultiLineTextExtent(wrapped);
   text_size.IncTo(label->GetBestSize());
   text_size.IncTo(box.ConvertDialogToPixels(wxSize(kMinTextWidth, 0)));

@@ -56,8 +56,7 @@ struct Shared {
   int exit_status = 1;
 };
 
-// The run's thread has the window's thread show things through a Bridge,
-// and waits where it must.
+// How the run's thread has the window's thread show things, and waits.
 class Bridge {
  public:
   // Returns what |change| returns, having run it on the shared state under
@@ -105,14 +104,11 @@ class StatusLine : public wxTextCtrl {
   bool AcceptsFocusFromKeyboard() const override { return false; }
 };
 
-// The main window: a status line, "実行" and "閉じる". It only shows a run,
-// which the program's start-up sequence drives through the host operations
-// on the run's thread; this one stays free, so the window is drawn and
-// answers while the run works. The About box opens with F1 or from the
-// context menu, the toolkit offering no way into the window manager's menu.
+// The main window: a status line, "実行" and "閉じる", driven through the
+// host operations on the run's thread. The About box opens with F1 or from
+// the context menu.
 class MainWindow : public wxDialog {
  public:
-  // Builds the window, hidden.
   explicit MainWindow(Bridge* bridge)
       : wxDialog(nullptr, wxID_ANY, ToWxString(kDialogCaption),
                  wxDefaultPosition, wxDefaultSize, kDialogStyle),
@@ -166,8 +162,7 @@ class MainWindow : public wxDialog {
   }
 
   // The host operations, on the run's thread. The status line shows the
-  // newest status text ten times a second: a flood of them (a tree of small
-  // files) neither slows the run nor keeps the window from answering.
+  // newest status text ten times a second, however many come.
   void PostStatus(std::string text) {
     bridge_->Change([&](Shared& s) { s.status = std::move(text); });
   }
@@ -214,8 +209,7 @@ class MainWindow : public wxDialog {
     Hide();
   }
 
-  // "実行": lets the run's thread run all jobs once. Until the run ends,
-  // neither button may start a second run or close the window.
+  // "実行": lets the run's thread run all jobs once.
   void Run() {
     if (state_ != State::kIdle) return;
     state_ = State::kRunning;
@@ -224,8 +218,7 @@ class MainWindow : public wxDialog {
     bridge_->Change([](Shared& s) { s.choice = Shared::Choice::kRun; });
   }
 
-  // "閉じる": ends the window without a run. Returns false once a run has
-  // started.
+  // "閉じる": ends the window without a run; false once a run has started.
   bool Leave() {
     if (state_ != State::kIdle) return false;
     EndRun();
@@ -270,13 +263,11 @@ int Guarded(Operation operation) {
 
 MainWindow* WindowOf(void* window) { return static_cast<MainWindow*>(window); }
 
-// Xlib's handler of a lost display, as the toolkit sets it, ends the
-// process at once, a run with it, halfway and without a word.
+// Xlib's own handler of a lost display ends the process, a run halfway.
 using IoErrorHandler = int (*)(void* display);
 Bridge* lost_display_bridge = nullptr;
 
-// Sets |handler| for a lost X display, if Xlib is there. Returns the one it
-// replaces.
+// Sets |handler| for a lost X display, if Xlib is there; returns the old one.
 IoErrorHandler SetIoErrorHandler(IoErrorHandler handler) {
   void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
   if (x11 == nullptr) return nullptr;
@@ -310,8 +301,7 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
   char* argv[] = {program_name, nullptr};
   int argc = 1;
   {
-    // A display that cannot be opened is no error here: the program runs
-    // the console instead, without a word.
+    // No display: the program runs the console instead, without a word.
     wxLogNull quiet;
     if (!wxEntryStart(argc, argv)) return kDravelkentGuiUnavailable;
   }
@@ -350,7 +340,6 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
       });
       bridge.Call([&loop] { loop.ScheduleExit(); });
     });
-    // Only now is there a run that a lost display can wait for.
     replaced = SetIoErrorHandler(OnDisplayLost);
     loop.Run();
     run.join();
