@@ -30,18 +30,15 @@ class CopyBatch {
   ~CopyBatch();
   CopyBatch(const CopyBatch&) = delete;
   CopyBatch& operator=(const CopyBatch&) = delete;
-
   // Returns true when Finish should come before the next Add: each copy
   // waiting holds its file open.
   bool full() const { return waiting_.size() >= env_->FilesAtOnce(); }
-
   // Starts the copy of the file or link |entry| of |from| (a link recreated
   // as a link unless |follow| is kYes) to |to_name| in |to|, held open until
   // Finish, which gives its result. |owner| as SetAttributes takes it.
   void Add(const Folder& from, const FileInfo& entry, Follow follow,
            std::shared_ptr<const Folder> to, const std::string& to_name,
            Overwrite overwrite, Owner owner);
-
   // Completes every copy added since the last Finish. Returns their
   // results in the order added: ok, or "cannot copy FROM to TO: reason".
   std::vector<Status> Finish();

@@ -28,15 +28,12 @@ class Disk {
 
   Env* env() const { return env_; }
   RunKind kind() const { return kind_; }
-
   // Keeps the file |id| (the run's lock file) from ever being moved, copied
   // or removed by the run.
   void Protect(const FileId& id) { protected_.push_back(id); }
-
   // The same for the settings file, as it is now: a save that made it anew
   // freed its old id, which a file made later may take.
   void ProtectSettings(const FileId& id) { settings_ = id; }
-
   // Returns true when |entry| is a protected file.
   bool IsProtected(const FileInfo& entry) const;
 
@@ -66,20 +63,16 @@ class Disk {
   // As Env::MakeFolder. A dry run hands back a folder it only pretends.
   Status MakeFolder(const Folder& parent, const std::string& name,
                     const FileInfo* like, std::unique_ptr<Folder>* made);
-
   // As Env::FinishFolder.
   Status FinishFolder(const Folder& folder, const FileInfo& like);
-
   // Removes the file or link |entry| from |folder|. Returns ok or
   // "cannot remove PATH: reason".
   Status Remove(const Folder& folder, const FileInfo& entry);
-
   // Moves |entry| of |from| to |to_name| in |to|, never replacing anything,
   // across file systems by copying (a file or link only). Returns ok or
   // "cannot move FROM to TO: reason".
   Status Move(const Folder& from, const FileInfo& entry, const Folder& to,
               const std::string& to_name);
-
   // Copies the file |entry| of |from| (a link followed when |follow| is
   // kYes; |entry| then describes the file it leads to) to |to_name| in
   // |to|, where |there| was found (kind kMissing: nothing), as |overwrite|
@@ -87,7 +80,6 @@ class Disk {
   Status Copy(const Folder& from, const FileInfo& entry, Follow follow,
               const Folder& to, const std::string& to_name,
               const FileInfo& there, Overwrite overwrite);
-
   // Copies sharing one flush, as CopyBatch; each is checked as Copy checks
   // it. A dry run settles each as it is added.
   class Batch {
@@ -109,7 +101,6 @@ class Disk {
  private:
   // What a name of a folder holds after the changes a dry run pretended.
   using Names = std::map<std::string, FileInfo>;
-
   // Returns what the record holds for |name| in |folder|, or null.
   const FileInfo* Recorded(const Folder& folder, const std::string& name) const;
   // Notes |info| (kind kMissing: gone) under |name| in |folder|.
@@ -117,7 +108,6 @@ class Disk {
   // Notes the copy of |entry| of |from| as |to_name| in |to|.
   Status RecordCopy(const Folder& from, const FileInfo& entry, const Folder& to,
                     const std::string& to_name);
-
   // Each returns ok when names may be added to |folder|, when |entry| may
   // leave |folder| as |leave| says, when the copy Copy describes may be made.
   Status CheckAdd(const Folder& folder);

@@ -95,7 +95,6 @@ class PosixEnv : public Env {
   // open for reading and writing, with |mode|. Returns the descriptor, or
   // -1 with errno set; |*name| becomes its name.
   static int CreateNamedTemp(int dir_fd, mode_t mode, std::string* name);
-
   // Returns true when the effective user may give a file the group |gid|.
   bool MayTakeGroup(gid_t gid) const;
 

@@ -23,7 +23,6 @@ enum class FileAction {
 class TransferObserver {
  public:
   virtual ~TransferObserver() = default;
-
   // Tells |action| for the file whose path is |from| and its destination
   // |to_name| in |to|, with the result of a move or a copy (ok otherwise).
   virtual void OnFile(FileAction action, const std::string& from,

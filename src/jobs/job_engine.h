@@ -21,7 +21,6 @@ struct RunDates;
 class Host {
  public:
   virtual ~Host() = default;
-
   // Replaces the whole status line with |text| and shows it at once, even
   // though the run keeps the front end busy.
   virtual void ShowStatus(const std::string& text) = 0;
@@ -43,7 +42,6 @@ class Host {
 class ActionLog {
  public:
   explicit ActionLog(std::FILE* out = nullptr) : out_(out) {}
-
   // Returns ok, or the first failure to write a line (the run goes on).
   const Status& status() const { return status_; }
 
@@ -104,13 +102,11 @@ class RunLock {
       : disk_(disk),
         path_(std::move(path)),
         settings_path_(std::move(settings_path)) {}
-
   // Takes the lock unless this run has tried already, waiting as long as
   // another run holds it, which is said once on |failures| and in |host|'s
   // status line first. A lock that cannot be taken is reported; the run
   // goes on without it.
   void Acquire(Host* host, FailureLog* failures);
-
   // Lets the lock go, so that another run need not wait for this one.
   void Release() { lock_.reset(); }
 
@@ -184,7 +180,6 @@ class JobEngine {
   static constexpr int kMaxJobs = 98;
 
   explicit JobEngine(const RunContext& context) : context_(context) {}
-
   // Takes the run lock, settles BACKUP and MESSAGE, processes jobs 1 to
   // kMaxJobs until the list ends, records the date of the run in TIMESTAMP,
   // lets the lock go, shows the completion message when messages are on and
@@ -198,7 +193,6 @@ class JobEngine {
   // Reads and checks the job's keys, makes its target folder and, when the
   // keys are usable, rotates and expires (each when due).
   void ProcessJob(int job_number);
-
   // Today's rotation into |target| (null: it could not be opened): a job
   // whose FILENAME or KIND holds "*" transfers its source tree, any other
   // moves its one file, or in copy mode copies it when newer than the
@@ -206,10 +200,8 @@ class JobEngine {
   void Rotate(const Job& job, const RunDates& dates, const Folder* target);
   Status RotateFile(const Job& job, const RunDates& dates, const Folder& source,
                     const Folder& target);
-
   // Removes from |target| every dated copy that IsExpired and is not fresh.
   void Expire(const Job& job, const RunDates& dates, const Folder& target);
-
   // Reads the job's key |suffix| of |section|. Returns false when it holds a
   // NUL byte: reported, and the list ends.
   bool ReadKey(int job_number, const char* section, const char* suffix,

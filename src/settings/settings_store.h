@@ -23,13 +23,11 @@ class SettingsStore {
       : env_(env), path_(std::move(path)) {}
 
   const std::string& path() const { return path_; }
-
   // Returns the value of |key| in |section|, in UTF-8, or |default_value|
   // when the file, the section or the key is missing or the file cannot be
   // read.
   std::string Read(std::string_view section, std::string_view key,
                    std::string_view default_value) const;
-
   // Sets |key| in |section| to |value| (UTF-8), creating the file, the
   // section and the key as needed. A write that would not change the bytes
   // does not touch the file; one that would is refused when the file cannot
@@ -38,7 +36,6 @@ class SettingsStore {
   // the failure; |*change|, unless null, tells whether the bytes changed.
   Status Write(std::string_view section, std::string_view key,
                std::string_view value, FileChange* change = nullptr);
-
   // Works Write out the same way and takes its save only as far as |step|
   // (kFirstOnly: tried and undone; kForesee: changing nothing). Returns ok
   // or the failure Write would meet there; |*change| tells whether the
@@ -46,13 +43,11 @@ class SettingsStore {
   Status CheckWrite(std::string_view section, std::string_view key,
                     std::string_view value, SaveStep step,
                     FileChange* change) const;
-
   // Returns ok when the file can be read whole or does not exist; otherwise
   // why it cannot be read (every read then yields its default), or which of
   // its section and key lines cannot be decoded (reads pass over them,
   // writes keep them).
   Status CheckReadable() const;
-
   // Fills |*id| with the file the path leads to and returns true, or
   // returns false when there is none.
   bool FindFile(FileId* id) const;

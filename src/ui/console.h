@@ -33,7 +33,6 @@ class Console : public Host {
   void ShowStatus(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void EndRun() override {}
-
   // Asks whether to run, as the window's two buttons do, until an answer
   // counts: Enter runs; "q", "Q", Escape or the end of input close.
   void WaitForUser(const std::function<void()>& run) override;
@@ -42,7 +41,6 @@ class Console : public Host {
   // Reads one line without its line break. Returns false at the end of
   // input.
   bool ReadLine(std::string* line);
-
   // Writes |text| on the terminal, if there is one.
   void Tell(const std::string& text);
 
