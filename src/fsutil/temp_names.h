@@ -10,10 +10,8 @@ namespace dravelkent {
 // |bits|: ".dravelkent-", sixteen lower-case hex digits, ".tmp".
 std::string FileTempName(uint64_t bits);
 
-// Returns true when the entry name |name| is one of the program's own
-// temporary files (a FileTempName), which a killed run can leave behind:
-// those of copies and of settings saves alike. Judged by the exact form, so
-// that a user's own dot files, however alike, are never taken for one.
+// Returns true when the entry name |name| has the exact form of a
+// FileTempName, as a killed run can leave behind.
 bool IsOwnTemporaryName(std::string_view name);
 
 }  // namespace dravelkent

@@ -3,11 +3,9 @@
 #include <stddef.h>
 
 // The one entry point of the window module (dravelkent-gui.so), which the
-// program loads with dlopen only when it has something to show. Plain C, so
-// that nothing of the toolkit or of C++ crosses the boundary, exceptions
-// included. The module only provides the window: the program hands the entry
-// point its start-up sequence, which the module runs with the window as its
-// host; the engine and the settings live in the program alone.
+// program loads only when it has something to show. Plain C: nothing of the
+// toolkit or of C++ crosses the boundary, exceptions included. The program
+// hands it its start-up sequence, run with the window as its host.
 
 extern "C" {
 
@@ -19,8 +17,7 @@ extern "C" {
 // lost each does nothing and returns 0.
 struct DravelkentGuiHost {
   void* window;
-  // Replaces the status line; the window shows the newest text ten times a
-  // second.
+  // Replaces the status line.
   int (*show_status)(void* window, const char* text, size_t length);
   // Shows a message box "確認" over the window; returns once it is closed.
   int (*show_message)(void* window, const char* text, size_t length);
