@@ -5,9 +5,9 @@
 namespace dravelkent {
 namespace {
 
-// Writes the file or link |entry| of |from| (its kind known) into a new
-// temporary entry of |to|, with its data and attributes. Fills |*source|
-// with the source as copied and keeps a file source open in |*input|.
+// Writes the file or link |entry| of |from| into a new temporary entry of
+// |to|, with its data and attributes. Fills |*source| with the source as
+// copied and keeps a file source open in |*input|.
 Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
                  Follow follow, const Folder& to, Owner owner,
                  std::unique_ptr<OpenFile>* input, FileInfo* source,

@@ -284,11 +284,8 @@ Status PosixEnv::Stat(const Folder& folder, const std::string& name,
 bool PosixEnv::MayTakeGroup(gid_t gid) const {
   if (euid_ == 0 || gid == egid_) return true;
   gid_t groups[256];
-  int count = getgroups(256, groups);
-  for (int i = 0; i < count; ++i) {
-    if (groups[i] == gid) return true;
-  }
-  return false;
+  const int count = std::max(getgroups(256, groups), 0);
+  return std::find(groups, groups + count, gid) != groups + count;
 }
 
 Status PosixEnv::MakeFolder(const Folder& parent, const std::string& name,

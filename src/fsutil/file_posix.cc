@@ -35,11 +35,6 @@ std::string RandomTempName() {
   return FileTempName(bits);
 }
 
-bool IsUnsupported(int error) {
-  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == EXDEV;
-}
-
 // Copies the bytes of |from| from |*offset| up to |end| (or its real end)
 // to the same place in |to|, with copy_file_range while |*in_kernel|.
 // Returns 0 or errno.
@@ -55,7 +50,10 @@ int CopyRange(int from, int to, off_t* offset, off_t end, bool* in_kernel) {
     }
     if (copied == 0) return 0;  // the real end
     if (errno == EINTR) continue;
-    if (!IsUnsupported(errno)) return errno;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+        errno != EXDEV) {
+      return errno;
+    }
     *in_kernel = false;
   }
   std::vector<char> buffer;
