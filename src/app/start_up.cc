@@ -57,7 +57,6 @@ class Window : public Host {
     run_ = &run;
     Check(window_->wait_for_user(window_->window, &Window::Run, this));
   }
-
   bool failed() const { return failed_; }
 
  private:
@@ -72,7 +71,6 @@ class Window : public Host {
     }
     return -1;
   }
-
   void Check(int result) { failed_ = failed_ || result != 0; }
 
   const DravelkentGuiHost* window_;

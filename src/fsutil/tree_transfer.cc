@@ -45,7 +45,6 @@ class TreeTransfer {
       TransferSubFolder(name, source, *target);
     }
   }
-
   // Settles the copies still waiting and the folders made.
   void Finish() {
     std::vector<Status> results =
@@ -121,7 +120,6 @@ class TreeTransfer {
     waiting_.push_back({from, target, to_name});
     if (batch_->full()) Finish();
   }
-
   void TransferSubFolder(const std::string& name, const Folder& source,
                          const Folder& target) {
     std::unique_ptr<Folder> from;

@@ -64,19 +64,16 @@ class TreeObserver : public TransferObserver {
     while (name > 0 && !IsPathSeparator(from[name - 1])) --name;
     context_.host->ShowStatus(FormatText(format, {from.substr(name)}));
   }
-
   void OnFolderMade(const Folder& folder) override {
     const std::string& path = folder.path();
     context_.actions->FolderMade(path.substr(0, path.size() - 1));
   }
-
   void OnFailure(const Status& failure) override {
     context_.failures->Report(failure);
     if (failures_++ < kFailuresNamed) {
       said_ += texts::kTreeFailedSeparator + failure.message();
     }
   }
-
   // Returns the one message for the failures of the tree |source|: the
   // count and the first few failures; "" when nothing failed.
   std::string FailureMessage(const std::string& source) const {

@@ -67,14 +67,12 @@ class Bridge {
     changed_.notify_all();
     return change(shared_);
   }
-
   // Waits until |ready| returns true for the shared state.
   template <typename Ready>
   void WaitFor(Ready ready) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return ready(shared_); });
   }
-
   // Runs |call| on the window's thread; returns once it has returned, or
   // at once when the display is lost.
   void Call(const std::function<void()>& call) {
@@ -160,24 +158,20 @@ class MainWindow : public wxDialog {
     status_timer_.Start(100);
     Centre();
   }
-
   // The host operations, on the run's thread. The status line shows the
   // newest status text ten times a second, however many come.
   void PostStatus(std::string text) {
     bridge_->Change([&](Shared& s) { s.status = std::move(text); });
   }
-
   void AwaitMessage(const std::string& text) {
     bridge_->Call([&] {
       ShowNewStatus();
       ShowMessageBox(this, ToWxString(text));
     });
   }
-
   void AwaitEndRun() {
     bridge_->Call([this] { EndRun(); });
   }
-
   // Shows the window; "実行" runs |run| on this thread.
   void AwaitUser(const std::function<void()>& run) {
     bridge_->Call([this] { Show(); });
@@ -197,18 +191,15 @@ class MainWindow : public wxDialog {
     status_line_->ChangeValue(Isolated(text));
     status_line_->SetInsertionPoint(0);
   }
-
   void ShowNewStatus() {
     const std::optional<std::string> newest = bridge_->Change(
         [](Shared& s) { return std::exchange(s.status, std::nullopt); });
     if (newest) ShowStatus(ToWxString(*newest));
   }
-
   void EndRun() {
     state_ = State::kEnded;
     Hide();
   }
-
   // "実行": lets the run's thread run all jobs once.
   void Run() {
     if (state_ != State::kIdle) return;
@@ -217,7 +208,6 @@ class MainWindow : public wxDialog {
     close_button_->Disable();
     bridge_->Change([](Shared& s) { s.choice = Shared::Choice::kRun; });
   }
-
   // "閉じる": ends the window without a run; false once a run has started.
   bool Leave() {
     if (state_ != State::kIdle) return false;
