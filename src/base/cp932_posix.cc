@@ -30,7 +30,7 @@ class Converter {
     char* out_ptr = out->data();
     size_t in_left = in.size();
     size_t out_left = out->size();
-    // Counts the characters it could only approximate.
+    // Above 0: characters it could only approximate.
     if (iconv(handle_, &in_ptr, &in_left, &out_ptr, &out_left) != 0) {
       return false;
     }

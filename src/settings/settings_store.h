@@ -12,11 +12,9 @@ namespace dravelkent {
 enum class FileChange { kNone, kChanged };
 
 // Reads and writes keys of the settings file at one path, as ini_text.h
-// reads and edits its text: in its own encoding, every line a write does
-// not edit keeping its bytes. Every call looks at the file again and reads
-// it again once it has changed (another program's edit that keeps its size
-// within the file system's clock tick goes unseen until it changes again).
-// A save keeps the file what it is (Env::ChooseSaveWay).
+// reads and edits its text. Every call looks at the file again and reads it
+// again once it has changed. A save keeps the file what it is
+// (Env::ChooseSaveWay).
 class SettingsStore {
  public:
   SettingsStore(Env* env, std::string path)

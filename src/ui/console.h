@@ -14,10 +14,9 @@ enum class Terminal { kNo, kYes };
 Terminal TerminalOf(std::FILE* stream);
 
 // The front end of a run without a window. Status texts and the prompt go
-// to standard error, and only when it is a terminal: standard output
-// carries the action lines alone, and a cron run that succeeds stays
-// silent. Messages go to standard output always, and wait for Enter when
-// someone can press it. Each text is one line, escaped (EscapeForLine).
+// to standard error when it is a terminal; messages to standard output,
+// waiting for Enter when someone can press it. Each text is one line,
+// escaped (EscapeForLine).
 class Console : public Host {
  public:
   // Reads answers from |in|; a message waits for Enter only when
@@ -38,8 +37,7 @@ class Console : public Host {
   void WaitForUser(const std::function<void()>& run) override;
 
  private:
-  // Reads one line without its line break. Returns false at the end of
-  // input.
+  // Reads one line without its line break; false at the end of input.
   bool ReadLine(std::string* line);
   // Writes |text| on the terminal, if there is one.
   void Tell(const std::string& text);
