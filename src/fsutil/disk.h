@@ -1,10 +1,8 @@
 #pragma once
 
 // The file work of a run, on folders held open. A real run and a dry run go
-// through the same calls, the same decisions and the same checks; a real run
-// then makes each change, a dry run only notes it in a record. Every read of
-// a dry run goes to the real disk through that record, so that a later step
-// of the run sees what an earlier one would have done, as in the real run.
+// through the same calls and checks; a real run then makes each change, a
+// dry run notes it in a record that its later reads go through.
 
 #include <map>
 #include <memory>
@@ -28,11 +26,9 @@ class Disk {
 
   Env* env() const { return env_; }
   RunKind kind() const { return kind_; }
-  // Keeps the file |id| (the run's lock file) from ever being moved, copied
-  // or removed by the run.
+  // Keeps the file |id| (the lock file) from being moved, copied or removed.
   void Protect(const FileId& id) { protected_.push_back(id); }
-  // The same for the settings file, as it is now: a save that made it anew
-  // freed its old id, which a file made later may take.
+  // The same for the settings file, as it is now (a save may make it anew).
   void ProtectSettings(const FileId& id) { settings_ = id; }
   // Returns true when |entry| is a protected file.
   bool IsProtected(const FileInfo& entry) const;

@@ -50,8 +50,7 @@ struct FileInfo {
   uint32_t links = 1;
 };
 
-// A folder held open: names in it are looked up from the folder itself, so
-// a folder on its path renamed or replaced by a link since is not followed.
+// A folder held open: names in it are looked up from the folder itself.
 class Folder {
  public:
   struct Native;  // the system's handle
@@ -139,15 +138,13 @@ class Env {
   virtual CivilDate Today() = 0;  // in the local time zone
   // True for a link the system or the running user owns.
   virtual bool MayFollowLink(const FileInfo& link) = 0;
-  // Opens the folder |path| starts from (the root, drive or share of an
-  // absolute path; the current folder, path "", for a relative one) and
-  // gives the rest of |path|.
+  // Opens the folder |path| starts from (the root, drive or share; the
+  // current folder, path "", for a relative one); gives the rest of |path|.
   virtual Status OpenStart(const std::string& path,
                            std::unique_ptr<Folder>* start,
                            std::string* rest) = 0;
-  // Opens the folder |path| at once, where no link lies on its way and the
-  // system can tell (else a failure: ELOOP for a link, ENOENT, ENOSYS where
-  // only a walk name by name can tell).
+  // Opens the folder |path| at once where the system can tell no link lies
+  // on its way (else ELOOP for a link, ENOENT, or ENOSYS).
   virtual Status OpenPath(const std::string& path,
                           std::unique_ptr<Folder>* folder) = 0;
   // Opens the folder |name| (or "..") in |parent|, never following a link:
@@ -175,9 +172,7 @@ class Env {
   virtual Status FinishFolder(const Folder& folder, const FileInfo& like) = 0;
   // The checks the real run and the dry run share: names may be added to
   // and removed from |folder|; |entry| may leave |folder| as |leave| says
-  // (a sticky folder lets only its owner, the entry's or the system take
-  // it; a read-only file is renamed, not removed, where the system says
-  // so); the file |name| may be read.
+  // (a sticky folder, a read-only file); the file |name| may be read.
   virtual Status MayChangeNames(const Folder& folder) = 0;
   virtual Status MayRemove(const Folder& folder, const FileInfo& entry,
                            Leave leave) = 0;
@@ -218,9 +213,8 @@ class Env {
   // Makes the names of |folder| durable, where the file system can.
   virtual Status FlushFolder(const Folder& folder) = 0;
   // Reads the regular file |path| (links followed); a missing one leaves
-  // file->info.kind kMissing. When |*file| holds that file as read before
-  // and it is unchanged (the same file, size, last-write and change times),
-  // its bytes are kept and not read again.
+  // file->info.kind kMissing. Bytes of |*file| read before are kept when
+  // the file is unchanged (the same file, size and times).
   virtual Status ReadWholeFile(const std::string& path, WholeFile* file) = 0;
   virtual SaveWay ChooseSaveWay(const WholeFile& file) = 0;
   // Saves |bytes| into |file| |way| as far as |step| goes. A rename save
@@ -228,10 +222,9 @@ class Env {
   // room first, so only a failed write can leave it part old, part new.
   virtual Status SaveWholeFile(const WholeFile& file, std::string_view bytes,
                                SaveWay way, SaveStep step) = 0;
-  // Locks the file |path| (made 0600 when missing, left in place), which
-  // must be the running user's. Calls |on_wait| once before waiting for
-  // another run that holds it. With kForesee only returns the failure the
-  // lock would meet.
+  // Locks the file |path| (made 0600 when missing), which must be the
+  // running user's, calling |on_wait| once before waiting for another run.
+  // With kForesee only returns the failure the lock would meet.
   virtual Status LockFile(const std::string& path, SaveStep step,
                           const std::function<void()>& on_wait,
                           std::unique_ptr<FileLock>* lock) = 0;

@@ -22,7 +22,8 @@ bool IsOwnTemporaryName(std::string_view name) {
   return name.size() == kFilePrefix.size() + kHexDigits + kFileSuffix.size() &&
          name.starts_with(kFilePrefix) && name.ends_with(kFileSuffix) &&
          name.substr(kFilePrefix.size(), kHexDigits)
-                 .find_first_not_of("0123456789abcdef") == std::string_view::npos;
+                 .find_first_not_of("0123456789abcdef") ==
+             std::string_view::npos;
 }
 
 }  // namespace dravelkent

@@ -95,17 +95,15 @@ class StreamFailureLog : public FailureLog {
 class RunLock {
  public:
   // Locks |path|, the lock file, which |disk| then protects; in a folder
-  // that takes no new file, the settings file |settings_path| itself, which
-  // every save there rewrites in place. A dry run only foresees whether the
-  // lock could be taken.
+  // that takes no new file, the settings file |settings_path| itself. A dry
+  // run only foresees whether the lock could be taken.
   RunLock(Disk* disk, std::string path, std::string settings_path)
       : disk_(disk),
         path_(std::move(path)),
         settings_path_(std::move(settings_path)) {}
-  // Takes the lock unless this run has tried already, waiting as long as
-  // another run holds it, which is said once on |failures| and in |host|'s
-  // status line first. A lock that cannot be taken is reported; the run
-  // goes on without it.
+  // Takes the lock unless this run has tried already, waiting (said on
+  // |failures| and |host|) while another run holds it. A lock that cannot be
+  // taken is reported; the run goes on without it.
   void Acquire(Host* host, FailureLog* failures);
   // Lets the lock go, so that another run need not wait for this one.
   void Release() { lock_.reset(); }
