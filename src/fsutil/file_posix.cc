@@ -104,14 +104,12 @@ Status Failure(const Folder& folder, int error) {
 }
 
 OpenFile::Native* NewTemp(const Folder& folder, int fd, std::string name) {
-  auto* native = new OpenFile::Native;
-  native->fd = fd;
-  native->dir_fd = folder.native()->fd;
-  native->device = static_cast<dev_t>(folder.id().device);
-  native->temp_name = std::move(name);
-  native->folder_path = folder.path();
-  native->path = folder.path() + native->temp_name;
-  return native;
+  return new OpenFile::Native{.fd = fd,
+                              .dir_fd = folder.native()->fd,
+                              .device = static_cast<dev_t>(folder.id().device),
+                              .temp_name = name,
+                              .folder_path = folder.path(),
+                              .path = folder.path() + name};
 }
 
 }  // namespace
