@@ -27,22 +27,17 @@ bool HasDisplay(const char* display, const char* wayland_display);
 // (|view| not "Off") or message boxes (|message| "On").
 bool ShowsWindow(const std::string& view, const std::string& message);
 
-// Returns the entry point of the window module, loaded for the life of the
-// process, or null when there is no display or no module that loads; a
-// module there but not loaded (cut short, of another version) is said on
-// stderr.
+// Returns the entry point of the window module, loaded for good, or null
+// when there is no display or no module that loads (one refused is said).
 DravelkentGuiMainFunction LoadWindowModule();
 
-// Runs RunStartUp in |current_directory| in the window when the run is no
-// dry run, ShowsWindow, and the window module loads and opens the display;
-// otherwise on the console, reading answers from |in|. Returns the exit
-// status.
+// Runs RunStartUp in the window when the run is no dry run, ShowsWindow and
+// the window module opens the display; otherwise on the console.
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err);
 
-// The program after its start: reads the arguments |argv| (UTF-8), enters
-// the folders of -C and runs RunFrontEnd on the standard streams. Returns
-// the exit status.
+// The program: reads |argv|, enters the folders of -C and runs RunFrontEnd
+// on the standard streams. Returns the exit status.
 int RunProgram(int argc, char** argv);
 
 }  // namespace dravelkent

@@ -30,8 +30,7 @@ class CopyBatch {
   ~CopyBatch();
   CopyBatch(const CopyBatch&) = delete;
   CopyBatch& operator=(const CopyBatch&) = delete;
-  // Returns true when Finish should come before the next Add: each copy
-  // waiting holds its file open.
+  // Returns true when Finish should come before the next Add.
   bool full() const { return waiting_.size() >= env_->FilesAtOnce(); }
   // Starts the copy of the file or link |entry| of |from| (a link recreated
   // as a link unless |follow| is kYes) to |to_name| in |to|, held open until

@@ -9,7 +9,6 @@
 namespace dravelkent {
 
 // The settings file's text, as bytes in memory: no I/O, no state, any bytes.
-//
 // Lines end at LF, CRLF or a lone CR (in UTF-16, at those code units). Each
 // line is decoded on its own in the file's encoding; one that does not decode
 // matches nothing and keeps its bytes. A line whose trimmed text starts with
@@ -54,17 +53,15 @@ bool Encode(TextEncoding encoding, std::string_view text, std::string* bytes);
 std::string_view TrimBlanks(std::string_view text);
 
 // Returns the value of |key| in the first section named |section| of the
-// file |file_bytes|, in UTF-8, or nullopt when the section or the key is
-// missing there or the file cannot be read.
+// file |file_bytes|, in UTF-8, or nullopt.
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);
 
 // Returns ok when the file |file_bytes| at |path| can be read whole, else a
-// failure that says its encoding cannot be read, or which of its lines cannot
-// be decoded and would be section or key lines whatever they hold: the first
-// code unit other than blanks is "[", or the line holds "=" and does not
-// start with ";".
+// failure that says its encoding cannot be read, or which of its section or
+// key lines ("[" first, or "=" in a line not starting with ";") cannot be
+// decoded.
 Status CheckIniText(std::string_view file_bytes, const std::string& path);
 
 // Sets |key| in |section| to |value| (all UTF-8) in the file |file_bytes| at

@@ -21,9 +21,7 @@ class SettingsStore {
       : env_(env), path_(std::move(path)) {}
 
   const std::string& path() const { return path_; }
-  // Returns the value of |key| in |section|, in UTF-8, or |default_value|
-  // when the file, the section or the key is missing or the file cannot be
-  // read.
+  // Returns the value of |key| in |section|, in UTF-8, or |default_value|.
   std::string Read(std::string_view section, std::string_view key,
                    std::string_view default_value) const;
   // Sets |key| in |section| to |value| (UTF-8), creating the file, the
@@ -46,8 +44,7 @@ class SettingsStore {
   // its section and key lines cannot be decoded (reads pass over them,
   // writes keep them).
   Status CheckReadable() const;
-  // Fills |*id| with the file the path leads to and returns true, or
-  // returns false when there is none.
+  // Fills |*id| with the file the path leads to; false when there is none.
   bool FindFile(FileId* id) const;
 
  private:
