@@ -20,8 +20,7 @@ Status EnterFolder(const std::string& folder);
 Status CurrentFolder(std::string* folder);
 
 // Returns the folder that holds the running program, with a separator at
-// the end; "" when it cannot be told. POSIX only: its window module loader
-// needs it, and the Windows programs link their dialog.
+// the end; "" when it cannot be told. POSIX only (the window module's).
 std::string ProgramFolder();
 
 }  // namespace dravelkent

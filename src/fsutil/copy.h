@@ -58,11 +58,10 @@ Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
                    Overwrite overwrite);
 
 // Moves the file or link |entry| of |from| to |to_name| in |to| on another
-// file system: copies it with its owner, flushes it, gives it its name
-// (never replacing), and removes the source only once the copy is durable
-// and the source is still the file it copied, unchanged. Any failure takes
-// the new name away again, so the source stays as it was. Returns ok, or
-// "cannot move FROM to TO: reason".
+// file system: copies it with its owner under its name (never replacing),
+// and removes the source once the copy is durable and the source unchanged;
+// any failure takes the new name away again. Returns ok, or "cannot move
+// FROM to TO: reason".
 Status MoveByCopy(Env* env, const Folder& from, const FileInfo& entry,
                   const Folder& to, const std::string& to_name);
 

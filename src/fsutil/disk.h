@@ -56,13 +56,11 @@ class Disk {
   // its failure (a protected file, a name taken, no permission, a sticky
   // folder, a kind that cannot go where it is sent) ---
 
-  // As Env::MakeFolder. A dry run hands back a folder it only pretends.
+  // As Env's; a dry run hands back a folder it only pretends.
   Status MakeFolder(const Folder& parent, const std::string& name,
                     const FileInfo* like, std::unique_ptr<Folder>* made);
-  // As Env::FinishFolder.
   Status FinishFolder(const Folder& folder, const FileInfo& like);
-  // Removes the file or link |entry| from |folder|. Returns ok or
-  // "cannot remove PATH: reason".
+  // Removes the file or link |entry|: ok or "cannot remove PATH: reason".
   Status Remove(const Folder& folder, const FileInfo& entry);
   // Moves |entry| of |from| to |to_name| in |to|, never replacing anything,
   // across file systems by copying (a file or link only). Returns ok or
@@ -70,9 +68,8 @@ class Disk {
   Status Move(const Folder& from, const FileInfo& entry, const Folder& to,
               const std::string& to_name);
   // Copies the file |entry| of |from| (a link followed when |follow| is
-  // kYes; |entry| then describes the file it leads to) to |to_name| in
-  // |to|, where |there| was found (kind kMissing: nothing), as |overwrite|
-  // allows. Returns ok or "cannot copy FROM to TO: reason".
+  // kYes, |entry| describing its file) to |to_name| in |to|, where |there|
+  // was found, as |overwrite| allows. Returns ok or "cannot copy ...".
   Status Copy(const Folder& from, const FileInfo& entry, Follow follow,
               const Folder& to, const std::string& to_name,
               const FileInfo& there, Overwrite overwrite);

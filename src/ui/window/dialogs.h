@@ -15,35 +15,28 @@ namespace dravelkent {
 
 inline constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
 
-// Returns |bytes| for the screen as standard error shows it (EscapeForLine):
-// a control character or a byte of no UTF-8 character as an escape, so
-// that every text is one line. The real bytes stay with the program for
-// every file operation.
+// Returns |bytes| for the screen as standard error shows it (EscapeForLine),
+// every text one line.
 wxString ToWxString(std::string_view bytes);
 
 // Returns |text| with each stretch that a name may turn from right to left
 // (from a right-to-left letter or a direction mark to the last one before a
-// left-to-right letter) set apart between U+2068 and U+2069, so that it
-// turns only itself, never the program's own words around it.
+// left-to-right letter) set apart between U+2068 and U+2069.
 wxString Isolated(const wxString& text);
 
-// Sets the dialogs' font on |window|: the proportional Japanese Gothic at 9
-// points, IPAPGothic when installed, else Noto Sans CJK JP, else the
-// toolkit's own face. Dialog units follow the font, so it comes first.
+// Sets the dialogs' font on |window|, first (dialog units follow it): at 9
+// points, IPAPGothic, else Noto Sans CJK JP, else the toolkit's own face.
 void SetDialogFont(wxWindow* window);
 
-// Returns the rectangle |x|, |y|, |width| x |height| in dialog units of
-// |window| in pixels.
+// Returns in pixels the rectangle |x|, |y|, |width| x |height| in dialog units.
 wxRect Units(wxWindow* window, int x, int y, int width, int height);
 
 // The program's icon, at 16 and 32 pixels.
 wxIconBundle ProgramIcons();
 
-// Shows a message box "確認" over |parent| until it is closed: |text| with
-// a margin all round, over a single "OK" at the bottom right; Enter, Escape
-// and the close button end it. The text can be selected and copied. A key
-// counts only from half a second after the box became the active window:
-// one typed ahead, meant for what was there before, must not end it unseen.
+// Shows a message box "確認" over |parent| until it is closed: |text|, which
+// can be selected, over a single "OK"; Enter, Escape and the close button
+// end it, a key only from half a second after the box became active.
 void ShowMessageBox(wxWindow* parent, const wxString& text);
 
 // Shows the About box over |parent| until it is closed: the icon, the
