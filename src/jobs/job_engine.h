@@ -95,8 +95,8 @@ class StreamFailureLog : public FailureLog {
 class RunLock {
  public:
   // Locks |path|, the lock file, which |disk| then protects; in a folder
-  // that takes no new file, the settings file |settings_path| itself. A dry
-  // run only foresees whether the lock could be taken.
+  // that takes no new file, the settings file |settings_path|. A dry run
+  // only foresees the lock.
   RunLock(Disk* disk, std::string path, std::string settings_path)
       : disk_(disk),
         path_(std::move(path)),
@@ -166,9 +166,8 @@ struct RunContext {
   std::string current_directory;
 };
 
-// Sets |key| in |section| of the settings file to |value|: a real run saves
-// it, a dry run only checks that it could; either tells the action log when
-// the file's bytes change. Returns ok, or the failure of the write.
+// Sets |key| in |section| of the settings file to |value| (a dry run only
+// checks that it could), told to the action log when the bytes change.
 Status WriteRunSetting(const RunContext& context, std::string_view section,
                        std::string_view key, std::string_view value);
 
@@ -181,20 +180,17 @@ class JobEngine {
   // Takes the run lock, settles BACKUP and MESSAGE, processes jobs 1 to
   // kMaxJobs until the list ends, records the date of the run in TIMESTAMP,
   // lets the lock go, shows the completion message when messages are on and
-  // ends the run through the host. When TIMESTAMP (unless "00000000") could
-  // not be saved, says so first and does no file work: the jobs' keys are
-  // still read and checked, but no folder is made, nothing is moved, copied
-  // or deleted, and TIMESTAMP stays as it is.
+  // ends the run. When TIMESTAMP (unless "00000000") could not be saved,
+  // says so and does no file work; the jobs' keys are still checked.
   void RunAllJobs();
 
  private:
   // Reads and checks the job's keys, makes its target folder and, when the
   // keys are usable, rotates and expires (each when due).
   void ProcessJob(int job_number);
-  // Today's rotation into |target| (null: it could not be opened): a job
-  // whose FILENAME or KIND holds "*" transfers its source tree, any other
-  // moves its one file, or in copy mode copies it when newer than the
-  // last-run name. What was written is fresh.
+  // Today's rotation into |target| (null: not opened): of the source tree
+  // when FILENAME or KIND holds "*", else of the one file. What was written
+  // is fresh.
   void Rotate(const Job& job, const RunDates& dates, const Folder* target);
   Status RotateFile(const Job& job, const RunDates& dates, const Folder& source,
                     const Folder& target);

@@ -30,10 +30,9 @@ bool SameNames(std::string_view a, std::string_view b) {
          });
 }
 
-// Tells the tree transfer's steps: its status texts to the host, its
-// changes to the action log, its failures to the failure log (keeping the
-// first few for one message), and the names it writes directly into the
-// target folder that an expiry could take to |fresh|, unless null.
+// Tells the tree transfer's steps to the host, the action log and the
+// failure log (the first few kept for one message), and the names it writes
+// into the target folder that an expiry could take to |fresh|, unless null.
 class TreeObserver : public TransferObserver {
  public:
   TreeObserver(const RunContext& context, const Folder& target,

@@ -13,10 +13,9 @@ enum class Terminal { kNo, kYes };
 // Returns kYes when |stream| is attached to a terminal.
 Terminal TerminalOf(std::FILE* stream);
 
-// The front end of a run without a window. Status texts and the prompt go
-// to standard error when it is a terminal; messages to standard output,
-// waiting for Enter when someone can press it. Each text is one line,
-// escaped (EscapeForLine).
+// The front end of a run without a window: status texts and the prompt go
+// to standard error when it is a terminal, messages to standard output
+// (waiting for Enter when someone can press it), each one escaped line.
 class Console : public Host {
  public:
   // Reads answers from |in|; a message waits for Enter only when

@@ -103,8 +103,7 @@ class StatusLine : public wxTextCtrl {
 };
 
 // The main window: a status line, "実行" and "閉じる", driven through the
-// host operations on the run's thread. The About box opens with F1 or from
-// the context menu.
+// host operations on the run's thread; F1 or the context menu: About.
 class MainWindow : public wxDialog {
  public:
   explicit MainWindow(Bridge* bridge)
