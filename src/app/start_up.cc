@@ -39,8 +39,7 @@ void ReportException(std::FILE* err) {
   }
 }
 
-// The window module's main window, remembering whether any of its
-// operations failed, which fails the run too.
+// The window module's main window; a failed operation fails the run too.
 class Window : public Host {
  public:
   Window(const DravelkentGuiHost* window, std::FILE* err)

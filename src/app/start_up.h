@@ -19,8 +19,7 @@ namespace dravelkent {
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
                Host* host, std::FILE* out, std::FILE* err);
 
-// Returns true when |display| (DISPLAY) or |wayland_display|
-// (WAYLAND_DISPLAY) is set and not empty; either may be null.
+// Returns true when |display| or |wayland_display| is set and not empty.
 bool HasDisplay(const char* display, const char* wayland_display);
 
 // Returns true when a run has something to show in a window: the dialog

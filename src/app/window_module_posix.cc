@@ -56,8 +56,7 @@ std::string Refusal(const std::string& bytes) {
 
 }  // namespace
 
-// The first module found beside the program, then in ../lib/dravelkent/,
-// that is whole, of this version, and loads.
+// The first good module beside the program, then in ../lib/dravelkent/.
 DravelkentGuiMainFunction LoadWindowModule() {
   const std::string folder = ProgramFolder();
   if (folder.empty() ||

@@ -25,8 +25,7 @@ class [[nodiscard]] Status {
   static Status Failure(const std::string& what, const std::string& path,
                         const std::string& reason, int error_number);
   // Returns a failure "what path: reason", where reason is the system's text
-  // for the errno value |error_number|. This is the one place an errno
-  // becomes a message.
+  // for the errno value |error_number|.
   static Status FromErrno(const std::string& what, const std::string& path,
                           int error_number);
 
@@ -37,8 +36,7 @@ class [[nodiscard]] Status {
   const std::string& reason() const { return reason_; }
   // The errno value the failure stands for, or 0.
   int error_number() const { return error_number_; }
-  // Returns this failure said as one of |what| |path|, with its reason and
-  // error number; a success stays one.
+  // Returns this failure as one of |what| |path|; a success stays one.
   Status Reworded(const std::string& what, const std::string& path) const {
     return ok() ? *this : Failure(what, path, reason_, error_number_);
   }

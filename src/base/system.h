@@ -7,8 +7,7 @@
 
 namespace dravelkent {
 
-// The process's place in the system, from the system's own files
-// (system_posix.cc and its twins).
+// The process's place in the system (system_posix.cc and its twins).
 
 // Returns true when |stream| is attached to a terminal.
 bool IsTerminal(std::FILE* stream);

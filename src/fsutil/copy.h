@@ -38,8 +38,7 @@ class CopyBatch {
   void Add(const Folder& from, const FileInfo& entry, Follow follow,
            std::shared_ptr<const Folder> to, const std::string& to_name,
            Overwrite overwrite, Owner owner);
-  // Completes every copy added since the last Finish. Returns their
-  // results in the order added: ok, or "cannot copy FROM to TO: reason".
+  // Completes the copies added since the last Finish; their results in order.
   std::vector<Status> Finish();
 
  private:
@@ -51,8 +50,7 @@ class CopyBatch {
   std::vector<std::unique_ptr<Copy>> waiting_;
 };
 
-// Copies the file |entry| of |from| to |to_name| in |to| at once, as a
-// batch of one. Returns ok, or "cannot copy FROM to TO: reason".
+// Copies the file |entry| of |from| to |to_name| in |to|, a batch of one.
 Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
                    Follow follow, const Folder& to, const std::string& to_name,
                    Overwrite overwrite);

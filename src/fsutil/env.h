@@ -179,8 +179,7 @@ class Env {
   virtual Status MayRead(const Folder& folder, const std::string& name) = 0;
 
   virtual Status Remove(const Folder& folder, const std::string& name) = 0;
-  // Never replaces: EEXIST when |to_name| is taken, EXDEV across file
-  // systems.
+  // Never replaces: EEXIST when |to_name| is taken; EXDEV across systems.
   virtual Status Rename(const Folder& from, const std::string& from_name,
                         const Folder& to, const std::string& to_name) = 0;
   // Opens the regular file |name| (a link only as Stat follows one), never
@@ -194,8 +193,7 @@ class Env {
   virtual Status CreateTemp(const Folder& folder,
                             const std::string* link_target,
                             std::unique_ptr<OpenFile>* temp) = 0;
-  // Copies the data of |from| (described by |info|) into the empty |to|,
-  // holes as holes, at most |info|'s size.
+  // Copies the data of |from| (|info|) into the empty |to|, holes as holes.
   virtual Status CopyData(OpenFile& from, const FileInfo& info,
                           OpenFile& to) = 0;
   // Gives |to| the time and bits of |like| and, as |owner| says, its owner;
@@ -206,8 +204,7 @@ class Env {
   virtual size_t FilesAtOnce() = 0;
   // Makes every file of |files| durable, a file system at a time.
   virtual Status Flush(const std::vector<OpenFile*>& files) = 0;
-  // Gives |temp| its name in its folder: EEXIST when taken, unless
-  // |replace| is kYes.
+  // Names |temp| in its folder: EEXIST when taken, unless |replace| is kYes.
   virtual Status Publish(OpenFile& temp, const std::string& name,
                          Replace replace) = 0;
   // Makes the names of |folder| durable, where the file system can.

@@ -1,5 +1,4 @@
-// The POSIX Env: the date, links, folders and names, and what the user may
-// do with them. Files and whole files are in file_posix.cc.
+// The POSIX Env: the date, links, folders, names and what the user may do.
 
 #include "fsutil/env_posix.h"
 

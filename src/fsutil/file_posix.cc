@@ -1,5 +1,4 @@
-// The POSIX Env's files: sources, new files and links under a temporary
-// name, their data, attributes, flush and publish.
+// The POSIX Env's files: sources, new files and links, flush and publish.
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -36,8 +35,7 @@ std::string RandomTempName() {
 }
 
 // Copies the bytes of |from| from |*offset| up to |end| (or its real end)
-// to the same place in |to|, with copy_file_range while |*in_kernel|.
-// Returns 0 or errno.
+// to the same place in |to|. Returns 0 or errno.
 int CopyRange(int from, int to, off_t* offset, off_t end, bool* in_kernel) {
   while (*in_kernel && *offset < end) {
     off_t in = *offset;

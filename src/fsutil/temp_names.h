@@ -6,8 +6,7 @@
 
 namespace dravelkent {
 
-// Returns the name of the file layer's temporary file for the random
-// |bits|: ".dravelkent-", sixteen lower-case hex digits, ".tmp".
+// Returns ".dravelkent-", the random |bits| as 16 lower-case hex, ".tmp".
 std::string FileTempName(uint64_t bits);
 
 // Returns true when the entry name |name| has the exact form of a

@@ -1,5 +1,4 @@
-// The POSIX Env's whole files: the settings file read and saved, and the
-// run lock.
+// The POSIX Env's whole files: the settings file and the run lock.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -58,8 +57,7 @@ Status ResolveLinks(const std::string& path, std::string* target,
   }
 }
 
-// Reads the whole open regular file |fd| of |expected| bytes, more should
-// it have grown. Returns 0 or errno.
+// Reads all of the open file |fd|, |expected| bytes or more; 0 or errno.
 int ReadAll(int fd, size_t expected, std::string* bytes) {
   bytes->resize(expected + 1);
   size_t filled = 0;

@@ -16,16 +16,13 @@ namespace dravelkent {
 
 struct RunDates;
 
-// What the job engine asks of the front end that shows the run: the window,
-// the console, or nothing at all (a dry run).
+// The front end that shows the run: the window, the console, or nothing.
 class Host {
  public:
   virtual ~Host() = default;
-  // Replaces the whole status line with |text| and shows it at once, even
-  // though the run keeps the front end busy.
+  // Replaces the whole status line with |text| and shows it at once.
   virtual void ShowStatus(const std::string& text) = 0;
-  // Shows |text| with the caption "確認" and one OK button; returns once the
-  // user has acknowledged it.
+  // Shows |text| ("確認", OK); returns once the user has acknowledged it.
   virtual void ShowMessage(const std::string& text) = 0;
   // Ends the run: the front end closes and the program exits.
   virtual void EndRun() = 0;
@@ -202,8 +199,7 @@ class JobEngine {
                std::string* value);
   // Reads a folder key. Returns false when the job ends at once.
   bool ReadFolderKey(int job_number, const char* suffix, std::string* folder);
-  // Reports the job's key |suffix| that held |value|, with |what| ("%s": the
-  // job's number).
+  // Reports the key |suffix| that held |value| as |what| ("%s": the job).
   void ReportUnusable(int job_number, const char* suffix,
                       const std::string& value, const char* what);
   // Writes a key and reports a failed save.

@@ -73,8 +73,7 @@ class TreeObserver : public TransferObserver {
       said_ += texts::kTreeFailedSeparator + failure.message();
     }
   }
-  // Returns the one message for the failures of the tree |source|: the
-  // count and the first few failures; "" when nothing failed.
+  // Returns the one message for the tree |source|'s failures, or "".
   std::string FailureMessage(const std::string& source) const {
     if (failures_ == 0) return "";
     std::string text =

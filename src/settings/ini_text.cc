@@ -158,8 +158,7 @@ Site FindSite(const IniFile& file, std::string_view section,
   return site;
 }
 
-// Returns how many lines of |file| are kUndecodable, and the number (from 1)
-// of the first.
+// Returns how many lines of |file| are kUndecodable, and the first's number.
 std::pair<size_t, size_t> CountUndecodable(const IniFile& file) {
   std::pair<size_t, size_t> found = {0, 0};
   for (size_t i = 0; i < file.lines.size(); ++i) {

@@ -52,8 +52,7 @@ bool Encode(TextEncoding encoding, std::string_view text, std::string* bytes);
 // Returns |text| without blanks (space, tab, CR, LF, VT, FF) at either end.
 std::string_view TrimBlanks(std::string_view text);
 
-// Returns the value of |key| in the first section named |section| of the
-// file |file_bytes|, in UTF-8, or nullopt.
+// Returns the value of |key| in the first section |section|, or nullopt.
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);

@@ -18,8 +18,7 @@ Terminal TerminalOf(std::FILE* stream);
 // (waiting for Enter when someone can press it), each one escaped line.
 class Console : public Host {
  public:
-  // Reads answers from |in|; a message waits for Enter only when
-  // |in_terminal| is kYes.
+  // A message waits for Enter on |in| only when |in_terminal| is kYes.
   Console(std::FILE* in, std::FILE* out, std::FILE* err, Terminal in_terminal,
           Terminal err_terminal)
       : in_(in),

@@ -24,8 +24,7 @@ namespace {
 #include "ui/window/dravelkent_16.xpm"
 #include "ui/window/dravelkent_32.xpm"
 
-// The dialogs' own texts, byte for byte (UTF-8); those of the run come from
-// the program.
+// The dialogs' own texts, byte for byte (UTF-8).
 constexpr char kAboutCaption[] = "Dravelkentのﾊﾞｰｼﾞｮﾝ情報";
 constexpr char kAboutNotice[] = "毎日のファイル移動と整理";
 constexpr char kOk[] = "OK";

@@ -39,8 +39,7 @@ wxIconBundle ProgramIcons();
 // end it, a key only from half a second after the box became active.
 void ShowMessageBox(wxWindow* parent, const wxString& text);
 
-// Shows the About box over |parent| until it is closed: the icon, the
-// version line, a notice line and "OK".
+// Shows the About box over |parent| until it is closed.
 void ShowAboutBox(wxWindow* parent);
 
 }  // namespace dravelkent

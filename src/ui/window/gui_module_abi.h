@@ -21,15 +21,14 @@ struct DravelkentGuiHost {
   int (*show_message)(void* window, const char* text, size_t length);
   // Ends the window after a run.
   int (*end_run)(void* window);
-  // Shows the window and waits for the user: "実行" calls run(run_context)
-  // on this thread (0, or -1 when the run failed), "閉じる" closes it.
-  // Returns once it has closed: 0, or -1 when the window or the run failed.
+  // Shows the window: "実行" calls run(run_context) on this thread (0, or -1
+  // when the run failed), "閉じる" closes it. Returns once it has closed: 0,
+  // or -1 when the window or the run failed.
   int (*wait_for_user)(void* window, int (*run)(void* run_context),
                        void* run_context);
 };
 
-// The program's start-up sequence, with |host| as its front end. Returns the
-// program's exit status.
+// The program's start-up sequence with |host|. Returns the exit status.
 typedef int (*DravelkentStartUpFunction)(void* context,
                                          const DravelkentGuiHost* host);
 

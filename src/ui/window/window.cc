@@ -33,8 +33,7 @@
 namespace dravelkent {
 namespace {
 
-// The window's own texts, byte for byte (UTF-8); those of the run come from
-// the program.
+// The window's own texts, byte for byte (UTF-8).
 constexpr char kDialogCaption[] = "Dravelkent";
 constexpr char kAboutMenuEntry[] = "Dravelkent のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 constexpr char kRunButton[] = "実行";
@@ -46,8 +45,7 @@ constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられま�
     "Dravelkent window module " DRAVELKENT_VERSION;
 static_assert(std::string_view(kModuleVersion).starts_with(kGuiModuleMark));
 
-// What the run's thread and the window's thread share, under the lock of
-// their Bridge.
+// What the run's thread and the window's share, under their Bridge's lock.
 struct Shared {
   bool lost = false;  // the display: then nothing is shown or waited for
   enum class Choice { kNone, kRun, kClose } choice = Choice::kNone;
@@ -91,8 +89,7 @@ class Bridge {
   Shared shared_;
 };
 
-// The status line: read-only, without a border, scrolled sideways by the
-// text control itself, and never reached with Tab.
+// The status line: read-only, borderless, never reached with Tab.
 class StatusLine : public wxTextCtrl {
  public:
   StatusLine(wxWindow* parent, const wxRect& rect)
@@ -281,8 +278,7 @@ int OnDisplayLost(void*) {
   std::_Exit(bridge->Change([](Shared& s) { return s.exit_status; }));
 }
 
-// Builds the main window and runs the program's start-up sequence with it
-// as the host on a thread of its own, while this thread runs the window.
+// Runs the start-up sequence on a thread of its own with the main window.
 int RunWindow(const DravelkentGuiStartArgs& args) {
   wxSetAssertHandler(ReportAssertion);
   wxApp::SetInstance(new wxApp());
