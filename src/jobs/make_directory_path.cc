@@ -38,9 +38,9 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
       IsPathSeparator(text[1])) {
     create = false;  // a network path
   }
-  const std::string shown =
-      text.empty() || IsPathSeparator(text.back()) ? text
-                                                   : text + kPathSeparator;
+  const std::string shown = text.empty() || IsPathSeparator(text.back())
+                                ? text
+                                : text + kPathSeparator;
   std::vector<std::unique_ptr<Folder>> walked(1);
   // Most days every folder is there and no link is on the way: opened at
   // once, as the walk below would open it.

@@ -1,5 +1,3 @@
-#include "jobs/job_engine.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -8,6 +6,7 @@
 #include "fsutil/name_pattern.h"
 #include "fsutil/newer_file.h"
 #include "jobs/dates.h"
+#include "jobs/job_engine.h"
 #include "jobs/texts.h"
 
 namespace dravelkent {

@@ -103,7 +103,6 @@ void SetDialogFont(wxWindow* window) {
   window->SetFont(font);
 }
 
-
 wxRect Units(wxWindow* window, int x, int y, int width, int height) {
   return wxRect(window->ConvertDialogToPixels(wxPoint(x, y)),
                 window->ConvertDialogToPixels(wxSize(width, height)));
