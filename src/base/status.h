@@ -31,8 +31,7 @@ class [[nodiscard]] Status {
 
   bool ok() const { return !failed_; }
   const std::string& message() const { return message_; }
-  // What went wrong, without the operation and path: the system's text, or
-  // the message itself where none was given apart.
+  // What went wrong, without the operation and path.
   const std::string& reason() const { return reason_; }
   // The errno value the failure stands for, or 0.
   int error_number() const { return error_number_; }

@@ -27,8 +27,7 @@ class TreeTransfer {
         skip_(target.id()),
         enclosing_{source.id()} {}
 
-  // Transfers the open folder |source| into |target| (|target_new|: made
-  // by this transfer, so empty): files as listed, then the sub-folders.
+  // Transfers |source| into |target| (|target_new|: made by this transfer).
   void TransferFolder(const Folder& source,
                       const std::shared_ptr<const Folder>& target,
                       bool target_new) {

@@ -23,8 +23,7 @@ struct RunDates {
 // integer lies from 19600000 to 29000000, otherwise |today|.
 RunDates SettleRunDates(const std::string& today, const std::string& timestamp);
 
-// Returns true when the rotation is due: the last-run date is not today, or
-// the run is forced.
+// Returns true when the last-run date is not today or the run is forced.
 bool RotationDue(const RunDates& dates);
 
 // Returns true when the expiry is due: the last-run date is not today and

@@ -42,8 +42,7 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
                                 ? text
                                 : text + kPathSeparator;
   std::vector<std::unique_ptr<Folder>> walked(1);
-  // Most days every folder is there and no link is on the way: opened at
-  // once, as the walk below would open it.
+  // Most days every folder is there and no link on the way: opened at once.
   Status status =
       text.empty() ? Status::Error("") : disk->OpenPath(text, &walked[0]);
   if (status.ok()) {

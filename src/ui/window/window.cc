@@ -57,8 +57,7 @@ struct Shared {
 // How the run's thread has the window's thread show things, and waits.
 class Bridge {
  public:
-  // Returns what |change| returns, having run it on the shared state under
-  // the lock, and wakes the waiting thread.
+  // Runs |change| on the shared state under the lock, and wakes the waiter.
   template <typename Changer>
   auto Change(Changer change) {
     std::lock_guard lock(mutex_);
@@ -71,8 +70,7 @@ class Bridge {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return ready(shared_); });
   }
-  // Runs |call| on the window's thread; returns once it has returned, or
-  // at once when the display is lost.
+  // Runs |call| on the window's thread and waits for it, unless it is lost.
   void Call(const std::function<void()>& call) {
     if (Change([](Shared& s) { return s.lost; })) return;
     auto done = std::make_shared<bool>(false);
@@ -154,8 +152,7 @@ class MainWindow : public wxDialog {
     status_timer_.Start(100);
     Centre();
   }
-  // The host operations, on the run's thread. The status line shows the
-  // newest status text ten times a second, however many come.
+  // The host operations; the newest status text is shown ten times a second.
   void PostStatus(std::string text) {
     bridge_->Change([&](Shared& s) { s.status = std::move(text); });
   }
@@ -220,8 +217,7 @@ class MainWindow : public wxDialog {
   wxTimer status_timer_;
 };
 
-// The toolkit's internal checks are on in distribution builds, and a failed
-// one would otherwise open a modal dialog that hangs an unattended run.
+// A failed toolkit check is said, not shown in a dialog that hangs the run.
 void ReportAssertion(const wxString& file, int line, const wxString& function,
                      const wxString& condition, const wxString& message) {
   std::fprintf(stderr,
@@ -232,8 +228,7 @@ void ReportAssertion(const wxString& file, int line, const wxString& function,
   std::fflush(stderr);
 }
 
-// Runs |operation| for a caller across the module boundary, which no
-// exception may reach. Returns 0, or -1 when it threw (said on stderr).
+// Runs |operation| without letting an exception out: 0, or -1 when it threw.
 template <typename Operation>
 int Guarded(Operation operation) {
   try {
@@ -264,8 +259,7 @@ IoErrorHandler SetIoErrorHandler(IoErrorHandler handler) {
   return replaced;
 }
 
-// Says the display is lost, lets the run end without the window, and ends
-// the process with the run's exit status. Never returns to Xlib.
+// Says the display is lost and ends the process once the run has ended.
 int OnDisplayLost(void*) {
   std::fputs(
       "dravelkent: the display is lost: the window is gone, and a run that "
