@@ -78,3 +78,10 @@ add_test(NAME windows.package COMMAND ${Python3_EXECUTABLE}
 set_tests_properties(windows.package PROPERTIES FIXTURES_REQUIRED wine
   RESOURCE_LOCK wineserver TIMEOUT 300 WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
   ENVIRONMENT "${wine_environment};DRAVELKENT_WINE=${CMAKE_SOURCE_DIR}/cmake/wine_run.sh ${CMAKE_CROSSCOMPILING_EMULATOR};CPACK_COMMAND=${CMAKE_CPACK_COMMAND};DRAVELKENT_BUILD_DIR=${CMAKE_BINARY_DIR};DRAVELKENT_VERSION=${PROJECT_VERSION}")
+
+# The dialog on a private display: DRAVELKENT_SCREENSHOT names the picture
+# of it that the test takes (docs/windows_dialog.png is one).
+add_test(NAME windows.dialog COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/wine_display.sh
+  ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/windows/dialog.py)
+set_tests_properties(windows.dialog PROPERTIES FIXTURES_REQUIRED wine
+  RESOURCE_LOCK wineserver TIMEOUT 300 ENVIRONMENT "${wine_environment};DRAVELKENT_BIN=$<TARGET_FILE:dravelkentw>;DRAVELKENT_WINE=${CMAKE_SOURCE_DIR}/cmake/wine_run.sh ${CMAKE_CROSSCOMPILING_EMULATOR};DRAVELKENT_SCREENSHOT=${CMAKE_BINARY_DIR}/windows_dialog.png")

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs COMMAND with DISPLAY set to a private Xvfb whose windows openbox
-# manages (and activates, for the keyboard), and ends both afterwards.
+# manages (and activates, for the keyboard) with no key bindings of its own
+# (Alt+Space opens the program's system menu), and ends both afterwards.
 # Usage: wine_display.sh COMMAND [ARGUMENT...]
 number=$(mktemp)
 Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$number" 2>/dev/null &
@@ -8,7 +9,7 @@ xvfb=$!
 while [ ! -s "$number" ] && kill -0 $xvfb 2>/dev/null; do sleep 0.05; done
 export DISPLAY=":$(cat "$number")"
 rm -f "$number"
-openbox >/dev/null 2>&1 &
+openbox --config-file /tmp/dlg/rc.xml >/dev/null 2>&1 &
 wm=$!
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"
 do
@@ -19,4 +20,5 @@ done
 status=$?
 kill $wm $xvfb
 wait
+rm -f "$rc"
 exit $status

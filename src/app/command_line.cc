@@ -56,8 +56,7 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-// Returns what is wrong with an option getopt_long refused: |code| is its
-// optopt, |argument| the argument it stepped past.
+// Returns what is wrong with the option |argument| getopt_long refused.
 std::string RefusedOptionMessage(int code, std::string_view argument) {
   if (code == 0) {  // no long option, or more than one, begins so
     const std::string_view name = argument.substr(2, argument.find('=') - 2);

@@ -23,12 +23,10 @@ struct RunOptions {
   std::vector<std::string> directories;
 };
 
-// Reads the arguments as GNU tools do: options in any order, short ones
-// bundled ("-nv"), "--" ends them; --help and --version print their text to
-// |out| and end the program where they are reached. An unknown option, a
-// missing or empty folder after -C or any argument that is no option is
-// said on |err|. Returns kRun with |*options| filled, or kExit with
-// |*exit_status| set (0; 1 when |out| fails; 2 for a bad argument).
+// Reads the arguments as GNU tools do; --help and --version print their
+// text to |out|, a bad argument is said on |err|. Returns kRun with
+// |*options| filled, or kExit with |*exit_status| set (0; 1 when |out|
+// fails; 2 for a bad argument).
 CommandLineAction ParseCommandLine(int argc, char* const* argv, std::FILE* out,
                                    std::FILE* err, RunOptions* options,
                                    int* exit_status);

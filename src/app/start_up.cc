@@ -15,8 +15,7 @@ namespace {
 constexpr char kSettingsFileName[] = "Dravelkent.ini";
 constexpr char kLockFileName[] = "Dravelkent.lock";
 
-// What shows a dry run: nothing, and no one is asked anything, as no one is
-// to acknowledge what did not happen.
+// What shows a dry run: nothing, and no one is asked anything.
 class Nothing : public Host {
  public:
   void ShowStatus(const std::string&) override {}
@@ -40,8 +39,7 @@ void ReportException(std::FILE* err) {
   }
 }
 
-// The window module's main window, which remembers whether any of its
-// operations failed, as that fails the run too.
+// The window module's main window; a failed operation fails the run too.
 class Window : public Host {
  public:
   Window(const DravelkentGuiHost* window, std::FILE* err)
@@ -58,7 +56,6 @@ class Window : public Host {
     run_ = &run;
     Check(window_->wait_for_user(window_->window, &Window::Run, this));
   }
-
   bool failed() const { return failed_; }
 
  private:
@@ -73,7 +70,6 @@ class Window : public Host {
     }
     return -1;
   }
-
   void Check(int result) { failed_ = failed_ || result != 0; }
 
   const DravelkentGuiHost* window_;
@@ -128,9 +124,8 @@ int RunStartUp(const std::string& current_directory, const RunOptions& options,
   host->ShowStatus(texts::kStartStatus);
   if (settings.Read(texts::kBasicSection, texts::kView, texts::kOff) ==
       texts::kOff) {
-    // The run starts now. A save replaces the whole file with what it read:
-    // made beside another run's saves, it could undo the TIMESTAMP that run
-    // has just written, so the lock comes before the first one.
+    // The lock comes before the first save, which could otherwise undo the
+    // TIMESTAMP another run has just written.
     lock.Acquire(host, &failures);
     if (Status saved = WriteRunSetting(context, texts::kBasicSection,
                                        texts::kView, texts::kOff);
@@ -158,8 +153,6 @@ bool ShowsWindow(const std::string& view, const std::string& message) {
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err) {
   if (options.run_kind == RunKind::kReal) {
-    // Only reads here: the start-up sequence reads VIEW again and writes
-    // back what it must.
     SettingsStore settings(Env::Default(),
                            InFolder(current_directory, kSettingsFileName));
     if (ShowsWindow(
@@ -187,7 +180,6 @@ int RunProgram(int argc, char** argv) {
       CommandLineAction::kExit) {
     return exit_status;
   }
-  // Entering the folder makes the run exactly one started there.
   for (const std::string& folder : options.directories) {
     if (Status entered = EnterFolder(folder); !entered.ok()) {
       std::fprintf(stderr,

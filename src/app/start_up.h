@@ -9,46 +9,34 @@
 
 namespace dravelkent {
 
-// The program's one start-up sequence, whichever front end shows it: in the
-// folder |current_directory|, names the settings file's unreadable parts,
-// shows the first status text and reads VIEW (default "Off"). With "Off"
-// takes the run lock, writes "Off" back and runs all jobs at once;
-// otherwise |host| waits for the user, who runs them ("実行", the lock taken
-// as the run starts) or closes ("閉じる"). A dry run (|options|) runs at
-// once whatever VIEW says, takes no lock, shows nothing through |host| and
-// writes nothing. Action lines go to |out|, failures to |err|. Returns the
-// exit status: 0, or 1 when any failure was reported (or foreseen).
+// The program's one start-up sequence in the folder |current_directory|:
+// names the settings file's unreadable parts, shows the first status text
+// and reads VIEW (default "Off"). With "Off" takes the run lock, writes
+// "Off" back and runs all jobs at once; otherwise |host| waits for the user.
+// A dry run runs at once, takes no lock, shows nothing and writes nothing.
+// Action lines go to |out|, failures to |err|. Returns the exit status: 0,
+// or 1 when any failure was reported (or foreseen).
 int RunStartUp(const std::string& current_directory, const RunOptions& options,
                Host* host, std::FILE* out, std::FILE* err);
 
-// Returns true when |display| (DISPLAY) or |wayland_display|
-// (WAYLAND_DISPLAY) is set and not empty; either may be null.
+// Returns true when |display| or |wayland_display| is set and not empty.
 bool HasDisplay(const char* display, const char* wayland_display);
 
 // Returns true when a run has something to show in a window: the dialog
-// (|view| not "Off") or message boxes (|message| "On"). A silent run never
-// pays for the toolkit.
+// (|view| not "Off") or message boxes (|message| "On").
 bool ShowsWindow(const std::string& view, const std::string& message);
 
-// Returns the entry point of the window module, loaded for the life of the
-// process (the toolkit's libraries do not survive unloading), or null when
-// there is no display or no module that loads (window_module_posix.cc and
-// its twins). A module that is there but not loaded (cut short, of another
-// version, or failing to load) is said on stderr.
+// Returns the entry point of the window module, loaded for good, or null
+// when there is no display or no module that loads (one refused is said).
 DravelkentGuiMainFunction LoadWindowModule();
 
-// Runs RunStartUp in |current_directory| with the front end that fits: the
-// window when the run is no dry run and ShowsWindow, and the window module
-// loads and opens the display; otherwise the console (with no word about
-// the module unless LoadWindowModule says one), reading answers from |in|
-// and writing status texts to |err| when it is a terminal. Returns the exit
-// status.
+// Runs RunStartUp in the window when the run is no dry run, ShowsWindow and
+// the window module opens the display; otherwise on the console.
 int RunFrontEnd(const std::string& current_directory, const RunOptions& options,
                 std::FILE* in, std::FILE* out, std::FILE* err);
 
-// The program after its start: reads the arguments |argv| (UTF-8), enters
-// the folders of -C and runs RunFrontEnd on the standard streams. Returns
-// the exit status.
+// The program: reads |argv|, enters the folders of -C and runs RunFrontEnd
+// on the standard streams. Returns the exit status.
 int RunProgram(int argc, char** argv);
 
 }  // namespace dravelkent

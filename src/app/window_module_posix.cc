@@ -17,8 +17,8 @@ namespace dravelkent {
 namespace {
 
 // Returns "" when |bytes| is a whole shared object for this machine that
-// carries this program's version, else what it is not. A module cut short
-// would load, and bring the program down as it reached the missing part.
+// carries this program's version (one cut short would load, then crash),
+// else what it is not.
 std::string Refusal(const std::string& bytes) {
   ElfW(Ehdr) elf;
   if (bytes.size() < sizeof elf || bytes.compare(0, SELFMAG, ELFMAG) != 0) {
@@ -56,8 +56,7 @@ std::string Refusal(const std::string& bytes) {
 
 }  // namespace
 
-// The first module found beside the program, then in ../lib/dravelkent/,
-// that is whole, of this version, and loads.
+// The first good module beside the program, then in ../lib/dravelkent/.
 DravelkentGuiMainFunction LoadWindowModule() {
   const std::string folder = ProgramFolder();
   if (folder.empty() ||

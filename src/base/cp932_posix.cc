@@ -24,15 +24,13 @@ class Converter {
   bool Convert(std::string_view in, std::string* out) {
     if (!usable()) return false;
     iconv(handle_, nullptr, nullptr, nullptr, nullptr);  // fresh shift state
-    // Nothing grows more than a one-byte CP932 katakana, to three UTF-8
-    // bytes.
+    // Nothing grows more than a one-byte CP932 katakana: to three bytes.
     out->assign(in.size() * 3, '\0');
     char* in_ptr = const_cast<char*>(in.data());
     char* out_ptr = out->data();
     size_t in_left = in.size();
     size_t out_left = out->size();
-    // Fails on bytes that do not convert; else counts the characters it
-    // could only approximate.
+    // Above 0: characters it could only approximate.
     if (iconv(handle_, &in_ptr, &in_left, &out_ptr, &out_left) != 0) {
       return false;
     }

@@ -10,10 +10,8 @@ namespace dravelkent {
 class [[nodiscard]] Status {
  public:
   Status() = default;
-
   // Returns a success.
   static Status Ok() { return Status(); }
-
   // Returns a failure carrying |message| as it stands, as its reason too.
   static Status Error(std::string message) {
     Status status;
@@ -22,30 +20,22 @@ class [[nodiscard]] Status {
     status.message_ = std::move(message);
     return status;
   }
-
   // Returns a failure "what path: reason" with the error number
   // |error_number| (an errno value, 0 for none).
   static Status Failure(const std::string& what, const std::string& path,
                         const std::string& reason, int error_number);
-
   // Returns a failure "what path: reason", where reason is the system's text
-  // for the errno value |error_number|. This is the one place an errno
-  // becomes a message.
+  // for the errno value |error_number|.
   static Status FromErrno(const std::string& what, const std::string& path,
                           int error_number);
 
   bool ok() const { return !failed_; }
   const std::string& message() const { return message_; }
-
-  // What went wrong, without the operation and path: the system's text, or
-  // the message itself where none was given apart.
+  // What went wrong, without the operation and path.
   const std::string& reason() const { return reason_; }
-
   // The errno value the failure stands for, or 0.
   int error_number() const { return error_number_; }
-
-  // Returns this failure said as one of |what| |path|, with its reason and
-  // error number; a success stays one.
+  // Returns this failure as one of |what| |path|; a success stays one.
   Status Reworded(const std::string& what, const std::string& path) const {
     return ok() ? *this : Failure(what, path, reason_, error_number_);
   }

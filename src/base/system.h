@@ -7,8 +7,7 @@
 
 namespace dravelkent {
 
-// The process's place in the system, from the system's own files
-// (system_posix.cc and its twins).
+// The process's place in the system (system_posix.cc and its twins).
 
 // Returns true when |stream| is attached to a terminal.
 bool IsTerminal(std::FILE* stream);
@@ -20,8 +19,7 @@ Status EnterFolder(const std::string& folder);
 Status CurrentFolder(std::string* folder);
 
 // Returns the folder that holds the running program, with a separator at
-// the end; "" when it cannot be told. POSIX only: its window module loader
-// needs it, and the Windows programs link their dialog.
+// the end; "" when it cannot be told. POSIX only (the window module's).
 std::string ProgramFolder();
 
 }  // namespace dravelkent

@@ -3,8 +3,6 @@
 namespace dravelkent {
 namespace {
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
 void AppendUtf8(char32_t code_point, std::string* text) {
   auto byte = [](char32_t bits) { return static_cast<char>(bits); };
   if (code_point < 0x80) {
@@ -55,7 +53,7 @@ size_t Utf8SequenceLength(std::string_view bytes) {
   unsigned char second = static_cast<unsigned char>(bytes[1]);
   if (second < low || second > high) return 0;
   for (size_t i = 2; i < length; ++i) {
-    if (!IsContinuation(static_cast<unsigned char>(bytes[i]))) return 0;
+    if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return 0;
   }
   return length;
 }

@@ -12,19 +12,16 @@ namespace dravelkent {
 // well-formed.
 size_t Utf8SequenceLength(std::string_view bytes);
 
-// Returns true when all of |bytes| is well-formed UTF-8 (the empty text
-// included).
+// Returns true when all of |bytes| is well-formed UTF-8 ("" included).
 bool IsValidUtf8(std::string_view bytes);
 
-// Converts the UTF-16 little-endian |bytes| (no byte order mark expected)
-// into UTF-8 in |*text|. Returns true on success; false (|*text|
-// unspecified) when |bytes| has an odd length or holds a surrogate that is
-// not part of a pair.
+// Converts the UTF-16 little-endian |bytes| (no byte order mark) into UTF-8
+// in |*text|. Returns false when |bytes| has an odd length or holds a
+// surrogate that is not part of a pair.
 bool Utf16LeToUtf8(std::string_view bytes, std::string* text);
 
-// Converts the UTF-8 |text| into UTF-16 little-endian bytes (without a byte
-// order mark) in |*bytes|. Returns true on success; false (|*bytes|
-// unspecified) when |text| is not valid UTF-8.
+// Converts the UTF-8 |text| into UTF-16 little-endian bytes (no byte order
+// mark) in |*bytes|. Returns false when |text| is not valid UTF-8.
 bool Utf8ToUtf16Le(std::string_view text, std::string* bytes);
 
 }  // namespace dravelkent

@@ -5,9 +5,9 @@
 namespace dravelkent {
 namespace {
 
-// Writes the file or link |entry| of |from| (its kind known) into a new
-// temporary entry of |to|, with its data and attributes. Fills |*source|
-// with the source as copied and keeps a file source open in |*input|.
+// Writes the file or link |entry| of |from| into a new temporary entry of
+// |to|, with its data and attributes. Fills |*source| with the source as
+// copied and keeps a file source open in |*input|.
 Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
                  Follow follow, const Folder& to, Owner owner,
                  std::unique_ptr<OpenFile>* input, FileInfo* source,
@@ -21,7 +21,6 @@ Status WriteTemp(Env* env, const Folder& from, const FileInfo& entry,
     if (status.ok()) status = env->CreateTemp(to, &target, temp);
   } else if (entry.kind == FileKind::kFile || entry.kind == FileKind::kLink) {
     status = env->OpenForCopy(from, entry.name, follow, input, source);
-    // Replaced by another file since it was looked at.
     if (status.ok() && entry.complete && entry.kind == FileKind::kFile &&
         source->id != entry.id) {
       status =
@@ -120,7 +119,6 @@ Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
                    Follow follow, const Folder& to, const std::string& to_name,
                    Overwrite overwrite) {
   CopyBatch batch(env);
-  // The batch holds |to| without owning it: the caller keeps it open.
   batch.Add(from, entry, follow,
             std::shared_ptr<const Folder>(std::shared_ptr<const Folder>(), &to),
             to_name, overwrite, Owner::kMine);
@@ -134,8 +132,7 @@ Status MoveByCopy(Env* env, const Folder& from, const FileInfo& entry,
   auto failed = [&](const Status& failure) {
     return failure.Reworded("cannot move", paths);
   };
-  // Refused at once rather than after copying all the data; the publish
-  // refuses as well, should the name appear meanwhile.
+  // Refused before the data is copied; the publish refuses as well.
   FileInfo there;
   Status status = env->Stat(to, to_name, Follow::kNo, &there);
   if (status.ok() && there.kind != FileKind::kMissing) {
@@ -153,8 +150,7 @@ Status MoveByCopy(Env* env, const Folder& from, const FileInfo& entry,
   if (status.ok()) status = env->Flush({temp.get()});
   if (status.ok()) status = env->Publish(*temp, to_name, Replace::kNo);
   if (!status.ok()) return failed(status);
-  // From here the copy is whole under its final name and the source is
-  // still there. A failure takes the new name away again.
+  // The copy is whole under its name; a failure takes the name away again.
   status = env->FlushFolder(to);
   FileInfo now;
   bool same = true;
@@ -165,8 +161,6 @@ Status MoveByCopy(Env* env, const Folder& from, const FileInfo& entry,
     same = now.size == copied.size && now.mtime_ns == copied.mtime_ns;
   }
   if (status.ok() && !same) {
-    // Written to or replaced while it was copied: removing it would lose
-    // what the copy missed.
     status = Status::Error(
         "the source changed while it was copied and stays in place");
   }

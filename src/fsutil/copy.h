@@ -1,10 +1,8 @@
 #pragma once
 
-// Copies through a temporary file: the one way the program writes a file.
-// A copy's data, attributes and flush go into a new file with no name a
-// user or a job sees; only then does it take its final name. So a final
-// name never holds a file that is partly written or not yet on the disk,
-// and a failed copy leaves whatever stood under that name as it was.
+// Copies through a temporary file, the one way the program writes a file:
+// a final name never holds a file partly written or not yet on the disk, and
+// a failed copy leaves whatever stood under that name as it was.
 
 #include <memory>
 #include <string>
@@ -32,46 +30,36 @@ class CopyBatch {
   ~CopyBatch();
   CopyBatch(const CopyBatch&) = delete;
   CopyBatch& operator=(const CopyBatch&) = delete;
-
-  // Returns true when Finish should come before the next Add: each copy
-  // waiting holds its file open.
+  // Returns true when Finish should come before the next Add.
   bool full() const { return waiting_.size() >= env_->FilesAtOnce(); }
-
-  // Starts the copy of the file or link |entry| of |from| (its name and
-  // kind known; a link is recreated as a link, unless |follow| is kYes:
-  // then the file it leads to is copied) to |to_name| in |to|, which stays
-  // open until Finish. As |owner| says, the copy takes its source's owner.
-  // Its result comes from Finish.
+  // Starts the copy of the file or link |entry| of |from| (a link recreated
+  // as a link unless |follow| is kYes) to |to_name| in |to|, held open until
+  // Finish, which gives its result. |owner| as SetAttributes takes it.
   void Add(const Folder& from, const FileInfo& entry, Follow follow,
            std::shared_ptr<const Folder> to, const std::string& to_name,
            Overwrite overwrite, Owner owner);
-
-  // Completes every copy added since the last Finish. Returns their
-  // results in the order added: ok, or "cannot copy FROM to TO: reason".
+  // Completes the copies added since the last Finish; their results in order.
   std::vector<Status> Finish();
 
  private:
   struct Copy;
 
-  // Gives the flushed |copy| its name. Returns ok or why it did not take it.
   Status Place(Copy& copy);
 
   Env* env_;
   std::vector<std::unique_ptr<Copy>> waiting_;
 };
 
-// Copies the file |entry| of |from| to |to_name| in |to| at once, as a
-// batch of one. Returns ok, or "cannot copy FROM to TO: reason".
+// Copies the file |entry| of |from| to |to_name| in |to|, a batch of one.
 Status CopyOneFile(Env* env, const Folder& from, const FileInfo& entry,
                    Follow follow, const Folder& to, const std::string& to_name,
                    Overwrite overwrite);
 
 // Moves the file or link |entry| of |from| to |to_name| in |to| on another
-// file system: copies it with its owner, flushes it, gives it its name
-// (never replacing), and removes the source only once the copy is durable
-// and the source is still the file it copied, unchanged. Any failure takes
-// the new name away again, so the source stays as it was. Returns ok, or
-// "cannot move FROM to TO: reason".
+// file system: copies it with its owner under its name (never replacing),
+// and removes the source once the copy is durable and the source unchanged;
+// any failure takes the new name away again. Returns ok, or "cannot move
+// FROM to TO: reason".
 Status MoveByCopy(Env* env, const Folder& from, const FileInfo& entry,
                   const Folder& to, const std::string& to_name);
 

@@ -37,15 +37,10 @@ void Disk::Record(const Folder& folder, const std::string& name,
   record_[folder.id()][name] = std::move(info);
 }
 
-Status Disk::OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
-                       std::string* rest) {
-  return env_->OpenStart(path, start, rest);
-}
-
 Status Disk::OpenFolder(const Folder& parent, const std::string& name,
                         std::unique_ptr<Folder>* folder) {
+  const std::string path = parent.path() + name + kPathSeparator;
   if (const FileInfo* recorded = Recorded(parent, name)) {
-    const std::string path = parent.path() + name + kPathSeparator;
     if (recorded->kind != FileKind::kFolder) {
       return Status::FromErrno("cannot open folder", path,
                                recorded->kind == FileKind::kMissing ? ENOENT
@@ -55,7 +50,6 @@ Status Disk::OpenFolder(const Folder& parent, const std::string& name,
     *folder = std::make_unique<Folder>(path, *recorded, nullptr);
     return Status::Ok();
   }
-  const std::string path = parent.path() + name + kPathSeparator;
   if (Pretended(parent)) {
     return Status::FromErrno("cannot open folder", path, ENOENT);
   }
@@ -189,9 +183,8 @@ Status Disk::Move(const Folder& from, const FileInfo& entry, const Folder& to,
   // Across file systems the data is copied: only a file or a link, read.
   if (status.ok() && across) {
     if (entry.kind != FileKind::kFile && entry.kind != FileKind::kLink) {
-      status = Status::Error(
-          "only a file or a link moves to another "
-          "file system");
+      status =
+          Status::Error("only a file or a link moves to another file system");
     } else if (entry.kind == FileKind::kFile && !Pretended(from) &&
                Recorded(from, entry.name) == nullptr) {
       status = env_->MayRead(from, entry.name);

@@ -1,10 +1,8 @@
 #pragma once
 
 // The file work of a run, on folders held open. A real run and a dry run go
-// through the same calls, the same decisions and the same checks; a real run
-// then makes each change, a dry run only notes it in a record. Every read of
-// a dry run goes to the real disk through that record, so that a later step
-// of the run sees what an earlier one would have done, as in the real run.
+// through the same calls and checks; a real run then makes each change, a
+// dry run notes it in a record that its later reads go through.
 
 #include <map>
 #include <memory>
@@ -28,22 +26,19 @@ class Disk {
 
   Env* env() const { return env_; }
   RunKind kind() const { return kind_; }
-
-  // Keeps the file |id| (the run's lock file) from ever being moved, copied
-  // or removed by the run.
+  // Keeps the file |id| (the lock file) from being moved, copied or removed.
   void Protect(const FileId& id) { protected_.push_back(id); }
-
-  // The same for the settings file, as it is now: a save that made it anew
-  // freed its old id, which a file made later may take.
+  // The same for the settings file, as it is now (a save may make it anew).
   void ProtectSettings(const FileId& id) { settings_ = id; }
-
   // Returns true when |entry| is a protected file.
   bool IsProtected(const FileInfo& entry) const;
 
   // --- Reads: as Env's, of the disk as the run has left it so far ---
 
   Status OpenStart(const std::string& path, std::unique_ptr<Folder>* start,
-                   std::string* rest);
+                   std::string* rest) {
+    return env_->OpenStart(path, start, rest);
+  }
   Status OpenPath(const std::string& path, std::unique_ptr<Folder>* folder) {
     return env_->OpenPath(path, folder);
   }
@@ -61,31 +56,23 @@ class Disk {
   // its failure (a protected file, a name taken, no permission, a sticky
   // folder, a kind that cannot go where it is sent) ---
 
-  // As Env::MakeFolder. A dry run hands back a folder it only pretends.
+  // As Env's; a dry run hands back a folder it only pretends.
   Status MakeFolder(const Folder& parent, const std::string& name,
                     const FileInfo* like, std::unique_ptr<Folder>* made);
-
-  // As Env::FinishFolder.
   Status FinishFolder(const Folder& folder, const FileInfo& like);
-
-  // Removes the file or link |entry| from |folder|. Returns ok or
-  // "cannot remove PATH: reason".
+  // Removes the file or link |entry|: ok or "cannot remove PATH: reason".
   Status Remove(const Folder& folder, const FileInfo& entry);
-
   // Moves |entry| of |from| to |to_name| in |to|, never replacing anything,
   // across file systems by copying (a file or link only). Returns ok or
   // "cannot move FROM to TO: reason".
   Status Move(const Folder& from, const FileInfo& entry, const Folder& to,
               const std::string& to_name);
-
   // Copies the file |entry| of |from| (a link followed when |follow| is
-  // kYes; |entry| then describes the file it leads to) to |to_name| in
-  // |to|, where |there| was found (kind kMissing: nothing), as |overwrite|
-  // allows. Returns ok or "cannot copy FROM to TO: reason".
+  // kYes, |entry| describing its file) to |to_name| in |to|, where |there|
+  // was found, as |overwrite| allows. Returns ok or "cannot copy ...".
   Status Copy(const Folder& from, const FileInfo& entry, Follow follow,
               const Folder& to, const std::string& to_name,
               const FileInfo& there, Overwrite overwrite);
-
   // Copies sharing one flush, as CopyBatch; each is checked as Copy checks
   // it. A dry run settles each as it is added.
   class Batch {
@@ -107,24 +94,17 @@ class Disk {
  private:
   // What a name of a folder holds after the changes a dry run pretended.
   using Names = std::map<std::string, FileInfo>;
-
   // Returns what the record holds for |name| in |folder|, or null.
   const FileInfo* Recorded(const Folder& folder, const std::string& name) const;
-
   // Notes |info| (kind kMissing: gone) under |name| in |folder|.
   void Record(const Folder& folder, const std::string& name, FileInfo info);
-
   // Notes the copy of |entry| of |from| as |to_name| in |to|.
   Status RecordCopy(const Folder& from, const FileInfo& entry, const Folder& to,
                     const std::string& to_name);
-
-  // Returns ok when names may be added to |folder|.
+  // Each returns ok when names may be added to |folder|, when |entry| may
+  // leave |folder| as |leave| says, when the copy Copy describes may be made.
   Status CheckAdd(const Folder& folder);
-
-  // Returns ok when |entry| may leave |folder| as |leave| says.
   Status CheckTake(const Folder& folder, const FileInfo& entry, Leave leave);
-
-  // Returns ok when the copy Copy describes may be made.
   Status CheckCopy(const Folder& from, const FileInfo& entry, Follow follow,
                    const Folder& to, const FileInfo& there,
                    Overwrite overwrite);

@@ -1,5 +1,4 @@
-// The POSIX Env: the date, links, folders and names, and what the user may
-// do with them. Files and whole files are in file_posix.cc.
+// The POSIX Env: the date, links, folders, names and what the user may do.
 
 #include "fsutil/env_posix.h"
 
@@ -45,23 +44,16 @@ FileKind KindOf(mode_t mode) {
   return FileKind::kSpecial;
 }
 
+// kMissing: the file system tells no kind, to be looked at.
 FileKind KindOfType(unsigned char type) {
-  switch (type) {
-    case DT_REG:
-      return FileKind::kFile;
-    case DT_DIR:
-      return FileKind::kFolder;
-    case DT_LNK:
-      return FileKind::kLink;
-    case DT_UNKNOWN:
-      return FileKind::kMissing;  // to be looked at
-    default:
-      return FileKind::kSpecial;
-  }
+  return type == DT_REG       ? FileKind::kFile
+         : type == DT_DIR     ? FileKind::kFolder
+         : type == DT_LNK     ? FileKind::kLink
+         : type == DT_UNKNOWN ? FileKind::kMissing
+                              : FileKind::kSpecial;
 }
 
-// Makes |*folder| of the open folder |fd| (-1: the open failed), named
-// |path|.
+// Makes |*folder|, named |path|, of the open folder |fd| (-1: not opened).
 Status FolderOf(int fd, std::string path, bool listable,
                 std::unique_ptr<Folder>* folder) {
   struct stat st;
@@ -124,10 +116,11 @@ void InfoFromStat(const struct stat& st, FileInfo* info) {
   info->id = {static_cast<uint64_t>(st.st_dev),
               static_cast<uint64_t>(st.st_ino)};
   info->complete = true;
-  info->mtime_ns =
-      static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  info->ctime_ns =
-      static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  auto ns = [](const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  info->mtime_ns = ns(st.st_mtim);
+  info->ctime_ns = ns(st.st_ctim);
   info->size = st.st_size;
   info->may_have_holes = static_cast<int64_t>(st.st_blocks) * 512 < st.st_size;
   info->mode = st.st_mode & 07777;
@@ -138,9 +131,7 @@ void InfoFromStat(const struct stat& st, FileInfo* info) {
 
 PosixEnv::PosixEnv(const PosixEnvOptions& options)
     : options_(options), euid_(geteuid()), egid_(getegid()) {
-  // The more copies share a flush, the fewer flushes: as many open files as
-  // the system lets a process have, half of them for the copies waiting,
-  // the other half for the folders they go into.
+  // Half the open files the system allows for copies waiting for a flush.
   struct rlimit files;
   rlim_t limit = 1024;
   if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -248,7 +239,6 @@ Status PosixEnv::List(const Folder& folder,
     info.id = {folder.id().device, static_cast<uint64_t>(entry->d_ino)};
     struct stat st;
     if (info.kind == FileKind::kMissing) {
-      // The file system tells no kinds: look, from the open folder.
       if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       InfoFromStat(st, &info);
     }
@@ -293,11 +283,8 @@ Status PosixEnv::Stat(const Folder& folder, const std::string& name,
 bool PosixEnv::MayTakeGroup(gid_t gid) const {
   if (euid_ == 0 || gid == egid_) return true;
   gid_t groups[256];
-  int count = getgroups(256, groups);
-  for (int i = 0; i < count; ++i) {
-    if (groups[i] == gid) return true;
-  }
-  return false;
+  const int count = std::max(getgroups(256, groups), 0);
+  return std::find(groups, groups + count, gid) != groups + count;
 }
 
 Status PosixEnv::MakeFolder(const Folder& parent, const std::string& name,
@@ -318,7 +305,6 @@ Status PosixEnv::MakeFolder(const Folder& parent, const std::string& name,
       now.group = like->group;
     }
   }
-  // Files made in it would take on a group the source never gave them.
   mode_t mode = like->mode & 07777;
   if (now.group != like->group) mode &= ~static_cast<mode_t>(S_ISGID);
   if (euid_ != 0) mode |= S_IRWXU;  // to fill it; FinishFolder takes it back
@@ -389,8 +375,7 @@ int PosixEnv::RenameNoReplace(int from_dir, const char* from, int to_dir,
       return errno;
     }
   }
-  // link fails when |to| exists, so nothing is ever replaced; Linux links
-  // a symbolic link itself, not what it leads to.
+  // link never replaces; Linux links a symbolic link itself.
   if (linkat(from_dir, from, to_dir, to, 0) != 0) return errno;
   if (unlinkat(from_dir, from, 0) != 0) {
     int error = errno;

@@ -85,17 +85,14 @@ class PosixEnv : public Env {
                   std::unique_ptr<FileLock>* lock) override;
 
  private:
-  // Renames without replacing: renameat2, else link and unlink. Returns 0
-  // or errno.
+  // Each returns 0 or errno. Renames without replacing (renameat2, else
+  // link and unlink); links the unnamed file |n| as |name| in its folder.
   int RenameNoReplace(int from_dir, const char* from, int to_dir,
                       const char* to) const;
-  // Links the unnamed file |n| as |name| in its folder. Returns 0 or errno.
   int LinkUnnamed(const OpenFile::Native& n, const std::string& name) const;
-  // Makes a new file named ".dravelkent-<16 hex digits>.tmp" in |dir_fd|,
-  // open for reading and writing, with |mode|. Returns the descriptor, or
-  // -1 with errno set; |*name| becomes its name.
+  // Makes a new FileTempName file |*name| in |dir_fd|, open for reading and
+  // writing, with |mode|. Returns the descriptor, or -1 with errno set.
   static int CreateNamedTemp(int dir_fd, mode_t mode, std::string* name);
-
   // Returns true when the effective user may give a file the group |gid|.
   bool MayTakeGroup(gid_t gid) const;
 

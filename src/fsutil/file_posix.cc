@@ -1,5 +1,4 @@
-// The POSIX Env's files: sources, new files and links under a temporary
-// name, their data, attributes, flush and publish.
+// The POSIX Env's files: sources, new files and links, flush and publish.
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -24,8 +23,7 @@ constexpr int kNameAttempts = 100;
 std::string RandomTempName() {
   uint64_t bits = 0;
   if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits) {
-    // No entropy yet: the clock and the process make it unique enough, and
-    // every user of the name retries when it is taken.
+    // No entropy yet: unique enough, and a name taken is tried again.
     static uint64_t counter = 0;
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
@@ -36,14 +34,8 @@ std::string RandomTempName() {
   return FileTempName(bits);
 }
 
-bool IsUnsupported(int error) {
-  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
-         error == EXDEV;
-}
-
-// Copies the bytes of |from| from |*offset| up to |end| (or its real end,
-// if sooner) to the same place in |to|, with copy_file_range while
-// |*in_kernel|, else read and write. Returns 0 or errno.
+// Copies the bytes of |from| from |*offset| up to |end| (or its real end)
+// to the same place in |to|. Returns 0 or errno.
 int CopyRange(int from, int to, off_t* offset, off_t end, bool* in_kernel) {
   while (*in_kernel && *offset < end) {
     off_t in = *offset;
@@ -56,7 +48,10 @@ int CopyRange(int from, int to, off_t* offset, off_t end, bool* in_kernel) {
     }
     if (copied == 0) return 0;  // the real end
     if (errno == EINTR) continue;
-    if (!IsUnsupported(errno)) return errno;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+        errno != EXDEV) {
+      return errno;
+    }
     *in_kernel = false;
   }
   std::vector<char> buffer;
@@ -85,7 +80,6 @@ int CopySegments(int from, int to, off_t size, off_t* copied, bool* in_kernel) {
   while (data >= 0 && data < size) {
     off_t hole = lseek(from, data, SEEK_HOLE);
     if (hole < 0) return errno == ENXIO ? 0 : errno;  // shrunk meanwhile
-    // At least one byte a round, whatever a race of writes says.
     hole = std::min(std::max(hole, data + 1), size);
     *copied = data;
     if (int error = CopyRange(from, to, copied, hole, in_kernel)) return error;
@@ -108,14 +102,12 @@ Status Failure(const Folder& folder, int error) {
 }
 
 OpenFile::Native* NewTemp(const Folder& folder, int fd, std::string name) {
-  auto* native = new OpenFile::Native;
-  native->fd = fd;
-  native->dir_fd = folder.native()->fd;
-  native->device = static_cast<dev_t>(folder.id().device);
-  native->temp_name = std::move(name);
-  native->folder_path = folder.path();
-  native->path = folder.path() + native->temp_name;
-  return native;
+  return new OpenFile::Native{.fd = fd,
+                              .dir_fd = folder.native()->fd,
+                              .device = static_cast<dev_t>(folder.id().device),
+                              .temp_name = name,
+                              .folder_path = folder.path(),
+                              .path = folder.path() + name};
 }
 
 }  // namespace
@@ -143,7 +135,6 @@ Status PosixEnv::OpenForCopy(const Folder& folder, const std::string& name,
                              FileInfo* info) {
   const std::string path = folder.path() + name;
   if (follow == Follow::kYes) {
-    // Only a link the system or this user owns leads anywhere.
     Status examined = Stat(folder, name, Follow::kYes, info);
     if (!examined.ok()) return examined;
   }
@@ -159,7 +150,6 @@ Status PosixEnv::OpenForCopy(const Folder& folder, const std::string& name,
   if (fstat(fd, &st) != 0) return Status::FromErrno("cannot copy", path, errno);
   InfoFromStat(st, info);
   info->name = name;
-  // Replaced by something else since it was listed.
   if (!S_ISREG(st.st_mode)) {
     file->reset();
     return Status::Error("cannot copy " + path + ": not a regular file");
@@ -181,15 +171,14 @@ Status PosixEnv::CreateTemp(const Folder& folder,
                             std::unique_ptr<OpenFile>* temp) {
   const int dir = folder.native()->fd;
   if (link_target == nullptr && options_.unnamed_temp_files) {
-    // Unnamed: it vanishes by itself should the process die before it is
-    // published.
+    // Unnamed: it vanishes should the process die before it is published.
     int fd = openat(dir, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
       temp->reset(new OpenFile(NewTemp(folder, fd, "")));
       return Status::Ok();
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      return Status::FromErrno("cannot create a file in", folder.path(), errno);
+      return Failure(folder, errno);
     }
   }
   std::string name;
@@ -222,8 +211,7 @@ Status PosixEnv::CopyData(OpenFile& from, const FileInfo& info, OpenFile& to) {
     error = CopyRange(in, out, &copied, std::numeric_limits<off_t>::max(),
                       &in_kernel);
   } else if (!info.may_have_holes) {
-    // Its blocks cover its size: no holes to look for. What a growing file
-    // adds meanwhile is left for the next copy.
+    // Its blocks cover its size: no holes to look for.
     error = CopyRange(in, out, &copied, info.size, &in_kernel);
   } else {
     error = CopySegments(in, out, info.size, &copied, &in_kernel);
@@ -241,8 +229,7 @@ Status PosixEnv::SetAttributes(OpenFile& to, const FileInfo& like,
   gid_t gid = 0;
   bool group_known = false;
   if (give && (like.owner != euid_ || like.group != egid_)) {
-    // Only root may give a file away; a user's refusal changes nothing
-    // worth saying, but the set-id bits then go.
+    // Only root may give a file away; else the set-id bits go, unsaid.
     int rc = n.fd >= 0 ? fchown(n.fd, like.owner, like.group)
                        : fchownat(n.dir_fd, n.temp_name.c_str(), like.owner,
                                   like.group, AT_SYMLINK_NOFOLLOW);
@@ -290,8 +277,6 @@ Status PosixEnv::Flush(const std::vector<OpenFile*>& files) {
     if (std::find(flushed.begin(), flushed.end(), n.device) != flushed.end()) {
       continue;
     }
-    // syncfs writes every file of the file system and reports a failed
-    // write-back of any since the folder was opened.
     if (syncfs(n.fd) != 0) {
       if (errno != ENOSYS) return Failure("cannot flush", *file, errno);
       for (OpenFile* other : data) {
@@ -339,8 +324,7 @@ Status PosixEnv::Publish(OpenFile& temp, const std::string& name,
 
 int PosixEnv::LinkUnnamed(const OpenFile::Native& n,
                           const std::string& name) const {
-  // AT_EMPTY_PATH needs a capability an ordinary user lacks; the link
-  // through /proc does the same without it.
+  // AT_EMPTY_PATH needs a capability; the link through /proc does not.
   if (euid_ == 0) {
     if (linkat(n.fd, "", n.dir_fd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
     if (errno == EEXIST) return EEXIST;

@@ -8,8 +8,7 @@
 namespace dravelkent {
 namespace {
 
-// Returns the length in bytes of the character at |pos| of |text|: the
-// length of a well-formed UTF-8 sequence, else 1.
+// Returns the length of the UTF-8 sequence at |pos| of |text|, else 1.
 size_t CharLength(std::string_view text, size_t pos) {
   return std::max<size_t>(Utf8SequenceLength(text.substr(pos)), 1);
 }

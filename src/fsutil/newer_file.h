@@ -12,9 +12,7 @@ enum class Newer {
 };
 
 // The newer-file test of copy mode, on the entries |source| and |copy| as
-// found (each judged by itself, a link by its own time): kCopy when either
-// is missing or the source's last-write time is later, kSame when the two
-// are equal to the nanosecond, kCopyIsNewer when the source's is earlier.
+// found (each judged by itself, a link by its own time).
 Newer IsSourceNewer(const FileInfo& source, const FileInfo& copy);
 
 }  // namespace dravelkent

@@ -9,10 +9,6 @@ constexpr std::string_view kFilePrefix = ".dravelkent-";
 constexpr std::string_view kFileSuffix = ".tmp";
 constexpr size_t kHexDigits = 16;
 
-bool IsLowerHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
 }  // namespace
 
 std::string FileTempName(uint64_t bits) {
@@ -23,14 +19,11 @@ std::string FileTempName(uint64_t bits) {
 }
 
 bool IsOwnTemporaryName(std::string_view name) {
-  if (name.size() != kFilePrefix.size() + kHexDigits + kFileSuffix.size() ||
-      !name.starts_with(kFilePrefix) || !name.ends_with(kFileSuffix)) {
-    return false;
-  }
-  for (char c : name.substr(kFilePrefix.size(), kHexDigits)) {
-    if (!IsLowerHex(c)) return false;
-  }
-  return true;
+  return name.size() == kFilePrefix.size() + kHexDigits + kFileSuffix.size() &&
+         name.starts_with(kFilePrefix) && name.ends_with(kFileSuffix) &&
+         name.substr(kFilePrefix.size(), kHexDigits)
+                 .find_first_not_of("0123456789abcdef") ==
+             std::string_view::npos;
 }
 
 }  // namespace dravelkent

@@ -27,9 +27,7 @@ class TreeTransfer {
         skip_(target.id()),
         enclosing_{source.id()} {}
 
-  // Transfers the open folder |source| into |target| (|target_new|: made
-  // by this transfer, so empty). The folder is listed once: its files are
-  // handled as the listing gives them, its sub-folders after the last file.
+  // Transfers |source| into |target| (|target_new|: made by this transfer).
   void TransferFolder(const Folder& source,
                       const std::shared_ptr<const Folder>& target,
                       bool target_new) {
@@ -46,7 +44,6 @@ class TreeTransfer {
       TransferSubFolder(name, source, *target);
     }
   }
-
   // Settles the copies still waiting and the folders made.
   void Finish() {
     std::vector<Status> results =
@@ -80,8 +77,6 @@ class TreeTransfer {
   void TransferFile(const FileInfo& entry, const Folder& source,
                     const std::shared_ptr<const Folder>& target,
                     bool target_new) {
-    // What a killed run left half-written is no file of the user's, and the
-    // run's own files stay where the run finds them.
     if (IsOwnTemporaryName(entry.name) || disk_->IsProtected(entry)) return;
     const std::string from = source.path() + entry.name;
     if (entry.kind == FileKind::kSpecial) {
@@ -97,8 +92,7 @@ class TreeTransfer {
       observer_->OnFile(FileAction::kMoved, from, *target, to_name, moved);
       return;
     }
-    // Each entry judged by itself, never followed; one that cannot be
-    // examined counts as none, and its copy says why.
+    // One that cannot be examined counts as none; its copy says why.
     FileInfo there;
     FileInfo file = entry;
     if (!target_new &&
@@ -125,15 +119,11 @@ class TreeTransfer {
     waiting_.push_back({from, target, to_name});
     if (batch_->full()) Finish();
   }
-
-  // Opens the sub-folder |name| of |source|, makes (or takes) its target in
-  // |target|, and transfers the one into the other.
   void TransferSubFolder(const std::string& name, const Folder& source,
                          const Folder& target) {
     std::unique_ptr<Folder> from;
     Status status = disk_->OpenFolder(source, name, &from);
     if (status.ok() && !from->listable()) {
-      // Nothing of it could be transferred: no target is made for it.
       status = Status::FromErrno("cannot list", from->path(), EACCES);
     }
     if (!status.ok()) {
@@ -175,8 +165,7 @@ class TreeTransfer {
     TransferFolder(*from, into, made);
     enclosing_.pop_back();
     if (!made) return;  // a folder that was there is left as it is
-    // Its bits may forbid writing into it, and what goes in changes its
-    // time: both wait for its last copy to be in place.
+    // Its bits and time wait for its last copy to be in place.
     made_.emplace_back(into, from->info());
     if (waiting_.empty() || made_.size() >= kMostMadeWaiting) Finish();
   }
@@ -198,7 +187,6 @@ void TransferTree(Disk* disk, const Folder& source, const Folder& target,
                   const std::string& date_text, TransferMode mode,
                   int retention_days, TransferObserver* observer) {
   if (source.id() == target.id()) {
-    // Every name written would be listed again and written once more.
     observer->OnFailure(Status::Failure(
         "cannot transfer", source.path() + " into " + target.path(),
         "the target folder is the source folder itself", EINVAL));

@@ -1,5 +1,4 @@
-// The POSIX Env's whole files: the settings file read and saved, and the
-// run lock.
+// The POSIX Env's whole files: the settings file and the run lock.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -58,8 +57,7 @@ Status ResolveLinks(const std::string& path, std::string* target,
   }
 }
 
-// Reads the whole open regular file |fd| of |expected| bytes, more should
-// it have grown. Returns 0 or errno.
+// Reads all of the open file |fd|, |expected| bytes or more; 0 or errno.
 int ReadAll(int fd, size_t expected, std::string* bytes) {
   bytes->resize(expected + 1);
   size_t filled = 0;
@@ -132,10 +130,8 @@ Status PosixEnv::ReadWholeFile(const std::string& path, WholeFile* file) {
 
 SaveWay PosixEnv::ChooseSaveWay(const WholeFile& file) {
   if (file.info.kind == FileKind::kMissing) return SaveWay::kNew;
-  // A new file renamed over the old one is the user's, in the group it can
-  // be given, with only the permission bits carried over; other names of
-  // the file would part from it. Where that loses anything, the old file's
-  // own bytes are rewritten instead.
+  // A new file renamed over the old one keeps only its bits and a group the
+  // user can give; where that loses anything, it is rewritten in place.
   if (file.info.links != 1 || file.info.owner != euid_ ||
       !MayTakeGroup(file.info.group)) {
     return SaveWay::kInPlace;
@@ -209,28 +205,23 @@ Status PosixEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
       faccessat(AT_FDCWD, file.target.c_str(), W_OK, AT_EACCESS) != 0) {
     return SaveFailure(file, errno);
   }
+  auto no_temp = [&] {
+    return Status::FromErrno("cannot create a temporary file to save",
+                             file.path, errno);
+  };
   if (step == SaveStep::kForesee) {
-    if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-      return Status::FromErrno("cannot create a temporary file to save",
-                               file.path, errno);
-    }
-    return Status::Ok();
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0
+               ? no_temp()
+               : Status::Ok();
   }
   int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) {
-    return Status::FromErrno("cannot create a temporary file to save",
-                             file.path, errno);
-  }
+  if (dir < 0) return no_temp();
   Folder parent(folder + "/", FileInfo(),  // closes |dir| when it goes
                 Folder::NativePtr(new Folder::Native{dir}));
-  // A new file is made as any new file is; a replacement privately, then
-  // given the old file's group and bits.
+  // A replacement is made private, then given the old file's group and bits.
   std::string temp_name;
   int fd = CreateNamedTemp(dir, way == SaveWay::kNew ? 0666 : 0600, &temp_name);
-  if (fd < 0) {
-    return Status::FromErrno("cannot create a temporary file to save",
-                             file.path, errno);
-  }
+  if (fd < 0) return no_temp();
   auto* native = new OpenFile::Native;
   native->fd = fd;
   native->dir_fd = dir;
@@ -259,8 +250,7 @@ Status PosixEnv::SaveWholeFile(const WholeFile& file, std::string_view bytes,
   }
   if (error != 0) return SaveFailure(file, error);
   native->published = true;
-  // The rename is made; flush the folder so that it survives a crash. Some
-  // file systems cannot flush a folder at all; that is no failure.
+  // Some file systems cannot flush a folder at all; that is no failure.
   if (fsync(dir) != 0 && errno != EINVAL) {
     return Status::FromErrno("saved, but cannot flush the folder of", file.path,
                              errno);

@@ -9,9 +9,6 @@
 namespace dravelkent {
 namespace {
 
-// The values stay far inside int64_t: the fields come from at most four
-// characters and |days| is an int.
-
 int64_t FloorDiv(int64_t a, int64_t b) {
   int64_t q = a / b;
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
@@ -30,8 +27,7 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   return era * 146097 + day_of_era - 719468;
 }
 
-// Returns the leading integer of the |length| characters at |offset|, or of
-// what there is of them.
+// Returns the leading integer of the |length| characters at |offset|.
 int64_t Field(std::string_view text, size_t offset, size_t length) {
   if (offset >= text.size()) return 0;
   return LeadingInteger(text.substr(offset, length));
@@ -40,8 +36,7 @@ int64_t Field(std::string_view text, size_t offset, size_t length) {
 }  // namespace
 
 std::string AddDaysToDate(std::string_view date_text, int days) {
-  // The month carries into the year first; the day counts from the first
-  // of that month.
+  // The month carries into the year first; the day counts from its first.
   const int64_t month_index = Field(date_text, 4, 2) - 1;
   const int64_t year = Field(date_text, 0, 4) + FloorDiv(month_index, 12);
   const int64_t month = month_index - FloorDiv(month_index, 12) * 12 + 1;

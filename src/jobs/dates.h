@@ -23,8 +23,7 @@ struct RunDates {
 // integer lies from 19600000 to 29000000, otherwise |today|.
 RunDates SettleRunDates(const std::string& today, const std::string& timestamp);
 
-// Returns true when the rotation is due: the last-run date is not today, or
-// the run is forced.
+// Returns true when the last-run date is not today or the run is forced.
 bool RotationDue(const RunDates& dates);
 
 // Returns true when the expiry is due: the last-run date is not today and
@@ -33,12 +32,10 @@ bool ExpiryDue(const RunDates& dates, int retention_days);
 
 // Returns the date at the start of |date_text| plus |days| as a date text.
 // The year is the leading integer of the first four characters, the month
-// of the next two, the day of the two after; missing ones read as 0, later
-// ones are ignored. Fields out of range carry as the local calendar's
-// mktime does (month 13 day 01 is 1 January of the next year, day 00 the
-// last of the month before), but on the proleptic Gregorian calendar, so
-// there is no 1970 or 2038 limit and no failure: years before 1 are written
-// with a minus sign.
+// of the next two, the day of the two after (missing ones read as 0).
+// Fields out of range carry as mktime does (month 13 day 01 is 1 January of
+// the next year, day 00 the last of the month before), on the proleptic
+// Gregorian calendar without limits: years before 1 have a minus sign.
 std::string AddDaysToDate(std::string_view date_text, int days);
 
 }  // namespace dravelkent

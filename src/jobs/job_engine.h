@@ -1,8 +1,5 @@
 #pragma once
 
-// The run over the numbered jobs of the settings file, and what it works
-// with.
-
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -19,48 +16,32 @@ namespace dravelkent {
 
 struct RunDates;
 
-// What the job engine asks of the front end that shows the run: the window,
-// the console, or nothing at all (a dry run).
+// The front end that shows the run: the window, the console, or nothing.
 class Host {
  public:
   virtual ~Host() = default;
-
-  // Replaces the whole status line with |text| and shows it at once, even
-  // though the run keeps the front end busy.
+  // Replaces the whole status line with |text| and shows it at once.
   virtual void ShowStatus(const std::string& text) = 0;
-
-  // Shows |text| with the caption "確認" and one OK button; returns once the
-  // user has acknowledged it.
+  // Shows |text| ("確認", OK); returns once the user has acknowledged it.
   virtual void ShowMessage(const std::string& text) = 0;
-
   // Ends the run: the front end closes and the program exits.
   virtual void EndRun() = 0;
-
   // Waits for the user's choice: "実行" calls |run|, which runs all jobs and
   // returns when the run is over; "閉じる" returns without calling it.
   virtual void WaitForUser(const std::function<void()>& run) = 0;
 };
 
-// Writes what a run does (or, in a dry run, would do) on a stream, one line
-// per action, its word first:
-//   mkdir FOLDER
-//   move FROM -> TO
-//   copy FROM -> TO
-//   skip FROM -> TO (not newer)
-//   delete FILE
-//   set SETTINGS-FILE [SECTION] KEY=VALUE
-// Each path and value is escaped (EscapeForLine), so that every action is
-// one line whose bytes read back. Each line is flushed as it is written; a
-// stream that failed (a reader that went away) is not written again. A log
-// without a stream writes nothing.
+// Writes what a run does (or, in a dry run, would do) on a stream, one
+// flushed line per action: "mkdir FOLDER", "move FROM -> TO", "copy FROM ->
+// TO", "skip FROM -> TO (not newer)", "delete FILE" or "set SETTINGS-FILE
+// [SECTION] KEY=VALUE", each path and value escaped (EscapeForLine). A
+// stream that failed is not written again; a log without one writes nothing.
 class ActionLog {
  public:
   explicit ActionLog(std::FILE* out = nullptr) : out_(out) {}
-
   // Returns ok, or the first failure to write a line (the run goes on).
   const Status& status() const { return status_; }
 
-  // Each writes its line above.
   void FolderMade(const std::string& folder);
   void Moved(const std::string& from, const std::string& to);
   void Copied(const std::string& from, const std::string& to);
@@ -82,12 +63,9 @@ class FailureLog {
  public:
   virtual ~FailureLog() = default;
 
-  // Records the failure |status|.
   virtual void Report(const Status& status) = 0;
-
   // Says |text|, which is no failure, where failures are said.
   virtual void Note(const std::string& text) = 0;
-
   // Returns true once any failure was reported.
   virtual bool failed() const = 0;
 };
@@ -108,30 +86,23 @@ class StreamFailureLog : public FailureLog {
   std::set<std::string> written_;
 };
 
-// Keeps two runs in one folder (cron and a person, or two timers) from
-// doing the day's work together: an exclusive lock on a lock file beside
-// the settings file, which only the running user may open. Held from
-// Acquire until Release or until the object goes; the system drops it when
-// the process ends, however it ends.
+// Keeps two runs in one folder from doing the day's work together: an
+// exclusive lock on a lock file beside the settings file, which only the
+// running user may open, held from Acquire until Release or the process ends.
 class RunLock {
  public:
   // Locks |path|, the lock file, which |disk| then protects; in a folder
-  // that takes no new file, the settings file |settings_path| itself, which
-  // every save there rewrites in place. A dry run only foresees whether the
-  // lock could be taken.
+  // that takes no new file, the settings file |settings_path|. A dry run
+  // only foresees the lock.
   RunLock(Disk* disk, std::string path, std::string settings_path)
       : disk_(disk),
         path_(std::move(path)),
         settings_path_(std::move(settings_path)) {}
-
-  // Takes the lock unless this run has tried already, waiting as long as
-  // another run holds it, which is said once on |failures| and in |host|'s
-  // status line first. A lock that cannot be taken is reported; the run
-  // goes on without it.
+  // Takes the lock unless this run has tried already, waiting (said on
+  // |failures| and |host|) while another run holds it. A lock that cannot be
+  // taken is reported; the run goes on without it.
   void Acquire(Host* host, FailureLog* failures);
-
-  // Lets the lock go, so that another run need not wait for this one (say,
-  // for a message that waits for a person).
+  // Lets the lock go, so that another run need not wait for this one.
   void Release() { lock_.reset(); }
 
  private:
@@ -166,15 +137,12 @@ bool IsDatedCopy(const Job& job, const std::string& name);
 bool IsExpired(const Job& job, const std::string& today,
                const std::string& name);
 
-// Makes every missing folder of |folder|, one level at a time, from the
-// root of an absolute path or from the current folder for a relative one,
-// and opens it into |*opened|, named as |folder| says. Each folder on the
-// way is opened from the one before, so all later work inside it stays in
-// the folder found now. A link on the way is followed only when it belongs
-// to the system or to the user running the program. "." and ".." are
-// walked, never made; a network path ("//...") makes nothing, nor does
-// anything after two separators in a row. Each folder made is told to
-// |actions|. Returns ok, or the failure that stopped the walk.
+// Makes every missing folder of |folder|, one level at a time, each opened
+// from the one before, and opens it into |*opened|, named as |folder| says.
+// A link on the way is followed only when it belongs to the system or to the
+// running user. "." and ".." are walked, never made; a network path
+// ("//...") makes nothing, nor does anything after two separators in a row.
+// Each folder made is told to |actions|. Returns ok, or what stopped it.
 Status MakeDirectoryPath(Disk* disk, ActionLog* actions,
                          const std::string& folder,
                          std::unique_ptr<Folder>* opened);
@@ -195,9 +163,8 @@ struct RunContext {
   std::string current_directory;
 };
 
-// Sets |key| in |section| of the settings file to |value|: a real run saves
-// it, a dry run only checks that it could; either tells the action log when
-// the file's bytes change. Returns ok, or the failure of the write.
+// Sets |key| in |section| of the settings file to |value| (a dry run only
+// checks that it could), told to the action log when the bytes change.
 Status WriteRunSetting(const RunContext& context, std::string_view section,
                        std::string_view key, std::string_view value);
 
@@ -207,55 +174,34 @@ class JobEngine {
   static constexpr int kMaxJobs = 98;
 
   explicit JobEngine(const RunContext& context) : context_(context) {}
-
   // Takes the run lock, settles BACKUP and MESSAGE, processes jobs 1 to
   // kMaxJobs until the list ends, records the date of the run in TIMESTAMP,
   // lets the lock go, shows the completion message when messages are on and
-  // ends the run through the host. When TIMESTAMP (unless "00000000") could
-  // not be saved, says so first and does no file work: the jobs' keys are
-  // still read and checked, but no folder is made, nothing is moved, copied
-  // or deleted, and TIMESTAMP stays as it is.
+  // ends the run. When TIMESTAMP (unless "00000000") could not be saved,
+  // says so and does no file work; the jobs' keys are still checked.
   void RunAllJobs();
 
  private:
-  // Reads and checks the job's keys, makes and opens its target folder and,
-  // when the keys are usable, rotates (when due), then expires the dated
-  // copies (when due). An unusable key is reported unless an empty folder
-  // key ended the list here.
+  // Reads and checks the job's keys, makes its target folder and, when the
+  // keys are usable, rotates and expires (each when due).
   void ProcessJob(int job_number);
-
-  // Today's rotation into |target| (null when it could not be opened: that
-  // was said). A job whose FILENAME or KIND holds "*" transfers its source
-  // folder's tree (TransferTree); any other moves its one file to its
-  // destination (the last-run name with retention days, else today's),
-  // never replacing a file, or in copy mode copies it there when it is
-  // newer (IsSourceNewer, a link judged by the file it leads to) than the
-  // last-run name. Shows each progress text and keeps the last in the
-  // work message. Each failure is reported once; with message boxes on, a
-  // failed file is also shown ("%sの処理に失敗しました" with the source
-  // path), and a tree's failures as one message. What was written is fresh.
+  // Today's rotation into |target| (null: not opened): of the source tree
+  // when FILENAME or KIND holds "*", else of the one file. What was written
+  // is fresh.
   void Rotate(const Job& job, const RunDates& dates, const Folder* target);
   Status RotateFile(const Job& job, const RunDates& dates, const Folder& source,
                     const Folder& target);
-
-  // Removes from |target| every dated copy (a file or link) that IsExpired,
-  // except the run's fresh copies, each removal shown as "%s 削除中" with
-  // its path, also when it failed.
+  // Removes from |target| every dated copy that IsExpired and is not fresh.
   void Expire(const Job& job, const RunDates& dates, const Folder& target);
-
-  // Reads the job's key |suffix| of |section| into |*value|. Returns false
-  // when it holds a NUL byte: reported, and the list ends.
+  // Reads the job's key |suffix| of |section|. Returns false when it holds a
+  // NUL byte: reported, and the list ends.
   bool ReadKey(int job_number, const char* section, const char* suffix,
                std::string* value);
-
   // Reads a folder key. Returns false when the job ends at once.
   bool ReadFolderKey(int job_number, const char* suffix, std::string* folder);
-
-  // Reports the job's key |suffix| that held |value|: the settings path,
-  // key="value", then |what| with "%s" as the job's number.
+  // Reports the key |suffix| that held |value| as |what| ("%s": the job).
   void ReportUnusable(int job_number, const char* suffix,
                       const std::string& value, const char* what);
-
   // Writes a key and reports a failed save.
   void WriteSetting(const char* section, const std::string& key,
                     const std::string& value);

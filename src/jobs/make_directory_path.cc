@@ -38,14 +38,15 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
       IsPathSeparator(text[1])) {
     create = false;  // a network path
   }
+  const std::string shown = text.empty() || IsPathSeparator(text.back())
+                                ? text
+                                : text + kPathSeparator;
   std::vector<std::unique_ptr<Folder>> walked(1);
-  // Most days every folder is there and no link is on the way: opened at
-  // once, as the walk below would open it.
+  // Most days every folder is there and no link on the way: opened at once.
   Status status =
       text.empty() ? Status::Error("") : disk->OpenPath(text, &walked[0]);
   if (status.ok()) {
-    walked[0]->set_path(IsPathSeparator(text.back()) ? text
-                                                     : text + kPathSeparator);
+    walked[0]->set_path(shown);
     *opened = std::move(walked[0]);
     return status;
   }
@@ -59,8 +60,7 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
     steps.pop_front();
     const Folder& here = *walked.back();
     if (step.name.empty()) {
-      // The end of a text with a trailing separator, or two in a row,
-      // which cannot be made.
+      // A trailing separator, or two in a row, after which nothing is made.
       create = create && steps.empty();
       continue;
     }
@@ -92,8 +92,6 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
       }
     }
     if (status.error_number() == ELOOP) {
-      // A link on the way: followed only when it is the system's or the
-      // user's own, so that no other user can lead the run elsewhere.
       FileInfo link;
       std::string target;
       status = disk->Stat(here, step.name, Follow::kNo, &link);
@@ -128,10 +126,7 @@ Status Walk(Disk* disk, ActionLog* actions, const std::string& text,
     walked.push_back(std::move(next));
   }
   *opened = std::move(walked.back());
-  if (!text.empty()) {
-    (*opened)->set_path(IsPathSeparator(text.back()) ? text
-                                                     : text + kPathSeparator);
-  }
+  if (!text.empty()) (*opened)->set_path(shown);
   return Status::Ok();
 }
 

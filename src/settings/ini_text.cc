@@ -18,8 +18,7 @@ constexpr std::string_view kOwnSections[2][3] = {
     {"\x8A\xEE\x96\x7B", "\x90\xDD\x92\xE8", "\x97\xA0\x90\xDD\x92\xE8"}};
 
 // kUndecodable: a section or key line that does not decode; kOther: any
-// other line that holds text, comments and other lines that do not decode
-// among them.
+// other line that holds text, decoded or not.
 enum class LineKind { kBlank, kSection, kKey, kOther, kUndecodable };
 
 struct Line {
@@ -99,9 +98,8 @@ IniFile ParseIniFile(std::string_view bytes) {
   const size_t unit = file.encoding == TextEncoding::kUtf16Le ? 2 : 1;
   size_t bom = unit == 2 ? kUtf16LeBom.size() : 0;
   if (file.encoding == TextEncoding::kUtf8WithBom) bom = kUtf8Bom.size();
-  // One character a code unit: the ASCII one it is, else "?". In UTF-8 and
-  // CP932 an ASCII byte is never part of another character where a line
-  // ends, opens a section or holds its "=".
+  // One character a code unit: the ASCII one it is, else "?"; line breaks,
+  // "[" and "=" are never part of another character in UTF-8 or CP932.
   std::string ascii;
   for (size_t i = bom; i + unit <= bytes.size(); i += unit) {
     const bool is_ascii = static_cast<unsigned char>(bytes[i]) < 0x80 &&
@@ -160,8 +158,7 @@ Site FindSite(const IniFile& file, std::string_view section,
   return site;
 }
 
-// Returns how many lines of |file| are kUndecodable, and the number (from 1)
-// of the first.
+// Returns how many lines of |file| are kUndecodable, and the first's number.
 std::pair<size_t, size_t> CountUndecodable(const IniFile& file) {
   std::pair<size_t, size_t> found = {0, 0};
   for (size_t i = 0; i < file.lines.size(); ++i) {
@@ -195,8 +192,7 @@ TextEncoding DetectEncoding(std::string_view bytes) {
   std::string text;
   for (Line& line : SplitLines(bytes)) {
     const std::string_view raw = bytes.substr(line.begin, line.text_size);
-    // "[", "]" and blanks are never part of another character in UTF-8 or
-    // CP932: a section's name has the same bytes either way.
+    // A section's name has the same bytes in UTF-8 and CP932 lines alike.
     Classify(raw, &line);
     for (int i : {0, 1}) {
       sections[i] += line.kind == LineKind::kSection &&
@@ -239,8 +235,7 @@ std::string_view TrimBlanks(std::string_view text) {
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key) {
-  // A run reads its file some hundred times, mostly unchanged: the parse of
-  // the same bytes is kept (98 jobs parse once instead of 600 times).
+  // A run reads its file some hundred times, mostly unchanged.
   thread_local std::string parsed_bytes;
   thread_local IniFile parsed = ParseIniFile("");
   if (file_bytes != parsed_bytes) {
@@ -331,8 +326,7 @@ Status SetIniValue(std::string_view file_bytes, std::string_view section,
   added += encoded_value;
   std::string section_line;
   if (site.last_filled == nullptr) {
-    // A line that cannot be decoded may be this very section, written in
-    // another encoding: a new one would hide it and its keys for good.
+    // A line that cannot be decoded may be this very section.
     if (const auto [count, first] = CountUndecodable(file); count > 0) {
       return Status::Error(
           head + "the section is not in the file, and " +

@@ -9,7 +9,6 @@
 namespace dravelkent {
 
 // The settings file's text, as bytes in memory: no I/O, no state, any bytes.
-//
 // Lines end at LF, CRLF or a lone CR (in UTF-16, at those code units). Each
 // line is decoded on its own in the file's encoding; one that does not decode
 // matches nothing and keeps its bytes. A line whose trimmed text starts with
@@ -44,47 +43,41 @@ TextEncoding DetectEncoding(std::string_view bytes);
 const char* EncodingName(TextEncoding encoding);
 
 // Decode converts |bytes| in |encoding| into UTF-8 |*text|, Encode the UTF-8
-// |text| into |*bytes| in |encoding|. Both return false (the output
-// unspecified) when the input is not valid or has no form in the other, or
-// when |encoding| cannot be converted at all: UTF-16BE, or CP932 without the
-// system's converter.
+// |text| into |*bytes| in |encoding|. Both return false when the input is
+// not valid or has no form in the other, or |encoding| cannot be converted
+// (UTF-16BE, or CP932 without the system's converter).
 bool Decode(TextEncoding encoding, std::string_view bytes, std::string* text);
 bool Encode(TextEncoding encoding, std::string_view text, std::string* bytes);
 
 // Returns |text| without blanks (space, tab, CR, LF, VT, FF) at either end.
 std::string_view TrimBlanks(std::string_view text);
 
-// Returns the value of |key| in the first section named |section| of the
-// file |file_bytes|, in UTF-8, or nullopt when the section or the key is
-// missing there or the file cannot be read.
+// Returns the value of |key| in the first section |section|, or nullopt.
 std::optional<std::string> FindIniValue(std::string_view file_bytes,
                                         std::string_view section,
                                         std::string_view key);
 
 // Returns ok when the file |file_bytes| at |path| can be read whole, else a
-// failure that says its encoding cannot be read, or which of its lines cannot
-// be decoded and would be section or key lines whatever they hold: the first
-// code unit other than blanks is "[", or the line holds "=" and does not
-// start with ";".
+// failure that says its encoding cannot be read, or which of its section or
+// key lines ("[" first, or "=" in a line not starting with ";") cannot be
+// decoded.
 Status CheckIniText(std::string_view file_bytes, const std::string& path);
 
 // Sets |key| in |section| to |value| (all UTF-8) in the file |file_bytes| at
-// |path|, the file after the write in |*new_bytes|. The first matching key
-// of the first matching section gets the value after its "=", unless it
-// already reads as |value|; a missing key goes after the section's last
-// non-blank line; a missing section goes after the file's last line (before
-// a stray last byte of UTF-16). Added lines end like the file's first line
-// (LF when it has none), except that a lone CR before the LF of a blank line
-// is not used, and a last line without a break gets one first. A value with
-// blanks at either end or within matching quotes is written in double
-// quotes. Every other byte is kept.
-// Returns ok, or the failure "cannot write KEY in [SECTION] of PATH: ..."
-// when a name or the value would not read back (a line break; in the key an
-// "=" or a leading "[" or ";"; in the section a "]"), the file's encoding
-// cannot be written or has no form for them, the old value is what makes
-// the file UTF-8 or CP932, or the section is missing and a section or key
-// line cannot be decoded (it may be that section); |*new_bytes| is then
-// unspecified.
+// |path|, the file after the write in |*new_bytes|: the first matching key
+// of the first matching section gets the value after its "=" (unless it
+// reads as |value| already); a missing key goes after the section's last
+// non-blank line, a missing section after the file's last line (before a
+// stray last byte of UTF-16). Added lines end like the file's first line (LF
+// when it has none; never a lone CR before the LF of a blank line), a last
+// line without a break getting one first. A value with blanks at either end
+// or within matching quotes is written in double quotes. Every other byte is
+// kept. Returns ok, or "cannot write KEY in [SECTION] of PATH: ..." when a
+// name or the value would not read back (a line break; in the key an "=" or
+// a leading "[" or ";"; in the section a "]"), the encoding cannot be
+// written or has no form for them, the old value is what makes the file
+// UTF-8 or CP932, or the section is missing and a section or key line cannot
+// be decoded (it may be that section).
 Status SetIniValue(std::string_view file_bytes, std::string_view section,
                    std::string_view key, std::string_view value,
                    const std::string& path, std::string* new_bytes);

@@ -27,8 +27,7 @@ Status SettingsStore::CheckWrite(std::string_view section, std::string_view key,
                                  std::string_view value, SaveStep step,
                                  FileChange* change) const {
   *change = FileChange::kNone;
-  // A file that cannot be read is never replaced by a template holding the
-  // one key written.
+  // A file that cannot be read is never replaced by one holding one key.
   WholeFile& file = file_;
   std::string updated;
   Status status = env_->ReadWholeFile(path_, &file);

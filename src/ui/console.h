@@ -13,15 +13,12 @@ enum class Terminal { kNo, kYes };
 // Returns kYes when |stream| is attached to a terminal.
 Terminal TerminalOf(std::FILE* stream);
 
-// The front end of a run without a window. Status texts and the prompt go
-// to standard error, and only when it is a terminal: standard output
-// carries the action lines alone, and a cron run that succeeds stays
-// silent. Messages go to standard output always, and wait for Enter when
-// someone can press it. Each text is one line, escaped (EscapeForLine).
+// The front end of a run without a window: status texts and the prompt go
+// to standard error when it is a terminal, messages to standard output
+// (waiting for Enter when someone can press it), each one escaped line.
 class Console : public Host {
  public:
-  // Reads answers from |in|; a message waits for Enter only when
-  // |in_terminal| is kYes.
+  // A message waits for Enter on |in| only when |in_terminal| is kYes.
   Console(std::FILE* in, std::FILE* out, std::FILE* err, Terminal in_terminal,
           Terminal err_terminal)
       : in_(in),
@@ -33,16 +30,13 @@ class Console : public Host {
   void ShowStatus(const std::string& text) override;
   void ShowMessage(const std::string& text) override;
   void EndRun() override {}
-
   // Asks whether to run, as the window's two buttons do, until an answer
   // counts: Enter runs; "q", "Q", Escape or the end of input close.
   void WaitForUser(const std::function<void()>& run) override;
 
  private:
-  // Reads one line without its line break. Returns false at the end of
-  // input.
+  // Reads one line without its line break; false at the end of input.
   bool ReadLine(std::string* line);
-
   // Writes |text| on the terminal, if there is one.
   void Tell(const std::string& text);
 

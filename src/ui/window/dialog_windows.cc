@@ -153,10 +153,10 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM w, LPARAM l) {
       std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(l));
       if (w == kStatus) SetDlgItemTextW(dialog, kStatusLine, text->c_str());
       if (w == kMessage) {
-        // Only what the user does once the box shows counts.
-        MSG typed;
-        while (
-            PeekMessageW(&typed, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+        // Keys typed up to half a second before the box shows are dropped.
+        Sleep(500);
+        for (MSG typed; PeekMessageW(&typed, nullptr, WM_KEYFIRST, WM_KEYLAST,
+                                     PM_REMOVE);) {
         }
         MessageBoxW(dialog, text->c_str(), L"確認", MB_OK);
         Answer(window, 1);

@@ -12,7 +12,8 @@ if(NOT wxWidgets_FOUND)
   return()
 endif()
 
-add_library(dravelkent_gui MODULE ${CMAKE_SOURCE_DIR}/src/ui/window/window.cc)
+add_library(dravelkent_gui MODULE ${CMAKE_SOURCE_DIR}/src/ui/window/window.cc
+  ${CMAKE_SOURCE_DIR}/src/ui/window/dialogs.cc)
 set_target_properties(dravelkent_gui PROPERTIES
   PREFIX ""
   OUTPUT_NAME dravelkent-gui

@@ -3,58 +3,46 @@
 #include <stddef.h>
 
 // The one entry point of the window module (dravelkent-gui.so), which the
-// program loads with dlopen only when it has something to show. Plain C, so
-// that nothing of the toolkit or of C++ crosses the boundary, exceptions
-// included. The module only provides the window: the program hands the entry
-// point its start-up sequence, which the module runs with the window as its
-// host; the engine and the settings live in the program alone.
+// program loads only when it has something to show. Plain C: nothing of the
+// toolkit or of C++ crosses the boundary, exceptions included. The program
+// hands it its start-up sequence, run with the window as its host.
 
 extern "C" {
 
 // The window as the host of a run, its operations called on the thread that
-// runs start_up, while the module's own thread keeps the window drawn and
-// answering. Texts are |length| bytes, meant as UTF-8 (a file name in them
-// may be any bytes), shown as EscapeForLine writes them. Each operation
-// returns 0, or -1 when it failed (said on stderr); once the display is
-// lost each does nothing and returns 0.
+// runs start_up. Texts are |length| bytes, meant as UTF-8, shown as
+// EscapeForLine writes them. Each returns 0, or -1 when it failed (said on
+// stderr); once the display is lost each does nothing and returns 0.
 struct DravelkentGuiHost {
   void* window;
-  // Replaces the status line; the window shows the newest text ten times a
-  // second.
+  // Replaces the status line.
   int (*show_status)(void* window, const char* text, size_t length);
   // Shows a message box "確認" over the window; returns once it is closed.
   int (*show_message)(void* window, const char* text, size_t length);
   // Ends the window after a run.
   int (*end_run)(void* window);
-  // Shows the window and waits for the user: "実行" calls run(run_context)
-  // on this thread while the window stays on screen, its buttons disabled
-  // (0, or -1 when the run failed); "閉じる" closes the window. Returns once
-  // it has closed: 0, or -1 when the window or the run failed.
+  // Shows the window: "実行" calls run(run_context) on this thread (0, or -1
+  // when the run failed), "閉じる" closes it. Returns once it has closed: 0,
+  // or -1 when the window or the run failed.
   int (*wait_for_user)(void* window, int (*run)(void* run_context),
                        void* run_context);
 };
 
-// The program's start-up sequence, with |host| as its front end. Returns the
-// program's exit status.
+// The program's start-up sequence with |host|. Returns the exit status.
 typedef int (*DravelkentStartUpFunction)(void* context,
                                          const DravelkentGuiHost* host);
 
 struct DravelkentGuiStartArgs {
-  // sizeof(DravelkentGuiStartArgs) as the program was built; the module
-  // refuses a size it does not know.
-  int struct_size;
-  // Called once, with |start_up_context|, on a thread of its own once the
-  // window is built.
+  int struct_size;  // sizeof(DravelkentGuiStartArgs); the module checks it
+  // Called once, on a thread of its own once the window is built.
   DravelkentStartUpFunction start_up;
   void* start_up_context;
 };
 
 // Builds the window and runs args->start_up with it. Returns what start_up
 // returned, 1 when the module itself failed, or kDravelkentGuiUnavailable
-// when the display cannot be opened: then start_up was not called and
-// nothing was printed. When the X display is lost, says so on stderr, lets
-// start_up end without the window and ends the process with what it
-// returned.
+// (start_up not called, nothing printed) when the display cannot be opened.
+// A lost X display ends the process with what start_up returns.
 typedef int (*DravelkentGuiMainFunction)(const DravelkentGuiStartArgs* args);
 
 }  // extern "C"
@@ -64,9 +52,7 @@ namespace dravelkent {
 inline constexpr char kGuiModuleFileName[] = "dravelkent-gui.so";
 inline constexpr char kGuiEntryPointName[] = "DravelkentGuiMain";
 inline constexpr int kDravelkentGuiUnavailable = -1;
-// A module carries this text with its version (DRAVELKENT_VERSION) and a
-// NUL after it, by which the program knows one of its own version before
-// it loads it.
+// A module carries this text, its version (DRAVELKENT_VERSION) and a NUL.
 inline constexpr char kGuiModuleMark[] = "Dravelkent window module ";
 
 }  // namespace dravelkent

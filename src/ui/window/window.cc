@@ -1,28 +1,18 @@
-// The window module: the main window, the About box and the message boxes,
-// which show a run for the program through gui_module_abi.h.
+// The window module's main window, which shows a run for the program
+// through gui_module_abi.h, and the module's entry point.
 
 #include <dlfcn.h>
 #include <wx/app.h>
-#include <wx/arrstr.h>
 #include <wx/button.h>
-#include <wx/dcclient.h>
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
-#include <wx/fontenum.h>
-#include <wx/icon.h>
-#include <wx/iconbndl.h>
 #include <wx/init.h>
 #include <wx/log.h>
 #include <wx/menu.h>
-#include <wx/sizer.h>
-#include <wx/statbmp.h>
-#include <wx/stattext.h>
-#include <wx/stopwatch.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 #include <wx/uilocale.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -36,25 +26,16 @@
 #include <thread>
 #include <utility>
 
-#include "base/text_util.h"
+#include "ui/window/dialogs.h"
 #include "ui/window/gui_module_abi.h"
 #include "version.h"
 
 namespace dravelkent {
 namespace {
 
-// The program's icon, also the source of the installed theme icons.
-#include "ui/window/dravelkent_16.xpm"
-#include "ui/window/dravelkent_32.xpm"
-
-// The dialogs' own texts, byte for byte (UTF-8); those of the run come from
-// the program.
+// The window's own texts, byte for byte (UTF-8).
 constexpr char kDialogCaption[] = "Dravelkent";
 constexpr char kAboutMenuEntry[] = "Dravelkent のﾊﾞｰｼﾞｮﾝ情報(&A)...";
-constexpr char kAboutCaption[] = "Dravelkentのﾊﾞｰｼﾞｮﾝ情報";
-constexpr char kAboutNotice[] = "毎日のファイル移動と整理";
-constexpr char kOk[] = "OK";
-constexpr char kMessageCaption[] = "確認";
 constexpr char kRunButton[] = "実行";
 constexpr char kCloseButton[] = "閉じる";
 constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられません";
@@ -64,205 +45,7 @@ constexpr char kRunGoesOn[] = "実行中です。終わるまで閉じられま�
     "Dravelkent window module " DRAVELKENT_VERSION;
 static_assert(std::string_view(kModuleVersion).starts_with(kGuiModuleMark));
 
-constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
-
-// Returns |bytes| for the screen as standard error shows it (EscapeForLine):
-// a control character or a byte of no UTF-8 character as an escape, so
-// that every text is one line. The real bytes stay with the program for
-// every file operation.
-wxString ToWxString(std::string_view bytes) {
-  return wxString::FromUTF8(EscapeForLine(bytes));
-}
-
-// Returns |text| with each stretch that a name may turn from right to left
-// (from a right-to-left letter or a direction mark to the last one before a
-// left-to-right letter) set apart between U+2068 and U+2069, so that it
-// turns only itself, never the program's own words around it.
-wxString Isolated(const wxString& text) {
-  auto turns = [](wxUniChar c) {
-    const unsigned u = c.GetValue();
-    return (u >= 0x0590 && u <= 0x08FF) || u == 0x200E || u == 0x200F ||
-           (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
-           (u >= 0xFB1D && u <= 0xFDFF) || (u >= 0xFE70 && u <= 0xFEFE) ||
-           (u >= 0x10800 && u <= 0x10FFF) || (u >= 0x1E800 && u <= 0x1EFFF);
-  };
-  wxString isolated;
-  size_t end = wxString::npos;  // where the open stretch closes
-  for (const wxUniChar c : text) {
-    const unsigned u = c.GetValue();
-    if (turns(c)) {
-      if (end == wxString::npos) isolated += wxUniChar(0x2068);
-    } else if (end != wxString::npos &&
-               (u >= 0x3000 || (u < 0x80 && wxIsalpha(c)))) {
-      isolated.insert(end, wxUniChar(0x2069));
-      end = wxString::npos;
-    }
-    isolated += c;
-    if (turns(c)) end = isolated.length();
-  }
-  if (end != wxString::npos) isolated.insert(end, wxUniChar(0x2069));
-  return isolated;
-}
-
-// Sets the dialogs' font on |window|: the proportional Japanese Gothic at 9
-// points, IPAPGothic when installed, else Noto Sans CJK JP, else the
-// toolkit's own face. Dialog units follow the font, so it comes first.
-void SetDialogFont(wxWindow* window) {
-  constexpr int kPointSize = 9;
-  for (const char* face : {"IPAPGothic", "Noto Sans CJK JP"}) {
-    if (wxFontEnumerator::IsValidFacename(face)) {
-      window->SetFont(wxFont(wxFontInfo(kPointSize).FaceName(face)));
-      return;
-    }
-  }
-  wxFont font = *wxNORMAL_FONT;
-  font.SetPointSize(kPointSize);
-  window->SetFont(font);
-}
-
-// Returns the rectangle |x|, |y|, |width| x |height| in dialog units of
-// |window| in pixels.
-wxRect Units(wxWindow* window, int x, int y, int width, int height) {
-  return wxRect(window->ConvertDialogToPixels(wxPoint(x, y)),
-                window->ConvertDialogToPixels(wxSize(width, height)));
-}
-
-// Returns |text| with every line wider than |max_width| pixels (in |dc|'s
-// font) broken: after the last blank or "/" that keeps at least half of
-// the line, else after the last character that fits. Each line is
-// Isolated.
-wxString WrapText(wxDC& dc, const wxString& text, int max_width) {
-  wxString wrapped;
-  const wxArrayString lines = wxSplit(text, '\n', '\0');
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) wrapped += '\n';
-    wxString line = lines[i];
-    while (!line.empty()) {
-      wxArrayInt widths;
-      dc.GetPartialTextExtents(line, widths);
-      size_t fit = 0;
-      while (fit < line.length() && widths[fit] <= max_width) ++fit;
-      if (fit == line.length()) {
-        wrapped += Isolated(line);
-        break;
-      }
-      fit = std::max<size_t>(fit, 1);
-      size_t at = line.find_last_of(" /", fit - 1);
-      if (at != wxString::npos && at + 1 >= fit / 2) fit = at + 1;
-      wrapped += Isolated(line.Left(fit)) + '\n';
-      line = line.Mid(fit);
-    }
-  }
-  return wrapped;
-}
-
-// Shows a message box "確認" over |parent| until it is closed: |text| with
-// a margin all round, over a single "OK" at the bottom right; Enter, Escape
-// and the close button end it. The text can be selected and copied. A key
-// counts only from half a second after the box became the active window:
-// one typed ahead, meant for what was there before, must not end it unseen.
-void ShowMessageBox(wxWindow* parent, const wxString& text) {
-  // Sizes in dialog units.
-  constexpr int kMargin = 10;       // around the text, and above the button
-  constexpr int kButtonMargin = 7;  // around the button
-  constexpr int kMinTextWidth = 110;
-  constexpr int kMaxTextWidth = 280;
-  wxDialog box(parent, wxID_ANY, ToWxString(kMessageCaption), wxDefaultPosition,
-               wxDefaultSize, kDialogStyle);
-  SetDialogFont(&box);
-  const wxSize margin = box.ConvertDialogToPixels(wxSize(kMargin, kMargin));
-  const wxSize button_margin =
-      box.ConvertDialogToPixels(wxSize(kButtonMargin, kButtonMargin));
-
-  wxClientDC dc(&box);
-  dc.SetFont(box.GetFont());
-  const wxString wrapped = WrapText(
-      dc, text, box.ConvertDialogToPixels(wxSize(kMaxTextWidth, 0)).GetWidth());
-  auto* label = new wxStaticText(&box, wxID_ANY, wxString());
-  // SetLabelText: the text is shown as it stands, "&" included.
-  label->SetLabelText(wrapped);
-#ifdef __WXGTK__
-  // The toolkit has no call to make a label selectable; under GTK it is a
-  // GtkLabel, and GTK is loaded already.
-  if (void* gtk = dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_NOLOAD)) {
-    using SetSelectable = void (*)(void*, int);
-    if (auto set_selectable = reinterpret_cast<SetSelectable>(
-            dlsym(gtk, "gtk_label_set_selectable"))) {
-      set_selectable(label->GetHandle(), 1);
-    }
-    dlclose(gtk);
-  }
-#endif
-  // The toolkit's label would wrap the text again in a width of its own: it
-  // gets the size of the lines as broken here.
-  wxSize text_size = dc.GetMultiLineTextExtent(wrapped);
-  text_size.IncTo(label->GetBestSize());
-  text_size.IncTo(box.ConvertDialogToPixels(wxSize(kMinTextWidth, 0)));
-  label->SetMinSize(text_size);
-
-  auto* ok = new wxButton(&box, wxID_OK, ToWxString(kOk), wxDefaultPosition,
-                          box.ConvertDialogToPixels(wxSize(50, 14)));
-  ok->SetDefault();
-
-  auto* column = new wxBoxSizer(wxVERTICAL);
-  column->AddSpacer(margin.GetHeight());
-  auto* text_row = new wxBoxSizer(wxHORIZONTAL);
-  text_row->AddSpacer(margin.GetWidth());
-  text_row->Add(label, 1);
-  text_row->AddSpacer(margin.GetWidth());
-  column->Add(text_row, 0, wxEXPAND);
-  column->AddSpacer(margin.GetHeight() - button_margin.GetHeight());
-  auto* button_row = new wxBoxSizer(wxHORIZONTAL);
-  button_row->AddStretchSpacer();
-  button_row->Add(ok);
-  button_row->AddSpacer(button_margin.GetWidth());
-  column->Add(button_row, 0, wxEXPAND | wxTOP | wxBOTTOM,
-              button_margin.GetHeight());
-  box.SetSizerAndFit(column);
-
-  box.SetEscapeId(wxID_OK);
-  wxStopWatch active;
-  box.Bind(wxEVT_ACTIVATE, [&active](wxActivateEvent& event) {
-    active.Start();
-    event.Skip();
-  });
-  box.Bind(wxEVT_CHAR_HOOK, [&active](wxKeyEvent& event) {
-    if (active.Time() >= 500) event.Skip();
-  });
-  ok->SetFocus();
-  box.CentreOnParent();
-  box.ShowModal();
-}
-
-// Shows the About box over |parent| until it is closed: the icon, the
-// version line, a notice line and "OK".
-void ShowAboutBox(wxWindow* parent) {
-  wxDialog about(parent, wxID_ANY, ToWxString(kAboutCaption), wxDefaultPosition,
-                 wxDefaultSize, kDialogStyle);
-  SetDialogFont(&about);
-  about.SetClientSize(Units(&about, 0, 0, 235, 55).GetSize());
-  const wxRect icon = Units(&about, 11, 17, 20, 20);
-  new wxStaticBitmap(&about, wxID_ANY, wxIcon(dravelkent_32_xpm),
-                     icon.GetPosition(), icon.GetSize());
-  const wxRect version = Units(&about, 40, 10, 119, 8);
-  (new wxStaticText(&about, wxID_ANY, wxString(), version.GetPosition(),
-                    version.GetSize()))
-      ->SetLabelText(ToWxString(texts::kVersionLine));
-  const wxRect notice = Units(&about, 40, 25, 119, 8);
-  (new wxStaticText(&about, wxID_ANY, wxString(), notice.GetPosition(),
-                    notice.GetSize(), wxST_NO_AUTORESIZE))
-      ->SetLabelText(ToWxString(kAboutNotice));
-  const wxRect ok_rect = Units(&about, 178, 7, 50, 14);
-  auto* ok = new wxButton(&about, wxID_OK, ToWxString(kOk),
-                          ok_rect.GetPosition(), ok_rect.GetSize());
-  ok->SetDefault();
-  ok->SetFocus();
-  about.CentreOnParent();
-  about.ShowModal();
-}
-
-// What the run's thread and the window's thread share, under the lock of
-// their Bridge.
+// What the run's thread and the window's share, under their Bridge's lock.
 struct Shared {
   bool lost = false;  // the display: then nothing is shown or waited for
   enum class Choice { kNone, kRun, kClose } choice = Choice::kNone;
@@ -271,28 +54,23 @@ struct Shared {
   int exit_status = 1;
 };
 
-// The run's thread has the window's thread show things through a Bridge,
-// and waits where it must.
+// How the run's thread has the window's thread show things, and waits.
 class Bridge {
  public:
-  // Returns what |change| returns, having run it on the shared state under
-  // the lock, and wakes the waiting thread.
+  // Runs |change| on the shared state under the lock, and wakes the waiter.
   template <typename Changer>
   auto Change(Changer change) {
     std::lock_guard lock(mutex_);
     changed_.notify_all();
     return change(shared_);
   }
-
   // Waits until |ready| returns true for the shared state.
   template <typename Ready>
   void WaitFor(Ready ready) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return ready(shared_); });
   }
-
-  // Runs |call| on the window's thread; returns once it has returned, or
-  // at once when the display is lost.
+  // Runs |call| on the window's thread and waits for it, unless it is lost.
   void Call(const std::function<void()>& call) {
     if (Change([](Shared& s) { return s.lost; })) return;
     auto done = std::make_shared<bool>(false);
@@ -309,8 +87,7 @@ class Bridge {
   Shared shared_;
 };
 
-// The status line: read-only, without a border, scrolled sideways by the
-// text control itself, and never reached with Tab.
+// The status line: read-only, borderless, never reached with Tab.
 class StatusLine : public wxTextCtrl {
  public:
   StatusLine(wxWindow* parent, const wxRect& rect)
@@ -320,14 +97,10 @@ class StatusLine : public wxTextCtrl {
   bool AcceptsFocusFromKeyboard() const override { return false; }
 };
 
-// The main window: a status line, "実行" and "閉じる". It only shows a run,
-// which the program's start-up sequence drives through the host operations
-// on the run's thread; this one stays free, so the window is drawn and
-// answers while the run works. The About box opens with F1 or from the
-// context menu, the toolkit offering no way into the window manager's menu.
+// The main window: a status line, "実行" and "閉じる", driven through the
+// host operations on the run's thread; F1 or the context menu: About.
 class MainWindow : public wxDialog {
  public:
-  // Builds the window, hidden.
   explicit MainWindow(Bridge* bridge)
       : wxDialog(nullptr, wxID_ANY, ToWxString(kDialogCaption),
                  wxDefaultPosition, wxDefaultSize, kDialogStyle),
@@ -344,10 +117,7 @@ class MainWindow : public wxDialog {
     // Read-only text keeps a white background unless given the dialog's.
     status_line_->SetBackgroundColour(GetBackgroundColour());
     run_button_->SetDefault();
-    wxIconBundle icons;
-    icons.AddIcon(wxIcon(dravelkent_32_xpm));
-    icons.AddIcon(wxIcon(dravelkent_16_xpm));
-    SetIcons(icons);
+    SetIcons(ProgramIcons());
 
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { Run(); }, wxID_OK);
@@ -382,25 +152,19 @@ class MainWindow : public wxDialog {
     status_timer_.Start(100);
     Centre();
   }
-
-  // The host operations, on the run's thread. The status line shows the
-  // newest status text ten times a second: a flood of them (a tree of small
-  // files) neither slows the run nor keeps the window from answering.
+  // The host operations; the newest status text is shown ten times a second.
   void PostStatus(std::string text) {
     bridge_->Change([&](Shared& s) { s.status = std::move(text); });
   }
-
   void AwaitMessage(const std::string& text) {
     bridge_->Call([&] {
       ShowNewStatus();
       ShowMessageBox(this, ToWxString(text));
     });
   }
-
   void AwaitEndRun() {
     bridge_->Call([this] { EndRun(); });
   }
-
   // Shows the window; "実行" runs |run| on this thread.
   void AwaitUser(const std::function<void()>& run) {
     bridge_->Call([this] { Show(); });
@@ -420,20 +184,16 @@ class MainWindow : public wxDialog {
     status_line_->ChangeValue(Isolated(text));
     status_line_->SetInsertionPoint(0);
   }
-
   void ShowNewStatus() {
     const std::optional<std::string> newest = bridge_->Change(
         [](Shared& s) { return std::exchange(s.status, std::nullopt); });
     if (newest) ShowStatus(ToWxString(*newest));
   }
-
   void EndRun() {
     state_ = State::kEnded;
     Hide();
   }
-
-  // "実行": lets the run's thread run all jobs once. Until the run ends,
-  // neither button may start a second run or close the window.
+  // "実行": lets the run's thread run all jobs once.
   void Run() {
     if (state_ != State::kIdle) return;
     state_ = State::kRunning;
@@ -441,9 +201,7 @@ class MainWindow : public wxDialog {
     close_button_->Disable();
     bridge_->Change([](Shared& s) { s.choice = Shared::Choice::kRun; });
   }
-
-  // "閉じる": ends the window without a run. Returns false once a run has
-  // started.
+  // "閉じる": ends the window without a run; false once a run has started.
   bool Leave() {
     if (state_ != State::kIdle) return false;
     EndRun();
@@ -459,8 +217,7 @@ class MainWindow : public wxDialog {
   wxTimer status_timer_;
 };
 
-// The toolkit's internal checks are on in distribution builds, and a failed
-// one would otherwise open a modal dialog that hangs an unattended run.
+// A failed toolkit check is said, not shown in a dialog that hangs the run.
 void ReportAssertion(const wxString& file, int line, const wxString& function,
                      const wxString& condition, const wxString& message) {
   std::fprintf(stderr,
@@ -471,8 +228,7 @@ void ReportAssertion(const wxString& file, int line, const wxString& function,
   std::fflush(stderr);
 }
 
-// Runs |operation| for a caller across the module boundary, which no
-// exception may reach. Returns 0, or -1 when it threw (said on stderr).
+// Runs |operation| without letting an exception out: 0, or -1 when it threw.
 template <typename Operation>
 int Guarded(Operation operation) {
   try {
@@ -488,13 +244,11 @@ int Guarded(Operation operation) {
 
 MainWindow* WindowOf(void* window) { return static_cast<MainWindow*>(window); }
 
-// Xlib's handler of a lost display, as the toolkit sets it, ends the
-// process at once, a run with it, halfway and without a word.
+// Xlib's own handler of a lost display ends the process, a run halfway.
 using IoErrorHandler = int (*)(void* display);
 Bridge* lost_display_bridge = nullptr;
 
-// Sets |handler| for a lost X display, if Xlib is there. Returns the one it
-// replaces.
+// Sets |handler| for a lost X display, if Xlib is there; returns the old one.
 IoErrorHandler SetIoErrorHandler(IoErrorHandler handler) {
   void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
   if (x11 == nullptr) return nullptr;
@@ -505,8 +259,7 @@ IoErrorHandler SetIoErrorHandler(IoErrorHandler handler) {
   return replaced;
 }
 
-// Says the display is lost, lets the run end without the window, and ends
-// the process with the run's exit status. Never returns to Xlib.
+// Says the display is lost and ends the process once the run has ended.
 int OnDisplayLost(void*) {
   std::fputs(
       "dravelkent: the display is lost: the window is gone, and a run that "
@@ -519,8 +272,7 @@ int OnDisplayLost(void*) {
   std::_Exit(bridge->Change([](Shared& s) { return s.exit_status; }));
 }
 
-// Builds the main window and runs the program's start-up sequence with it
-// as the host on a thread of its own, while this thread runs the window.
+// Runs the start-up sequence on a thread of its own with the main window.
 int RunWindow(const DravelkentGuiStartArgs& args) {
   wxSetAssertHandler(ReportAssertion);
   wxApp::SetInstance(new wxApp());
@@ -528,8 +280,7 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
   char* argv[] = {program_name, nullptr};
   int argc = 1;
   {
-    // A display that cannot be opened is no error here: the program runs
-    // the console instead, without a word.
+    // No display: the program runs the console instead, without a word.
     wxLogNull quiet;
     if (!wxEntryStart(argc, argv)) return kDravelkentGuiUnavailable;
   }
@@ -568,7 +319,6 @@ int RunWindow(const DravelkentGuiStartArgs& args) {
       });
       bridge.Call([&loop] { loop.ScheduleExit(); });
     });
-    // Only now is there a run that a lost display can wait for.
     replaced = SetIoErrorHandler(OnDisplayLost);
     loop.Run();
     run.join();
