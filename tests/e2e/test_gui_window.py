@@ -1,5 +1,6 @@
 """The window, under a private Xvfb with openbox, driven with xdotool."""
 
+import ctypes
 import fcntl
 import os
 import shutil
@@ -29,6 +30,32 @@ def display(add_cleanup):
         time.sleep(0.05)
     add_cleanup(lambda: wm.kill() or wm.wait())
     return env, x
+
+
+def tell(env, window, protocol):
+    """Sends a WM_PROTOCOLS message to |window|; True once the answer (a ping
+    is answered to the root window) came within 2 seconds."""
+    x11, c = ctypes.CDLL("libX11.so.6"), ctypes
+    x11.XOpenDisplay.restype = c.c_void_p
+    x11.XInternAtom.restype = x11.XDefaultRootWindow.restype = c.c_ulong
+    x11.XInternAtom.argtypes = [c.c_void_p, c.c_char_p, c.c_int]
+    x11.XSendEvent.argtypes = [c.c_void_p, c.c_ulong, c.c_int, c.c_long,
+                               c.c_void_p]
+    x11.XDefaultRootWindow.argtypes = x11.XPending.argtypes = [c.c_void_p]
+    x11.XSelectInput.argtypes = [c.c_void_p, c.c_ulong, c.c_long]
+    x11.XNextEvent.argtypes = [c.c_void_p, c.c_void_p]
+    x = x11.XOpenDisplay(env["DISPLAY"].encode())
+    x11.XSelectInput(x, x11.XDefaultRootWindow(x), 1 << 19)  # substructure
+    event = (c.c_long * 24)(33, 0, 0, 0, int(window), x11.XInternAtom(
+        x, b"WM_PROTOCOLS", 0), 32, x11.XInternAtom(x, protocol, 0), 4321)
+    x11.XSendEvent(x, int(window), 0, 0, event)
+    for _ in range(40):
+        while x11.XPending(x):
+            x11.XNextEvent(x, event)
+            if event[0] & 0xFFFFFFFF == 33 and event[8] == 4321:  # ours
+                return True
+        time.sleep(0.05)
+    return False
 
 
 class WindowTest(unittest.TestCase):
@@ -122,7 +149,7 @@ class WindowTest(unittest.TestCase):
             self.assertIn(b"dravelkent-gui.so is not loaded: " + why,
                           result.stderr)
 
-    def test_a_run_held_up_by_the_lock_outlives_the_display(self):
+    def test_a_window_answers_during_a_run_which_outlives_the_display(self):
         env, x = display(self.addCleanup)
         root = self.folder(b"VIEW=On")
         with open(root + "/Dravelkent.lock", "w") as lock:
@@ -135,11 +162,15 @@ class WindowTest(unittest.TestCase):
             run(["xdotool", "windowfocus", "--sync", window, "key", "Return"],
                 env=env, check=True)
             time.sleep(0.5)  # the run waits for the lock
+            self.assertTrue(tell(env, window, b"_NET_WM_PING"))
+            tell(env, window, b"WM_DELETE_WINDOW")  # 2 s later, still there
+            self.windows(program.pid, 1, env=env)
             x.kill()  # the display goes; the run goes on without it
             x.wait()
         self.assertEqual(program.wait(20), 0)
         self.assertIn(b"display is lost", program.stderr.read())
         self.assertFalse(os.listdir(root + "/src"))
+
 
 if __name__ == "__main__":
     unittest.main()
