@@ -9,7 +9,9 @@ xvfb=$!
 while [ ! -s "$number" ] && kill -0 $xvfb 2>/dev/null; do sleep 0.05; done
 export DISPLAY=":$(cat "$number")"
 rm -f "$number"
-openbox --config-file /tmp/dlg/rc.xml >/dev/null 2>&1 &
+rc=$(mktemp)
+echo '<openbox_config xmlns="http://openbox.org/3.4/rc"><keyboard/></openbox_config>' >"$rc"
+openbox --config-file "$rc" >/dev/null 2>&1 &
 wm=$!
 until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"
 do
