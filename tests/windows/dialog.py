@@ -35,7 +35,9 @@ open("Dravelkent.ini", "wb").write(
 for last_key, moved in (("Escape", []), ("Return", ["app.log"])):
     open("logs/app.log", "w").write("log")
     program = subprocess.Popen([*WINE, os.environ["DRAVELKENT_BIN"]])
-    dialog = find("^Dravelkent$")[0]
+    dialog = find("^Dravelkent$")[0]  # shown; keys go to it once active
+    subprocess.run(["xdotool", "windowactivate", "--sync", dialog])
+    time.sleep(1)  # and Wine has taken the focus
     if moved:
         key("alt+space", "End", "Return")  # the system menu's last entry
         find("ﾊﾞｰｼﾞｮﾝ情報")
