@@ -121,11 +121,12 @@ bool IsExpired(const Job& job, const std::string& today,
   if (job.retention_days == 0) return false;
   // A calendar day expires before |cutoff|, worked out once for all names;
   // any other (a month 13) takes the calendar's carry.
-  thread_local std::string cutoff_for, cutoff;
-  const std::string key = today + "/" + std::to_string(job.retention_days);
-  if (cutoff_for != key) {
+  thread_local std::string cutoff_today, cutoff;
+  thread_local int cutoff_days = 0;  // 0 never reaches here
+  if (cutoff_days != job.retention_days || cutoff_today != today) {
     cutoff = AddDaysToDate(today, -job.retention_days);
-    cutoff_for = key;
+    cutoff_today = today;
+    cutoff_days = job.retention_days;
   }
   const long long year = LeadingInteger(name.substr(0, 4));
   const long long month = LeadingInteger(name.substr(4, 2));
